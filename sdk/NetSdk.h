@@ -1,0 +1,96 @@
+#pragma once
+// The device network SDK as the program calls it. Every operation blocks until
+// it returns; timeouts are in milliseconds; texts are 8-bit and NUL-terminated.
+// Any library that provides these C symbols can be linked in place of the
+// project's own implementation (netsdk/).
+
+#include <cstdint>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Progress of an upgrade: (reserved, status, total, progress, user).
+// total == -1 means "progress" is a device-side percentage; progress -1 is
+// success, -2 failure.
+typedef int32_t (*NetSdkProgressCallback)(int32_t reserved, int32_t status, int32_t total,
+                                          int32_t progress, void *user);
+
+// Live stream data: (stream handle, data type, data, length, user).
+typedef int32_t (*NetSdkDataCallback)(int32_t streamHandle, int32_t dataType, char *data,
+                                      int32_t length, void *user);
+
+enum NetSdkConstants : int32_t {
+    NETSDK_SEARCH_RECORD_SIZE = 312,
+    NETSDK_MAX_DEVICES = 256,
+    NETSDK_SEARCH_BUFFER_SIZE = NETSDK_SEARCH_RECORD_SIZE * NETSDK_MAX_DEVICES, // 79872
+    NETSDK_NETINFO_SIZE = 144,
+    NETSDK_LOGININFO_SIZE = 408,
+    NETSDK_STREAM_REQUEST_SIZE = 16,
+};
+
+// Result and error codes that callers read.
+enum NetSdkResult : int32_t {
+    NETSDK_OK = 0,
+    NETSDK_ERR_FAIL = -1,
+    NETSDK_ERR_UNINITIALISED_DEVICE = -2,
+    NETSDK_ERR_NOT_SUPPORTED = -3,
+    NETSDK_ERR_TIMEOUT = -10005,
+    NETSDK_ERR_PASSWORD = -11301,
+    NETSDK_ERR_NO_USER = -11302,
+    NETSDK_ERR_LOCKED = -11303,
+    NETSDK_ERR_BLACKLIST = -11304,
+    NETSDK_ERR_IN_USE = -11305,
+    NETSDK_ERR_NOT_FOUND = -11307,
+    NETSDK_ERR_UNINIT = -11317,
+    NETSDK_ERR_NEED_REBOOT = -11401,
+    // Login error codes that are not negative.
+    NETSDK_LOGIN_NET_ERROR = 0,
+    NETSDK_LOGIN_SYSTEM_BUSY = 7,
+};
+
+// Initialise once, first in the program. Arguments are reserved (0, 0).
+int32_t NetSdk_Init(int32_t reserved1, int32_t reserved2);
+
+// Fills |buffer| with up to bufferSize / 312 search records and stores the
+// number of bytes written in *bytesReturned. Nonzero result = success.
+uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytesReturned,
+                            int32_t timeoutMs, int32_t reserved);
+
+// Sends a record to a device found by search, addressed by the MAC text inside
+// the record (command 20 takes a 144-byte network record). 0 = success.
+int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *record,
+                                     int32_t recordSize, int32_t timeoutMs);
+
+// Returns a login handle > 0, or <= 0 with the reason in *errorCode.
+// loginInfo receives the device's 408-byte login block.
+int32_t NetSdk_Login(const char *address, uint16_t port, const char *user,
+                     const char *password, void *loginInfo, int32_t mode, int32_t *errorCode,
+                     int32_t reserved1, int32_t reserved2);
+
+int32_t NetSdk_Logout(int32_t loginHandle);
+
+// Negative result = failure; *bytesReturned receives the record's size.
+int32_t NetSdk_GetConfig(int32_t loginHandle, int32_t command, int32_t channel, void *buffer,
+                         int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs);
+
+// Result code; NETSDK_ERR_NEED_REBOOT asks the caller to restart the device.
+int32_t NetSdk_SetConfig(int32_t loginHandle, int32_t command, int32_t channel,
+                         const void *buffer, int32_t size, int32_t timeoutMs);
+
+uint8_t NetSdk_Reboot(int32_t loginHandle, int32_t reserved, int32_t timeoutMs);
+
+// Starts sending a firmware file; 0 = not started. Progress arrives through
+// |callback| on the library's own threads.
+int32_t NetSdk_Upgrade(int32_t loginHandle, const char *firmwarePath, int32_t reserved,
+                       NetSdkProgressCallback callback, void *user, int32_t upgradeType);
+
+// request: 16 bytes, four 32-bit words. Returns a stream handle > 0.
+int32_t NetSdk_StartRealStream(int32_t loginHandle, const void *request, int32_t reserved);
+int32_t NetSdk_SetStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+int32_t NetSdk_ClearStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+int32_t NetSdk_StopRealStream(int32_t streamHandle);
+
+#ifdef __cplusplus
+}
+#endif
