@@ -1,0 +1,1 @@
+// Replaced by the device table sources under ui/.
