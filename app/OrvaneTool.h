@@ -1,0 +1,122 @@
+#pragma once
+// The frameless main window. It owns the device list for its whole life, the
+// search worker, the credentials used for every device and the four pages.
+
+#include <QHostAddress>
+#include <QList>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+#include "CMyThread.h"
+#include "DeviceList.h"
+#include "FramelessDrag.h"
+
+class QLabel;
+class QMovie;
+class QUrl;
+class CIPSearch;
+class CConfigSetWidget;
+class CSystemCFGWidget;
+class CUpgradeWidget;
+
+namespace Ui {
+class OrvaneToolClass;
+}
+
+class OrvaneTool : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(OrvaneTool)
+
+public:
+    enum Page { TablePage = 0, ConfigPage = 1, SystemPage = 2, UpgradePage = 3 };
+
+    // Seams for what leaves the program: the PC's own addresses, opening a
+    // file or URL on the desktop, and the restart after a language switch.
+    struct Environment
+    {
+        std::function<QList<QHostAddress>(bool *ok)> localAddresses;
+        std::function<bool(const QUrl &)> openUrl;
+        std::function<void()> restart;
+        bool startSearch = true;
+    };
+    static Environment defaultEnvironment();
+
+    explicit OrvaneTool(QWidget *parent = nullptr, Environment env = defaultEnvironment());
+    ~OrvaneTool() override;
+
+    scoutrix::DeviceList &deviceList() { return m_list; }
+    const QString &userName() const { return m_user; }
+    const QString &password() const { return m_password; }
+    bool isSearching() const { return m_thread.isRunning(); }
+    bool isChinese() const { return m_chinese; }
+    int modifiedFlag() const { return m_modified; }
+    bool upgradeBusy() const { return m_upgradeBusy; }
+    int currentPage() const;
+    CIPSearch *tablePage() const { return m_tablePage; }
+    CConfigSetWidget *configPage() const { return m_configPage; }
+    CSystemCFGWidget *systemPage() const { return m_systemPage; }
+    CUpgradeWidget *upgradePage() const { return m_upgradePage; }
+
+    // The PC's segment: the first three octets of the last IPv4 address.
+    static bool localSegment(const QList<QHostAddress> &addresses, uint8_t segment[3]);
+
+signals:
+    void mouseButtonMove(QPoint pos);
+    void signalMainWindowMove();
+    void searchEnd();
+
+public slots:
+    void slot_ModifyIPFlag();
+    void SearchDev();
+    void OnClose();
+    void OnMinimize();
+    void OnMaxmize();
+    void OnModifyIPs();
+    void OnDevCfg();
+    void OnSystem();
+    void OnUpgrade();
+    void slot_SetPassword();
+    void slot_OPenMenu();
+    void slot_SetPasswordChange(QString user, QString password);
+    void slot_OPenHelpPDF();
+    void slot_ChangeLanguage();
+    void slot_searchShow();
+    void slot_UpgradeFlag(bool busy);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    static int searchRoutine(void *context);
+    void runSearch();
+    bool switchPage(Page page);
+    void ensurePages();
+    void handOutDeviceList();
+    void offerSegmentMove();
+    void updatePageButtons();
+    void makeTitlePictures();
+
+    std::unique_ptr<Ui::OrvaneToolClass> m_ui;
+    Environment m_env;
+    scoutrix::DeviceList m_list;
+    QString m_user;
+    QString m_password;
+    int m_modified = 0;
+    bool m_upgradeBusy = false;
+    int m_normalSize = 1;
+    bool m_chinese = false;
+    bool m_closePending = false;
+    bool m_closed = false;
+    FramelessDrag m_drag;
+    CIPSearch *m_tablePage = nullptr;
+    CConfigSetWidget *m_configPage = nullptr;
+    CSystemCFGWidget *m_systemPage = nullptr;
+    CUpgradeWidget *m_upgradePage = nullptr;
+    QMovie *m_movie = nullptr;
+    CMyThread m_thread;
+};
