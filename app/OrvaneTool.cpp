@@ -83,6 +83,7 @@ OrvaneTool::Environment OrvaneTool::defaultEnvironment()
         QCoreApplication::quit();
         QProcess::startDetached(QCoreApplication::applicationFilePath(), QStringList());
     };
+    env.quit = [] { QCoreApplication::exit(0); };
     return env;
 }
 
@@ -491,7 +492,8 @@ void OrvaneTool::OnClose()
     m_upgradePage = nullptr;
     delete m_configPage;
     m_configPage = nullptr;
-    QCoreApplication::exit(0);
+    if (m_env.quit)
+        m_env.quit();
 }
 
 void OrvaneTool::closeEvent(QCloseEvent *event)

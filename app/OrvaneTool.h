@@ -40,6 +40,7 @@ public:
         std::function<QList<QHostAddress>(bool *ok)> localAddresses;
         std::function<bool(const QUrl &)> openUrl;
         std::function<void()> restart;
+        std::function<void()> quit;
         bool startSearch = true;
     };
     static Environment defaultEnvironment();

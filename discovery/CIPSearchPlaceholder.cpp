@@ -1,1 +1,0 @@
-// Replaced by the device table sources under ui/.

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts a fleet of emulated devices on
+# loopback and the program pointed at it. Nothing leaves this machine.
+#   DEVICES=N   number of emulated devices (default: the mixed default fleet)
+#   LANG_UI=Zh  start with the Chinese texts
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/scripts/deps.sh"
+export BUILD_DIR=${BUILD_DIR:-$here/build}
+"$here/scripts/build.sh"
+bin=$BUILD_DIR/bin
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "scoutrix: no display to show the window on." >&2
+  echo "Run it under a virtual display instead:  xvfb-run -a -s '-screen 0 1280x800x24' $0" >&2
+  exit 2
+fi
+
+port=${DISCOVERY_PORT:-39500}
+fleet_args=()
+[ -n "${DEVICES:-}" ] && fleet_args+=(--devices "$DEVICES")
+ready=$(mktemp)
+"$bin/scoutrix-devsim" "${fleet_args[@]}" --discovery "127.0.0.1:$port" --ready-file "$ready" &
+sim=$!
+trap 'kill $sim 2>/dev/null; rm -f "$ready"' EXIT
+for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.1; done
+
+if [ -n "${LANG_UI:-}" ]; then
+  printf '[Language]\nlanguage=%s\n' "$LANG_UI" > "$bin/Language/language.ini"
+fi
+# The emulated fleet lives on 127.0.10.x; devices elsewhere are offered a move.
+SCOUTRIX_DISCOVERY="127.0.0.1:$port" SCOUTRIX_LOCAL_ADDRESSES=${SCOUTRIX_LOCAL_ADDRESSES:-127.0.10.1} \
+  "$bin/scoutrix"

@@ -1,0 +1,441 @@
+// The main window against a recording SDK: search hand-off, the segment
+// move, credentials, page switching and closing.
+
+#include <QtTest>
+
+#include <QHostAddress>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <functional>
+
+#include "CConfigSetWidget.h"
+#include "CIPSearch.h"
+#include "CMultiLanguage.h"
+#include "CPasswordDlg.h"
+#include "CSystemCFGWidget.h"
+#include "CUpgradeWidget.h"
+#include "FakeNetSdk.h"
+#include "OrvaneTool.h"
+#include "ToolLab.h"
+
+using scoutrix::SearchRecord;
+
+namespace {
+
+struct Ip
+{
+    uint8_t o[4];
+};
+
+SearchRecord dev(const char *mac, Ip ip, int32_t type = 2)
+{
+    return fakesdk::makeRecord(mac, ip.o, type);
+}
+
+void setAnswer(std::vector<SearchRecord> answer, bool ok = true, int delayMs = 0)
+{
+    QMutexLocker lock(&fakesdk::state().mutex);
+    fakesdk::state().searchAnswer = std::move(answer);
+    fakesdk::state().searchSucceeds = ok;
+    fakesdk::state().searchDelayMs = delayMs;
+}
+
+// Answers every message box that comes up with |button|, counting them.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton button)
+        : m_button(button)
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ++count;
+                box->button(m_button)->click();
+            }
+        });
+        m_timer.start();
+    }
+    int count = 0;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QList<QHostAddress> m_local;
+    bool m_lookupOk = true;
+    QList<QUrl> m_opened;
+    int m_restarts = 0;
+    int m_quits = 0;
+
+    std::unique_ptr<OrvaneTool> makeWindow(bool startSearch = true)
+    {
+        OrvaneTool::Environment env;
+        env.localAddresses = [this](bool *ok) {
+            *ok = m_lookupOk;
+            return m_local;
+        };
+        env.openUrl = [this](const QUrl &url) {
+            m_opened << url;
+            return true;
+        };
+        env.restart = [this] { ++m_restarts; };
+        env.quit = [this] { ++m_quits; };
+        env.startSearch = startSearch;
+        return std::make_unique<OrvaneTool>(nullptr, env);
+    }
+
+    static bool waitSearch(OrvaneTool &w, QSignalSpy &spy, int count = 1)
+    {
+        if (spy.count() < count && !spy.wait(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (w.isSearching() && t.elapsed() < 5000)
+            QTest::qWait(10);
+        QCoreApplication::processEvents();
+        return spy.count() >= count && !w.isSearching();
+    }
+
+    static QString devNum(OrvaneTool &w) { return w.findChild<QLabel *>("m_DevNum")->text(); }
+
+private slots:
+    void init()
+    {
+        fakesdk::reset();
+        m_local = {QHostAddress("10.0.0.9")};
+        m_lookupOk = true;
+        m_opened.clear();
+        m_restarts = 0;
+        m_quits = 0;
+    }
+
+    void startupSearchFillsTheCountAndThePages()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}}, 0), dev("A", {{10, 0, 0, 7}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QCOMPARE(devNum(*w), QStringLiteral("2"));
+        QCOMPARE(w->deviceList().rawCount(), 3);
+        QVERIFY(w->configPage() && w->systemPage() && w->upgradePage());
+        QCOMPARE(w->configPage()->deviceCount(), 2);
+        QCOMPARE(w->upgradePage()->deviceCount(), 2);
+        auto *table = w->tablePage()->findChild<QTableWidget *>("tableAuto");
+        QVERIFY(table);
+        QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(QString::fromLatin1(w->deviceList().devices()[0].userName), QStringLiteral("admin"));
+        QCOMPARE(QString::fromLatin1(w->deviceList().devices()[0].password), QStringLiteral("739204"));
+    }
+
+    void secondPressDuringASearchRunsOneSearch()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}})}, true, 400);
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(w->isSearching());
+        QTest::mouseClick(w->findChild<ToolLab *>("m_Search"), Qt::LeftButton);
+        QVERIFY(waitSearch(*w, ended));
+        QTest::qWait(100);
+        QCOMPARE(fakesdk::state().searchCalls.load(), 1);
+        QCOMPARE(ended.count(), 1);
+    }
+
+    void emptySearchAfterAnswersShowsThePreviousDevices()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        w->deviceList().devices()[0].loginHandle = 11;
+        setAnswer({}, false);
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, 2));
+        QCOMPARE(devNum(*w), QStringLiteral("2"));
+        QCOMPARE(w->deviceList().devices()[0].loginHandle, 0);
+        QCOMPARE(w->tablePage()->findChild<QTableWidget *>("tableAuto")->rowCount(), 2);
+    }
+
+    void firstSearchWithNothingShowsZero()
+    {
+        setAnswer({}, false);
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QCOMPARE(devNum(*w), QStringLiteral("0"));
+        QCOMPARE(w->configPage()->deviceCount(), 0);
+    }
+
+    void segmentQuestion_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("no") << int(QMessageBox::No);
+        QTest::newRow("yes") << int(QMessageBox::Yes);
+    }
+    void segmentQuestion()
+    {
+        QFETCH(int, answer);
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 7}}), dev("C", {{192, 168, 1, 8}})});
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setResults = {0, -1}; // the second move fails
+        }
+        BoxAnswerer answerer{QMessageBox::StandardButton(answer)};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_COMPARE(answerer.count, 1);
+        const auto &calls = fakesdk::state().setCalls;
+        const scoutrix::NetInfo *net = w->deviceList().netArray();
+        if (answer == QMessageBox::No) {
+            QCOMPARE(calls.size(), 0);
+            QCOMPARE(QString::fromStdString(net[1].ipText()), QStringLiteral("192.168.1.7"));
+            QCOMPARE(w->modifiedFlag(), 0);
+        } else {
+            QCOMPARE(calls.size(), 2);
+            for (const auto &call : calls) {
+                QCOMPARE(call.command, 20);
+                QCOMPARE(call.channel, -1);
+                QCOMPARE(call.record.size(), 144);
+                QCOMPARE(call.timeoutMs, 10000);
+            }
+            scoutrix::NetInfo sent;
+            std::memcpy(&sent, calls[0].record.constData(), sizeof sent);
+            QCOMPARE(QString::fromStdString(sent.ipText()), QStringLiteral("10.0.0.7"));
+            QCOMPARE(QString::fromStdString(scoutrix::octetsText(sent.gateway)), QStringLiteral("10.0.0.1"));
+            QCOMPARE(sent.macText(), std::string("B"));
+            // Only a move the device accepted shows in the table's array.
+            QCOMPARE(QString::fromStdString(net[1].ipText()), QStringLiteral("10.0.0.7"));
+            QCOMPARE(QString::fromStdString(net[2].ipText()), QStringLiteral("192.168.1.8"));
+            QCOMPARE(QString::fromLatin1(w->deviceList().devices()[1].ipText), QStringLiteral("192.168.1.7"));
+            // Pages would log in at the old address: the next switch searches.
+            QCOMPARE(w->modifiedFlag(), 1);
+            const int before = fakesdk::state().searchCalls;
+            w->OnDevCfg();
+            QVERIFY(waitSearch(*w, ended, 2));
+            QCOMPARE(fakesdk::state().searchCalls.load(), before + 1);
+        }
+        // Every finished search asks again.
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, answer == QMessageBox::No ? 2 : 3));
+        QTRY_COMPARE(answerer.count, answer == QMessageBox::No ? 2 : 3);
+    }
+
+    void noQuestionWhenAllDevicesShareTheSegment()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 200}})});
+        m_local = {QHostAddress("192.168.9.9"), QHostAddress("10.0.0.9")}; // the last one counts
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTest::qWait(100);
+        QCOMPARE(answerer.count, 0);
+        QCOMPARE(fakesdk::state().setCalls.size(), 0);
+    }
+
+    void failedLookupStillPresentsTheSearch()
+    {
+        setAnswer({dev("A", {{192, 168, 1, 5}})});
+        m_lookupOk = false;
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTest::qWait(100);
+        QCOMPARE(answerer.count, 0);
+        QCOMPARE(w->tablePage()->findChild<QTableWidget *>("tableAuto")->rowCount(), 1);
+        QCOMPARE(w->configPage()->deviceCount(), 1);
+    }
+
+    void localSegmentTakesTheLastIpv4Address()
+    {
+        uint8_t seg[3] = {9, 9, 9};
+        QVERIFY(!OrvaneTool::localSegment({QHostAddress("fe80::1")}, seg));
+        QVERIFY(OrvaneTool::localSegment({QHostAddress("172.16.4.2"), QHostAddress("fe80::1"),
+                                          QHostAddress("192.168.3.10")}, seg));
+        QCOMPARE(int(seg[0]), 192);
+        QCOMPARE(int(seg[1]), 168);
+        QCOMPARE(int(seg[2]), 3);
+    }
+
+    void credentialsSpreadToEveryRecord()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        w->deviceList().devices()[1].loginHandle = 33;
+
+        QTimer::singleShot(50, w.get(), [] {
+            auto *dlg = qobject_cast<CPasswordDlg *>(QApplication::activeModalWidget());
+            QVERIFY(dlg);
+            QCOMPARE(dlg->userText(), QStringLiteral("admin"));
+            QCOMPARE(dlg->passwordText(), QStringLiteral("739204"));
+            auto *user = dlg->findChild<QLineEdit *>("EditUser");
+            auto *pass = dlg->findChild<QLineEdit *>("EditPassword");
+            QCOMPARE(pass->echoMode(), QLineEdit::Password);
+            user->clear();
+            QTest::keyClicks(user, "installer-admin");
+            pass->clear();
+            QTest::mouseClick(dlg->findChild<QPushButton *>("btnOK"), Qt::LeftButton);
+        });
+        QTest::mouseClick(w->findChild<QPushButton *>("btnSearchSet"), Qt::LeftButton);
+
+        QCOMPARE(w->userName(), QStringLiteral("installer-admin"));
+        QCOMPARE(w->password(), QString());
+        for (int i = 0; i < 2; ++i) {
+            const auto &rec = w->deviceList().devices()[i];
+            QCOMPARE(QString::fromLatin1(rec.userName), QStringLiteral("installer-a"));
+            QCOMPARE(QString::fromLatin1(rec.password), QString());
+        }
+        QCOMPARE(w->deviceList().devices()[1].loginHandle, 33);
+
+        // The next search's records carry the new credentials too.
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, 2));
+        QCOMPARE(QString::fromLatin1(w->deviceList().devices()[0].userName), QStringLiteral("installer-a"));
+    }
+
+    void closeLogsOutEveryHandle()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        auto *devices = w->deviceList().devices();
+        devices[0].loginHandle = 101;
+        devices[1].loginHandle = -11301;
+        devices[2].loginHandle = 103;
+        w->OnClose();
+        QCOMPARE(fakesdk::state().logouts, (QVector<int32_t>{101, 103}));
+        QCOMPARE(devices[0].loginHandle, 0);
+        QCOMPARE(devices[2].loginHandle, 0);
+        QVERIFY(!w->tablePage() && !w->configPage() && !w->systemPage() && !w->upgradePage());
+        QCOMPARE(m_quits, 1);
+    }
+
+    void closeDuringASearchWaitsForIt()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}})}, true, 300);
+        auto w = makeWindow(false);
+        w->SearchDev();
+        w->deviceList(); // the worker owns the list now; nothing is read here
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        w->OnClose();
+        QVERIFY(w->tablePage()); // not closed yet
+        QCOMPARE(m_quits, 0);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_VERIFY(!w->tablePage());
+        QCOMPARE(m_quits, 1);
+    }
+
+    void pageButtons()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        const int searches = fakesdk::state().searchCalls;
+
+        QTest::mouseClick(w->findChild<QToolButton *>("m_System"), Qt::LeftButton);
+        QCOMPARE(w->currentPage(), int(OrvaneTool::SystemPage));
+        QVERIFY(w->findChild<QToolButton *>("m_System")->isChecked());
+        QVERIFY(!w->findChild<QToolButton *>("m_ModifyIPs")->isChecked());
+
+        // While an upgrade runs no page button does anything.
+        w->slot_UpgradeFlag(true);
+        QTest::mouseClick(w->findChild<QToolButton *>("m_ModifyIPs"), Qt::LeftButton);
+        QTest::mouseClick(w->findChild<QToolButton *>("m_DevCfg"), Qt::LeftButton);
+        QCOMPARE(w->currentPage(), int(OrvaneTool::SystemPage));
+        QVERIFY(w->findChild<QToolButton *>("m_System")->isChecked());
+        QVERIFY(!w->findChild<QToolButton *>("m_DevCfg")->isChecked());
+        w->slot_UpgradeFlag(false);
+
+        // After an IP change only the other pages search first.
+        w->slot_ModifyIPFlag();
+        w->OnModifyIPs();
+        QCOMPARE(fakesdk::state().searchCalls.load(), searches);
+        QCOMPARE(w->modifiedFlag(), 1);
+        w->OnUpgrade();
+        QCOMPARE(w->modifiedFlag(), 0);
+        QCOMPARE(w->currentPage(), int(OrvaneTool::UpgradePage));
+        QVERIFY(waitSearch(*w, ended, 2));
+        QCOMPARE(fakesdk::state().searchCalls.load(), searches + 1);
+    }
+
+    void helpOpensTheManualOfTheLanguage_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("Eng") << QByteArray("Eng") << "Scoutrix User ManualV1.0.pdf";
+        QTest::newRow("Zh") << QByteArray("Zh") << QStringLiteral("Scoutrix用户手册V1.0.pdf");
+        QTest::newRow("other") << QByteArray("Fr") << "Scoutrix User ManualV1.0.pdf";
+    }
+    void helpOpensTheManualOfTheLanguage()
+    {
+        QFETCH(QByteArray, language);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        QFile ini(dir.filePath("language.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Language]\nlanguage=" + language + "\n");
+        ini.close();
+        CMultiLanguage::setLanguageDir(dir.path());
+        auto w = makeWindow(false);
+        w->slot_OPenHelpPDF();
+        w->slot_ChangeLanguage();
+        CMultiLanguage::setLanguageDir(QStringLiteral("Language"));
+        QCOMPARE(m_opened.size(), 1);
+        QVERIFY(m_opened[0].isLocalFile());
+        QCOMPARE(m_opened[0].toLocalFile(), QCoreApplication::applicationDirPath() + "/Manual/" + file);
+        QCOMPARE(m_restarts, 1);
+        QSettings written(dir.filePath("language.ini"), QSettings::IniFormat);
+        QCOMPARE(written.value("Language/language").toString(), QStringLiteral("Eng"));
+    }
+
+    void dragsOnlyByTheTitleBand()
+    {
+        auto w = makeWindow(false);
+        w->move(100, 100);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QSignalSpy moved(w.get(), &OrvaneTool::mouseButtonMove);
+        QSignalSpy mainMoved(w.get(), &OrvaneTool::signalMainWindowMove);
+        const QPoint start = w->pos();
+
+        auto drag = [&](QPoint local, QPoint by) {
+            QMouseEvent press(QEvent::MouseButtonPress, local, w->mapToGlobal(local), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.get(), &press);
+            const QPoint to = local + by;
+            QMouseEvent moveEvent(QEvent::MouseMove, to, w->mapToGlobal(local) + by, Qt::NoButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.get(), &moveEvent);
+        };
+        drag(QPoint(500, 20), QPoint(30, 40));
+        QCOMPARE(w->pos(), start + QPoint(30, 40));
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(mainMoved.count(), 1);
+        drag(QPoint(500, 400), QPoint(30, 40)); // the body is no handle
+        QCOMPARE(w->pos(), start + QPoint(30, 40));
+        QCOMPARE(moved.count(), 1);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
