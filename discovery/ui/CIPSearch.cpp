@@ -1,0 +1,435 @@
+#include "CIPSearch.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+#include "AppPaths.h"
+#include "CCheckBoxHeaderView.h"
+#include "CIPTableWidgetItem.h"
+#include "CMultiLanguage.h"
+#include "CPortTable.h"
+#include "CToolTips.h"
+#include "ResultMark.h"
+#include "ResultTexts.h"
+
+using scoutrix::DevInfo;
+using scoutrix::NetInfo;
+
+namespace {
+
+// The row buttons' looks, given once to the table rather than to each of the
+// hundreds of buttons: parsing a sheet per button makes a full table crawl.
+const char *const ActionSheet =
+    "QPushButton#btnModify{border:none;background-image: url(Skin/list_ip_n.png)}"
+    "QPushButton#btnModify:hover{background-image: url(Skin/list_ip_h.png)}"
+    "QPushButton#btnDetailed{border:none;background-image: url(Skin/digital_n.png)}"
+    "QPushButton#btnDetailed:hover{background-image: url(Skin/digital_h.png)}"
+    "QPushButton#btnlogin{border:none;background-image: url(Skin/ie_n.png)}"
+    "QPushButton#btnlogin:hover{background-image: url(Skin/ie_h.png)}"
+    "QPushButton#resultOk{border:none;background-image: url(Skin/ok.png)}"
+    "QPushButton#resultOk:hover{background-image: url(Skin/ok_hover.png)}"
+    "QPushButton#resultError{border:none;background-image: url(Skin/error.png)}"
+    "QPushButton#resultError:hover{background-image: url(Skin/erro_hover.png)}"
+    "QToolTip{background-color: black;background-position: left center;}";
+
+const double ColumnShare[CIPSearch::ColumnCount] = {0.05, 0.05, 0.1, 0.1, 0.1, 0.2, 0.3, 0.1};
+
+QString headerKey(int column)
+{
+    static const char *const keys[CIPSearch::ColumnCount] = {
+        "", LANG_KEY("No"), LANG_KEY("Type"), LANG_KEY("Model"), LANG_KEY("IP"),
+        LANG_KEY("Mac"), LANG_KEY("Serial No"), LANG_KEY("Operate")};
+    return QString::fromLatin1(keys[column]);
+}
+
+QPushButton *actionButton(const QString &name, const QString &tip, QWidget *parent)
+{
+    auto *button = new QPushButton(parent);
+    button->setObjectName(name);
+    button->setFixedSize(24, 24);
+    button->setToolTip(tip);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+} // namespace
+
+CIPSearch::CIPSearch(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("CIPSearch"));
+    buildForm();
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("IPSearch.qss")));
+
+    connect(m_header, &QHeaderView::sectionClicked, this,
+            [this](int column) { m_table->sortByColumn(column, m_header->sortIndicatorOrder()); });
+    connect(m_header, &CCheckBoxHeaderView::sig_HeardCheck, m_table, &CPortTable::slot_setAllChecked);
+    connect(m_table, &QTableWidget::cellChanged, this, &CIPSearch::slot_setHeardCheck);
+    connect(this, &CIPSearch::sig_ListDevice, this, &CIPSearch::OnLvnItemchangedListDevice);
+    connect(m_btnModifyAll, &QPushButton::clicked, this, &CIPSearch::slot_BtnModifyAll);
+    connect(m_checkAll, &QCheckBox::clicked, this, &CIPSearch::CheckAll);
+    connect(m_checkIPC, &QCheckBox::clicked, this, &CIPSearch::CheckIPC);
+    connect(m_checkDVR, &QCheckBox::clicked, this, &CIPSearch::CheckDVR);
+    connect(m_checkNVR, &QCheckBox::clicked, this, &CIPSearch::CheckNVR);
+    connect(m_btnSearchIP, &QPushButton::clicked, this, &CIPSearch::slot_SearchIP);
+    connect(m_lineEdit, &QLineEdit::returnPressed, this, &CIPSearch::slot_SearchIP);
+
+    m_checkAll->setChecked(true);
+    CheckAll();
+}
+
+CIPSearch::~CIPSearch() = default;
+
+void CIPSearch::buildForm()
+{
+    m_checkAll = new QCheckBox(QStringLiteral("ALL"), this);
+    m_checkAll->setObjectName(QStringLiteral("check_All"));
+    m_checkIPC = new QCheckBox(QStringLiteral("IPC"), this);
+    m_checkIPC->setObjectName(QStringLiteral("check_IPC"));
+    m_checkDVR = new QCheckBox(QStringLiteral("DVR/HVR"), this);
+    m_checkDVR->setObjectName(QStringLiteral("check_DVR"));
+    m_checkNVR = new QCheckBox(QStringLiteral("NVR"), this);
+    m_checkNVR->setObjectName(QStringLiteral("check_NVR"));
+
+    m_lineEdit = new QLineEdit(this);
+    m_lineEdit->setObjectName(QStringLiteral("lineEdit"));
+    m_lineEdit->setPlaceholderText(CMultiLanguage::text(QStringLiteral("Search text")));
+    m_lineEdit->setFixedWidth(220);
+    m_btnSearchIP = new QPushButton(this);
+    m_btnSearchIP->setObjectName(QStringLiteral("btnSearchIP"));
+    m_btnSearchIP->setFixedSize(28, 28);
+    m_btnSearchIP->setToolTip(CMultiLanguage::text(QStringLiteral("Search text")));
+
+    auto *filters = new QHBoxLayout;
+    filters->setSpacing(18);
+    filters->addWidget(m_checkAll);
+    filters->addWidget(m_checkIPC);
+    filters->addWidget(m_checkDVR);
+    filters->addWidget(m_checkNVR);
+    filters->addStretch();
+    filters->addWidget(m_lineEdit);
+    filters->addWidget(m_btnSearchIP);
+
+    m_table = new CPortTable(this);
+    m_table->setObjectName(QStringLiteral("tableAuto"));
+    m_header = new CCheckBoxHeaderView(ColCheck, Qt::Horizontal, m_table);
+    m_table->setCheckHeader(m_header);
+    m_table->setColumnCount(ColumnCount);
+    QStringList labels;
+    for (int c = 0; c < ColumnCount; ++c)
+        labels << (c == ColCheck ? QString() : CMultiLanguage::text(headerKey(c)));
+    m_table->setHorizontalHeaderLabels(labels);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setAlternatingRowColors(true);
+    m_table->setShowGrid(false);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_table->setFocusPolicy(Qt::NoFocus);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(36);
+    m_table->setRowNumbering(true);
+    m_table->setStyleSheet(QString::fromLatin1(ActionSheet));
+    m_header->setStretchLastSection(true);
+    m_header->setSectionsClickable(true);
+    m_header->setSortIndicatorShown(true);
+    m_header->setSortIndicator(ColNumber, Qt::AscendingOrder);
+    m_header->setHighlightSections(false);
+    m_header->setMinimumHeight(36);
+    QFont bold = m_header->font();
+    bold.setBold(true);
+    m_header->setFont(bold);
+    m_header->sortableColumns() << ColType << ColModel << ColIP << ColMac;
+    setColumnWidths();
+
+    m_label2 = new QLabel(CMultiLanguage::text(QStringLiteral("Devices found")), this);
+    m_label2->setObjectName(QStringLiteral("label_2"));
+    m_labSelectNum = new QLabel(QStringLiteral("0"), this);
+    m_labSelectNum->setObjectName(QStringLiteral("labSelectNum"));
+    m_btnModifyAll = new QPushButton(QStringLiteral("   ") + CMultiLanguage::text(QStringLiteral("ModifyIPAll")), this);
+    m_btnModifyAll->setObjectName(QStringLiteral("m_BtnModify"));
+    m_btnModifyAll->setMinimumSize(150, 32);
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_label2);
+    bottom->addWidget(m_labSelectNum);
+    bottom->addStretch();
+    bottom->addWidget(m_btnModifyAll);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(10);
+    layout->addLayout(filters);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(bottom);
+}
+
+void CIPSearch::setColumnWidths()
+{
+    const int width = m_table->width();
+    for (int c = 0; c < ColumnCount - 1; ++c)
+        m_table->setColumnWidth(c, int(width * ColumnShare[c]));
+}
+
+void CIPSearch::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The shares apply to the width the table really gets, known only once
+    // the page is laid out; afterwards the user's own widths stay.
+    if (!m_widthsSet && m_table->width() > 200) {
+        m_widthsSet = true;
+        setColumnWidths();
+    }
+}
+
+void CIPSearch::setDevices(const NetInfo *net, const DevInfo *dev, int rawCount)
+{
+    rawCount = qBound(0, rawCount, int(m_net.size()));
+    m_count = TableRules::compact(net, dev, rawCount, m_net.data(), m_dev.data());
+    emit sig_ListDevice();
+}
+
+QWidget *CIPSearch::makeActionCell(const QStringList &tips)
+{
+    auto *cell = new QWidget;
+    auto *layout = new QHBoxLayout(cell);
+    layout->setSpacing(10);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *modify = actionButton(QStringLiteral("btnModify"), tips.value(0), cell);
+    auto *details = actionButton(QStringLiteral("btnDetailed"), tips.value(1), cell);
+    auto *login = actionButton(QStringLiteral("btnlogin"), tips.value(2), cell);
+    layout->addWidget(modify);
+    layout->addWidget(details);
+    layout->addWidget(login);
+    layout->addItem(new QSpacerItem(40, 24, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    connect(modify, &QPushButton::clicked, this, &CIPSearch::btnModify_click);
+    connect(login, &QPushButton::clicked, this, &CIPSearch::btnlogin_click);
+    connect(details, &QPushButton::clicked, this, &CIPSearch::btnDetailed_click);
+    return cell;
+}
+
+void CIPSearch::OnLvnItemchangedListDevice()
+{
+    m_table->setUpdatesEnabled(false);
+    // Cells report themselves as changed while a row is filled; one recount
+    // at the end gives the same "0" far cheaper.
+    m_table->blockSignals(true);
+    m_table->setRowCount(0);
+    m_table->clearContents();
+
+    const QStringList tips = {CMultiLanguage::text(QStringLiteral("ModifyIP")),
+                              CMultiLanguage::text(QStringLiteral("Detailed")),
+                              CMultiLanguage::text(QStringLiteral("WebLogin"))};
+    int made = 0;
+    for (int i = 0; i < m_count; ++i) {
+        const NetInfo &net = m_net[size_t(i)];
+        const DevInfo &dev = m_dev[size_t(i)];
+        if (!m_filter.shows(dev.deviceType()))
+            continue;
+        const int row = made++;
+        m_table->insertRow(row);
+        auto *check = new QTableWidgetItem;
+        check->setCheckState(Qt::Unchecked);
+        m_table->setItem(row, ColCheck, check);
+        m_table->setItem(row, ColNumber, new QTableWidgetItem(QString::number(row + 1)));
+        const char *type = scoutrix::deviceTypeName(dev.deviceType());
+        if (*type)
+            m_table->setItem(row, ColType, new QTableWidgetItem(QString::fromLatin1(type)));
+        m_table->setItem(row, ColModel, new QTableWidgetItem(QString::fromStdString(dev.modelText())));
+        m_table->setItem(row, ColIP, new CIPTableWidgetItem(QString::fromStdString(net.ipText())));
+        m_table->setItem(row, ColMac, new QTableWidgetItem(QString::fromStdString(net.macText())));
+        m_table->setItem(row, ColSerial, new QTableWidgetItem(QString::fromStdString(dev.serialText())));
+        m_table->setCellWidget(row, ColOperate, makeActionCell(tips));
+    }
+    m_table->blockSignals(false);
+    m_table->setUpdatesEnabled(true);
+    if (made > 0)
+        slot_setHeardCheck(0, ColCheck);
+}
+
+void CIPSearch::slot_setHeardCheck(int row, int column)
+{
+    Q_UNUSED(row)
+    if (column != ColCheck)
+        return;
+    int checked = 0;
+    const int rows = m_table->rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const QTableWidgetItem *cell = m_table->item(r, ColCheck);
+        if (cell && cell->checkState() == Qt::Checked)
+            ++checked;
+    }
+    m_labSelectNum->setText(QString::number(checked));
+    m_header->setCheckState(TableRules::headerState(checked, rows));
+}
+
+int CIPSearch::deviceOfRow(int row) const
+{
+    const QTableWidgetItem *mac = m_table->item(row, ColMac);
+    return mac ? TableRules::findByMac(m_net.data(), m_count, mac->text()) : -1;
+}
+
+int CIPSearch::rowOfSender() const
+{
+    auto *button = qobject_cast<QWidget *>(sender());
+    if (!button || !button->parentWidget())
+        return -1;
+    QWidget *cell = button->parentWidget();
+    const QModelIndex index = m_table->indexAt(cell->mapTo(m_table->viewport(), QPoint(0, 0)));
+    if (!index.isValid())
+        return -1;
+    m_table->selectRow(index.row());
+    return index.row();
+}
+
+void CIPSearch::warnDeviceGone()
+{
+    QMessageBox::warning(this, CMultiLanguage::text(QStringLiteral("warning")),
+                         CMultiLanguage::text(QStringLiteral("This device is no longer in the list. Search again.")));
+}
+
+int CIPSearch::deviceOfSender(int *rowOut)
+{
+    const int row = rowOfSender();
+    if (rowOut)
+        *rowOut = row;
+    const int device = row < 0 ? -1 : deviceOfRow(row);
+    if (device < 0)
+        warnDeviceGone();
+    return device;
+}
+
+void CIPSearch::btnModify_click()
+{
+    int row = -1;
+    const int device = deviceOfSender(&row);
+    if (device < 0)
+        return;
+    m_rowMap[size_t(row)] = row;
+    // The modify-IP dialog lands with the address operations.
+    emit sig_ModifyIP();
+}
+
+void CIPSearch::slot_BtnModifyAll()
+{
+    int n = 0;
+    const int rows = m_table->rowCount();
+    for (int r = 0; r < rows && n < int(m_rowMap.size()); ++r) {
+        const QTableWidgetItem *cell = m_table->item(r, ColCheck);
+        if (!cell || cell->checkState() != Qt::Checked)
+            continue;
+        if (deviceOfRow(r) < 0)
+            continue;
+        m_rowMap[size_t(n++)] = r;
+    }
+    if (n == 0)
+        return;
+    emit sig_ModifyIP();
+}
+
+void CIPSearch::btnlogin_click()
+{
+    if (deviceOfSender() < 0)
+        return;
+}
+
+void CIPSearch::btnDetailed_click()
+{
+    if (deviceOfSender() < 0)
+        return;
+}
+
+void CIPSearch::typeBoxChanged(QCheckBox *box, TableRules::TypeFilter::Bit bit, QCheckBox *other1, QCheckBox *other2)
+{
+    const bool all = m_filter.setType(bit, box->isChecked(), other1->isChecked() && other2->isChecked());
+    m_checkAll->setChecked(all);
+    OnLvnItemchangedListDevice();
+}
+
+void CIPSearch::CheckIPC()
+{
+    typeBoxChanged(m_checkIPC, TableRules::TypeFilter::Ipc, m_checkDVR, m_checkNVR);
+}
+
+void CIPSearch::CheckDVR()
+{
+    typeBoxChanged(m_checkDVR, TableRules::TypeFilter::DvrHvr, m_checkIPC, m_checkNVR);
+}
+
+void CIPSearch::CheckNVR()
+{
+    typeBoxChanged(m_checkNVR, TableRules::TypeFilter::Nvr, m_checkIPC, m_checkDVR);
+}
+
+void CIPSearch::CheckAll()
+{
+    const bool all = m_checkAll->isChecked();
+    m_filter.setAll(all);
+    m_checkIPC->setChecked(all);
+    m_checkDVR->setChecked(all);
+    m_checkNVR->setChecked(all);
+    OnLvnItemchangedListDevice();
+}
+
+void CIPSearch::slot_SearchIP()
+{
+    OnLvnItemchangedListDevice();
+    const QString wanted = m_lineEdit->text();
+    if (wanted.isEmpty())
+        return;
+    m_table->setUpdatesEnabled(false);
+    for (int r = m_table->rowCount() - 1; r >= 0; --r) {
+        bool found = false;
+        for (int c = ColCheck; c < ColOperate && !found; ++c) {
+            const QTableWidgetItem *cell = m_table->item(r, c);
+            found = cell && cell->text().contains(wanted, Qt::CaseSensitive);
+        }
+        if (!found)
+            m_table->removeRow(r);
+    }
+    m_table->setUpdatesEnabled(true);
+    slot_setHeardCheck(0, ColCheck);
+}
+
+void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
+{
+    if (channel < 0 || channel >= int(m_rowMap.size()))
+        return;
+    const int row = m_rowMap[size_t(channel)];
+    QTableWidgetItem *ipItem = m_table->item(row, ColIP);
+    if (!ipItem)
+        return;
+    const QString oldIp = ipItem->text();
+
+    auto *cell = new QWidget;
+    auto *layout = new QHBoxLayout(cell);
+    layout->setSpacing(10);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *label = new QLabel(Result < 0 ? oldIp : text, cell);
+    label->setObjectName(QStringLiteral("labResultIP"));
+    layout->addWidget(label);
+    layout->addItem(new QSpacerItem(40, 24, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    QPushButton *mark = ResultMark::create(Result >= 0, cell);
+    layout->addWidget(mark);
+
+    m_results.insert(oldIp, Result >= 0 ? 1 : Result);
+    m_table->setCellWidget(row, ColIP, cell);
+    connect(mark, &QPushButton::clicked, this, &CIPSearch::btnOpenTips);
+}
+
+void CIPSearch::btnOpenTips()
+{
+    const int device = deviceOfSender();
+    if (device < 0)
+        return;
+    const QString ip = QString::fromStdString(m_net[size_t(device)].ipText());
+    CToolTips notice(nullptr, ip, m_results.value(ip, 0), ResultTexts::OpModifyIP, 0);
+    notice.exec();
+}

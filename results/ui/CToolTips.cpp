@@ -1,0 +1,115 @@
+#include "CToolTips.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "CMultiLanguage.h"
+#include "ResultTexts.h"
+
+namespace {
+
+QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+} // namespace
+
+CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int operation, int reserved)
+    : QDialog(parent)
+{
+    Q_UNUSED(reserved)
+    setObjectName(QStringLiteral("CToolTips"));
+    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
+    setFixedSize(415, 357);
+    setStyleSheet(QStringLiteral("color:white"));
+    setWindowTitle(CMultiLanguage::text(QStringLiteral("Details")));
+
+    auto *band = new QWidget(this);
+    band->setObjectName(QStringLiteral("widget_2"));
+    band->setFixedHeight(24);
+    band->setAttribute(Qt::WA_StyledBackground);
+    band->setStyleSheet(QStringLiteral("background-color:rgba(80,85,90);;"));
+    auto *labTip = namedLabel(QStringLiteral("labTip"), CMultiLanguage::text(QStringLiteral("Details")), band);
+    auto *btnClose = new QPushButton(band);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setFixedSize(24, 24);
+    btnClose->setStyleSheet(QStringLiteral(
+        "QPushButton{border:none;background-color:rgba(80,85,90);background-image: url(Skin/close-normal.png);}"
+        "QPushButton:hover{background-image: url(Skin/close-hover.png)}"));
+    auto *bandLayout = new QHBoxLayout(band);
+    bandLayout->setContentsMargins(10, 0, 0, 0);
+    bandLayout->addWidget(labTip);
+    bandLayout->addStretch();
+    bandLayout->addWidget(btnClose);
+
+    auto *body = new QWidget(this);
+    body->setObjectName(QStringLiteral("widget"));
+    body->setAttribute(Qt::WA_StyledBackground);
+    body->setStyleSheet(QStringLiteral("background-color:rgba(39,42,47);"));
+    auto *grid = new QGridLayout(body);
+    grid->setContentsMargins(40, 30, 40, 30);
+    grid->setHorizontalSpacing(24);
+    grid->setVerticalSpacing(28);
+    m_labIP2 = namedLabel(QStringLiteral("labIP2"), device, body);
+    m_labMode2 = namedLabel(QStringLiteral("labMode2"), QString(), body);
+    QFont bold = m_labMode2->font();
+    bold.setPointSize(11);
+    bold.setBold(true);
+    m_labMode2->setFont(bold);
+    m_labType2 = namedLabel(QStringLiteral("labType2"), QString(), body);
+    m_labType2->setWordWrap(true);
+    grid->addWidget(namedLabel(QStringLiteral("labIP"), QStringLiteral("IP"), body), 0, 0);
+    grid->addWidget(m_labIP2, 0, 1);
+    grid->addWidget(namedLabel(QStringLiteral("labMode"), CMultiLanguage::text(QStringLiteral("OperationType")), body), 1, 0);
+    grid->addWidget(m_labMode2, 1, 1);
+    grid->addWidget(namedLabel(QStringLiteral("labType"), CMultiLanguage::text(QStringLiteral("OperationResult")), body), 2, 0);
+    grid->addWidget(m_labType2, 2, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(3, 1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(band);
+    layout->addWidget(body);
+
+    const QString name = ResultTexts::operationName(operation);
+    if (!name.isEmpty())
+        m_labMode2->setText(name);
+    m_labType2->setText(ResultTexts::resultText(result, operation));
+
+    connect(btnClose, &QPushButton::clicked, this, &CToolTips::OnClose);
+}
+
+QString CToolTips::deviceText() const { return m_labIP2->text(); }
+QString CToolTips::operationText() const { return m_labMode2->text(); }
+QString CToolTips::resultText() const { return m_labType2->text(); }
+
+void CToolTips::OnClose()
+{
+    close();
+}
+
+void CToolTips::mousePressEvent(QMouseEvent *event)
+{
+    m_drag.press(event, this);
+    QDialog::mousePressEvent(event);
+}
+
+void CToolTips::mouseMoveEvent(QMouseEvent *event)
+{
+    QPoint pos;
+    if (m_drag.move(event, &pos)) {
+        move(pos);
+        emit mouseButtonMove(pos);
+        emit signalMainWindowMove();
+    }
+    QDialog::mouseMoveEvent(event);
+}
