@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyleOptionButton>
 
 #include "AppPaths.h"
@@ -40,10 +41,18 @@ void CCheckBoxHeaderView::mouseReleaseEvent(QMouseEvent *event)
 {
     // A release elsewhere must neither sort nor leave an indicator behind.
     setSortIndicatorShown(false);
-    if (!isSortable(logicalIndexAt(event->pos())))
+    if (isSortable(logicalIndexAt(event->pos()))) {
+        setSortIndicatorShown(true);
+        QHeaderView::mouseReleaseEvent(event);
         return;
-    setSortIndicatorShown(true);
+    }
+    // The base class still has to end the press it saw, or it ignores every
+    // later press; it just must not flip the order or report a click.
+    const int section = sortIndicatorSection();
+    const Qt::SortOrder order = sortIndicatorOrder();
+    const QSignalBlocker quiet(this);
     QHeaderView::mouseReleaseEvent(event);
+    setSortIndicator(section, order);
 }
 
 void CCheckBoxHeaderView::paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const

@@ -279,14 +279,19 @@ int CIPSearch::deviceOfRow(int row) const
 int CIPSearch::rowOfSender() const
 {
     auto *button = qobject_cast<QWidget *>(sender());
-    if (!button || !button->parentWidget())
+    QWidget *cell = button ? button->parentWidget() : nullptr;
+    if (!cell)
         return -1;
-    QWidget *cell = button->parentWidget();
-    const QModelIndex index = m_table->indexAt(cell->mapTo(m_table->viewport(), QPoint(0, 0)));
-    if (!index.isValid())
-        return -1;
-    m_table->selectRow(index.row());
-    return index.row();
+    // Looked up by identity rather than by position: a cell placed a moment
+    // ago may not have its geometry yet.
+    const int rows = m_table->rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (m_table->cellWidget(r, ColOperate) == cell || m_table->cellWidget(r, ColIP) == cell) {
+            m_table->selectRow(r);
+            return r;
+        }
+    }
+    return -1;
 }
 
 void CIPSearch::warnDeviceGone()

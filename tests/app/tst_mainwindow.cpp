@@ -23,6 +23,9 @@
 #include "FakeNetSdk.h"
 #include "OrvaneTool.h"
 #include "ToolLab.h"
+#include "ModalHelpers.h"
+
+using testsupport::BoxAnswerer;
 
 using scoutrix::SearchRecord;
 
@@ -45,29 +48,6 @@ void setAnswer(std::vector<SearchRecord> answer, bool ok = true, int delayMs = 0
     fakesdk::state().searchSucceeds = ok;
     fakesdk::state().searchDelayMs = delayMs;
 }
-
-// Answers every message box that comes up with |button|, counting them.
-class BoxAnswerer : public QObject
-{
-public:
-    explicit BoxAnswerer(QMessageBox::StandardButton button)
-        : m_button(button)
-    {
-        m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                ++count;
-                box->button(m_button)->click();
-            }
-        });
-        m_timer.start();
-    }
-    int count = 0;
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_timer;
-};
 
 } // namespace
 
