@@ -12,12 +12,15 @@
 
 #include "AppPaths.h"
 #include "CCheckBoxHeaderView.h"
+#include "CChangerIPDlg.h"
+#include "CDetailsDlg.h"
 #include "CIPTableWidgetItem.h"
 #include "CMultiLanguage.h"
 #include "CPortTable.h"
 #include "CToolTips.h"
 #include "ResultMark.h"
 #include "ResultTexts.h"
+#include "WebLogin.h"
 
 using scoutrix::DevInfo;
 using scoutrix::NetInfo;
@@ -311,6 +314,15 @@ int CIPSearch::deviceOfSender(int *rowOut)
     return device;
 }
 
+void CIPSearch::runChangerIP(NetInfo *records, int channel, bool batch, int count)
+{
+    CChangerIPDlg dialog;
+    dialog.setUp(records, channel, batch, count);
+    connect(&dialog, &CChangerIPDlg::ChangerIPResult, this, &CIPSearch::slot_OpenTipPage);
+    dialog.exec();
+    emit sig_ModifyIP();
+}
+
 void CIPSearch::btnModify_click()
 {
     int row = -1;
@@ -318,37 +330,55 @@ void CIPSearch::btnModify_click()
     if (device < 0)
         return;
     m_rowMap[size_t(row)] = row;
-    // The modify-IP dialog lands with the address operations.
-    emit sig_ModifyIP();
+    runChangerIP(&m_net[size_t(device)], row, false, 0);
 }
 
 void CIPSearch::slot_BtnModifyAll()
 {
+    // The dialog writes into this copy; the table keeps what the search found.
+    std::array<NetInfo, 256> batch {};
     int n = 0;
     const int rows = m_table->rowCount();
-    for (int r = 0; r < rows && n < int(m_rowMap.size()); ++r) {
+    for (int r = 0; r < rows && n < int(batch.size()); ++r) {
         const QTableWidgetItem *cell = m_table->item(r, ColCheck);
         if (!cell || cell->checkState() != Qt::Checked)
             continue;
-        if (deviceOfRow(r) < 0)
+        const int device = deviceOfRow(r);
+        if (device < 0)
             continue;
+        batch[size_t(n)] = m_net[size_t(device)];
         m_rowMap[size_t(n++)] = r;
     }
     if (n == 0)
         return;
-    emit sig_ModifyIP();
+    if (n == 1)
+        runChangerIP(batch.data(), 0, false, 1);
+    else
+        runChangerIP(batch.data(), 1, true, n);
 }
 
 void CIPSearch::btnlogin_click()
 {
-    if (deviceOfSender() < 0)
+    const int row = rowOfSender();
+    if (row < 0)
         return;
+    if (deviceOfRow(row) < 0) {
+        warnDeviceGone();
+        return;
+    }
+    WebLogin::open(m_table->item(row, ColIP)->text());
 }
 
 void CIPSearch::btnDetailed_click()
 {
-    if (deviceOfSender() < 0)
+    const int device = deviceOfSender();
+    if (device < 0)
         return;
+    scoutrix::DeviceRecord record {};
+    record.netInfo = m_net[size_t(device)];
+    record.devInfo = m_dev[size_t(device)];
+    CDetailsDlg dialog(nullptr, record);
+    dialog.exec();
 }
 
 void CIPSearch::typeBoxChanged(QCheckBox *box, TableRules::TypeFilter::Bit bit, QCheckBox *other1, QCheckBox *other2)

@@ -77,6 +77,7 @@ private:
     // the user that the row's device is gone.
     int deviceOfSender(int *rowOut = nullptr);
     void warnDeviceGone();
+    void runChangerIP(scoutrix::NetInfo *records, int channel, bool batch, int count);
     void typeBoxChanged(QCheckBox *box, TableRules::TypeFilter::Bit bit, QCheckBox *other1, QCheckBox *other2);
 
     std::array<scoutrix::NetInfo, 256> m_net {};

@@ -13,6 +13,8 @@
 
 #include "AppPaths.h"
 #include "CCheckBoxHeaderView.h"
+#include "CChangerIPDlg.h"
+#include "CIPLineEdit.h"
 #include "CIPSearch.h"
 #include "CIPTableWidgetItem.h"
 #include "CMultiLanguage.h"
@@ -332,13 +334,22 @@ private slots:
         fleet.load(page);
         page.table()->item(0, 0)->setCheckState(Qt::Checked);
         page.table()->item(1, 0)->setCheckState(Qt::Checked);
+        fakesdk::reset();
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setResults = {0, -10005};
+        }
         QSignalSpy modified(&page, &CIPSearch::sig_ModifyIP);
+        // The first checked row gets .100 and the second .101, which times out.
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(100, 3);
+            d->findChild<QPushButton *>("btnOK")->click();
+        });
         page.findChild<QPushButton *>("m_BtnModify")->click();
+        QCOMPARE(dialog.count, 1);
         QCOMPARE(modified.count(), 1);
+        QCOMPARE(fakesdk::state().setCalls.size(), 2);
 
-        // Result 0 for the first checked row, a timeout for the second.
-        page.slot_OpenTipPage(0, 0, QStringLiteral("10.0.0.100"));
-        page.slot_OpenTipPage(-10005, 1, QStringLiteral("10.0.0.101"));
         QWidget *ok = page.table()->cellWidget(0, CIPSearch::ColIP);
         QWidget *bad = page.table()->cellWidget(1, CIPSearch::ColIP);
         QVERIFY(ok && bad);
