@@ -4,6 +4,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "AppPaths.h"
+
 CIPSearch::CIPSearch(QWidget *parent)
     : QWidget(parent)
     , m_table(new QTableWidget(this))
@@ -14,6 +16,8 @@ CIPSearch::CIPSearch(QWidget *parent)
                                         QStringLiteral("Mac"), QStringLiteral("Model")});
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->hide();
+    m_table->setAlternatingRowColors(true);
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("IPSearch.qss")));
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_table);
 }
