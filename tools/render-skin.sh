@@ -55,6 +55,7 @@ declare -A size=(
   [branch_closed.png]=10x10 [branch_open.png]=10x10
   [tabAll_unCheck.png]=120x30 [tabAll_Check.png]=120x30
   [start.png]=160x120 [loadfaile.png]=160x120
+  [upgrade_n.png]=80x30 [upgrade_p.png]=80x30 [btn_nor.png]=80x28 [btn_over.png]=80x28
   [update_p.gif]=44x44 [loading.gif]=64x64
 )
 
