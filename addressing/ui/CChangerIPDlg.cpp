@@ -222,7 +222,7 @@ void CChangerIPDlg::slot_OK()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_labWarning->show();
     for (int i = 0; i < m_count; ++i) {
-        m_labWarning->setText(CMultiLanguage::text(QStringLiteral("Changing device %1 of %2..."))
+        m_labWarning->setText(CMultiLanguage::text(QStringLiteral("ChangingDeviceOf"))
                                   .arg(i + 1)
                                   .arg(m_count));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
