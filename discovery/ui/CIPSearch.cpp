@@ -177,8 +177,19 @@ void CIPSearch::buildForm()
 void CIPSearch::setColumnWidths()
 {
     const int width = m_table->width();
-    for (int c = 0; c < ColumnCount - 1; ++c)
-        m_table->setColumnWidth(c, int(width * ColumnShare[c]));
+    // An address or a MAC cut short is useless to an installer: those two
+    // columns never get narrower than their longest text.
+    const QFontMetrics fm(m_table->font());
+    const int ipMin = fm.horizontalAdvance(QStringLiteral("255.255.255.255")) + 48;
+    const int macMin = fm.horizontalAdvance(QStringLiteral("FF:FF:FF:FF:FF:FF")) + 24;
+    for (int c = 0; c < ColumnCount - 1; ++c) {
+        int w = int(width * ColumnShare[c]);
+        if (c == ColIP)
+            w = qMax(w, ipMin);
+        else if (c == ColMac)
+            w = qMax(w, macMin);
+        m_table->setColumnWidth(c, w);
+    }
 }
 
 void CIPSearch::showEvent(QShowEvent *event)
@@ -446,7 +457,7 @@ void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
     auto *cell = new QWidget;
     auto *layout = new QHBoxLayout(cell);
     layout->setSpacing(10);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(4, 0, 4, 0);
     auto *label = new QLabel(Result < 0 ? oldIp : text, cell);
     label->setObjectName(QStringLiteral("labResultIP"));
     layout->addWidget(label);
@@ -455,6 +466,9 @@ void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
     layout->addWidget(mark);
 
     m_results.insert(oldIp, Result >= 0 ? 1 : Result);
+    // The cell lies over the IP item, which stays for sorting and the search
+    // text; its own text would show through the label.
+    ipItem->setForeground(QBrush(Qt::transparent));
     m_table->setCellWidget(row, ColIP, cell);
     connect(mark, &QPushButton::clicked, this, &CIPSearch::btnOpenTips);
 }
