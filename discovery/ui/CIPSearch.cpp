@@ -151,6 +151,10 @@ void CIPSearch::buildForm()
     m_header->setFont(bold);
     m_header->sortableColumns() << ColType << ColModel << ColIP << ColMac;
     setColumnWidths();
+    m_actionTips = QStringList{CMultiLanguage::text(QStringLiteral("ModifyIP")),
+                               CMultiLanguage::text(QStringLiteral("Detailed")),
+                               CMultiLanguage::text(QStringLiteral("WebLogin"))};
+    m_table->setLazyCellWidgets(ColOperate, [this](int) { return makeActionCell(m_actionTips); });
 
     m_label2 = new QLabel(CMultiLanguage::text(QStringLiteral("Devices found")), this);
     m_label2->setObjectName(QStringLiteral("label_2"));
@@ -238,9 +242,6 @@ void CIPSearch::OnLvnItemchangedListDevice()
     m_table->setRowCount(0);
     m_table->clearContents();
 
-    const QStringList tips = {CMultiLanguage::text(QStringLiteral("ModifyIP")),
-                              CMultiLanguage::text(QStringLiteral("Detailed")),
-                              CMultiLanguage::text(QStringLiteral("WebLogin"))};
     int made = 0;
     for (int i = 0; i < m_count; ++i) {
         const NetInfo &net = m_net[size_t(i)];
@@ -260,9 +261,10 @@ void CIPSearch::OnLvnItemchangedListDevice()
         m_table->setItem(row, ColIP, new CIPTableWidgetItem(QString::fromStdString(net.ipText())));
         m_table->setItem(row, ColMac, new QTableWidgetItem(QString::fromStdString(net.macText())));
         m_table->setItem(row, ColSerial, new QTableWidgetItem(QString::fromStdString(dev.serialText())));
-        m_table->setCellWidget(row, ColOperate, makeActionCell(tips));
+
     }
     m_table->blockSignals(false);
+    m_table->ensureVisibleCellWidgets();
     m_table->setUpdatesEnabled(true);
     if (made > 0)
         slot_setHeardCheck(0, ColCheck);

@@ -87,6 +87,7 @@ private:
     std::array<int, 256> m_rowMap {};
     QMap<QString, int> m_results;
     bool m_widthsSet = false;
+    QStringList m_actionTips;
 
     CPortTable *m_table = nullptr;
     CCheckBoxHeaderView *m_header = nullptr;

@@ -4,6 +4,8 @@
 
 #include <QTableWidget>
 
+#include <functional>
+
 class CCheckBoxHeaderView;
 
 class CPortTable : public QTableWidget
@@ -26,14 +28,27 @@ public:
     // is a CCheckBoxHeaderView.
     void setCheckHeader(CCheckBoxHeaderView *header);
 
+    // Cell widgets of |column| are made by |factory| only for the rows on
+    // screen (and a few beyond), as they scroll into view: a widget per row
+    // of a full search costs far more than the rows themselves.
+    using CellFactory = std::function<QWidget *(int row)>;
+    void setLazyCellWidgets(int column, CellFactory factory);
+    // Makes the missing lazy widgets of the rows on screen now.
+    void ensureVisibleCellWidgets();
+
 public slots:
     void sortByColumn(int column, Qt::SortOrder order);
     void slot_setAllChecked(bool checked);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     bool m_numbering = false;
     CCheckBoxHeaderView *m_header = nullptr;
+    int m_lazyColumn = -1;
+    CellFactory m_factory;
+    bool m_ensurePending = false;
+    void scheduleEnsure();
 };

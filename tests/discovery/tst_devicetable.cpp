@@ -23,6 +23,7 @@
 #include "FakeNetSdk.h"
 #include "ModalHelpers.h"
 #include "TableRules.h"
+#include "WebLogin.h"
 
 using scoutrix::DevInfo;
 using scoutrix::NetInfo;
@@ -368,6 +369,36 @@ private slots:
         bad->findChild<QPushButton *>("resultError")->click();
         QCOMPARE(notice.count, 1);
         QCOMPARE(shown, "10.0.0.2|" + CMultiLanguage::text("Modify IP") + '|' + CMultiLanguage::text("Time out"));
+    }
+
+    void actionCellsFollowTheScrolling()
+    {
+        CIPSearch page;
+        page.resize(1000, 500);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        Fleet fleet;
+        for (int i = 0; i < 256; ++i)
+            fleet.add(qPrintable(QStringLiteral("m%1").arg(i, 3, 10, QLatin1Char('0'))),
+                      {10, 0, uint8_t(i / 200), uint8_t(i % 200 + 1)}, IPC);
+        fleet.load(page);
+        CPortTable *table = page.table();
+        QVERIFY(rowButton(page, 0, "btnModify"));
+        QVERIFY(!table->cellWidget(255, CIPSearch::ColOperate));
+
+        table->scrollToBottom();
+        QTRY_VERIFY(rowButton(page, 255, "btnlogin"));
+        // Sorting brings rows without buttons on screen: they get theirs.
+        table->sortByColumn(CIPSearch::ColIP, Qt::DescendingOrder);
+        table->scrollToTop();
+        QTRY_VERIFY(rowButton(page, 0, "btnDetailed"));
+        QCOMPARE(table->item(0, CIPSearch::ColIP)->text(), QStringLiteral("10.0.1.56"));
+        // And each button still acts on its own row's device.
+        QList<QUrl> opened;
+        WebLogin::setOpener([&](const QUrl &url) { opened << url; });
+        rowButton(page, 0, "btnlogin")->click();
+        WebLogin::setOpener({});
+        QCOMPARE(opened.value(0).toString(), QStringLiteral("http://10.0.1.56"));
     }
 
     void modifyAllWithNothingCheckedDoesNothing()
