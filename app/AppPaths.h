@@ -11,4 +11,6 @@ QString programDir();
 void enterProgramDir();
 // The style sheet file under <programDir>/QSS/, read whole; empty when missing.
 QString readStyleSheet(const QString &fileName);
+// The sheet the whole application gets, for every line edit of every window.
+QString lineEditStyleSheet();
 } // namespace AppPaths

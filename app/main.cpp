@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "AppPaths.h"
 #include "NetSdk.h"
 #include "OrvaneTool.h"
 
@@ -12,10 +13,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/main1.ico")));
     auto window = std::make_unique<OrvaneTool>();
-    app.setStyleSheet(QStringLiteral(
-        "QLineEdit:!focus{border-radius: 3px ;border: 1px  solid rgba(178, 178, 178,50);"
-        "background-color: rgb(225, 225, 225, 0);}QLineEdit:focus{border-radius: 3px ;"
-        "border: 1px  solid rgba(178, 178, 178,50);background-color: rgba(255, 255, 255, 0);}"));
+    app.setStyleSheet(AppPaths::lineEditStyleSheet());
     window->show();
     const int code = app.exec();
     window.reset();

@@ -1,0 +1,98 @@
+// Pictures of the dialogs for the manual, drawn offscreen from fixed sample
+// devices.
+//
+//   scoutrix-shots OUTDIR LANGUAGE(en|zh)
+//
+// Run from the build's program folder so the style sheets and skin resolve.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QPixmap>
+
+#include <cstdio>
+#include <cstring>
+
+#include "AppPaths.h"
+#include "CChangerIPDlg.h"
+#include "CDetailsDlg.h"
+#include "CIPLineEdit.h"
+#include "CMultiLanguage.h"
+
+using scoutrix::NetInfo;
+
+namespace {
+
+NetInfo sample(const char *mac, uint8_t last)
+{
+    NetInfo n {};
+    const uint8_t ip[4] = {192, 168, 1, last}, mask[4] = {255, 255, 255, 0}, gw[4] = {192, 168, 1, 1};
+    std::memcpy(n.ip, ip, 4);
+    std::memcpy(n.mask, mask, 4);
+    std::memcpy(n.gateway, gw, 4);
+    n.setPortValue(34567);
+    scoutrix::setFieldText(n.mac, mac);
+    return n;
+}
+
+bool save(QWidget &w, const QString &path)
+{
+    w.show();
+    QApplication::processEvents();
+    const bool ok = w.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app.setStyleSheet(AppPaths::lineEditStyleSheet());
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: scoutrix-shots OUTDIR en|zh\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString lang = QString::fromLatin1(argv[2]);
+    QDir().mkpath(out);
+    AppPaths::enterProgramDir();
+    // A private copy of the language choice, so the program's own stays.
+    QDir tmp(QDir::temp().filePath(QStringLiteral("scoutrix-shots")));
+    tmp.mkpath(QStringLiteral("."));
+    for (const char *f : {"Eng.ini", "Zh.ini"}) {
+        tmp.remove(QString::fromLatin1(f));
+        QFile::copy(QStringLiteral("Language/") + f, tmp.filePath(QString::fromLatin1(f)));
+    }
+    CMultiLanguage::setLanguageDir(tmp.path());
+    CMultiLanguage::setLanguageName(lang == QLatin1String("zh") ? QStringLiteral("Zh") : QStringLiteral("Eng"));
+
+    bool ok = true;
+    NetInfo one = sample("00:1a:2b:3c:4d:5e", 64);
+    {
+        CChangerIPDlg dialog;
+        dialog.setUp(&one, 0, false, 0);
+        ok &= save(dialog, out + QStringLiteral("/changeip-single-%1.png").arg(lang));
+    }
+    NetInfo four[4] = {sample("00:1a:2b:3c:4d:01", 20), sample("00:1a:2b:3c:4d:02", 21),
+                       sample("00:1a:2b:3c:4d:03", 22), sample("00:1a:2b:3c:4d:04", 23)};
+    {
+        CChangerIPDlg dialog;
+        dialog.setUp(four, 1, true, 4);
+        dialog.ipEdit()->setOctet(254, 3);
+        ok &= save(dialog, out + QStringLiteral("/changeip-batch-%1.png").arg(lang));
+    }
+    {
+        scoutrix::DeviceRecord r {};
+        r.netInfo = one;
+        r.devInfo.setDeviceType(2);
+        scoutrix::setFieldText(r.devInfo.model, "SX-IPC-D4");
+        scoutrix::setFieldText(r.devInfo.serial, "SXI20250100064");
+        CDetailsDlg card(nullptr, r);
+        ok &= save(card, out + QStringLiteral("/details-%1.png").arg(lang));
+    }
+    return ok ? 0 : 1;
+}
