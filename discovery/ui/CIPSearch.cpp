@@ -1,6 +1,7 @@
 #include "CIPSearch.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -151,6 +152,7 @@ void CIPSearch::buildForm()
     m_header->setFont(bold);
     m_header->sortableColumns() << ColType << ColModel << ColIP << ColMac;
     setColumnWidths();
+    m_table->viewport()->installEventFilter(this);
     m_actionTips = QStringList{CMultiLanguage::text(QStringLiteral("ModifyIP")),
                                CMultiLanguage::text(QStringLiteral("Detailed")),
                                CMultiLanguage::text(QStringLiteral("WebLogin"))};
@@ -180,31 +182,41 @@ void CIPSearch::buildForm()
 
 void CIPSearch::setColumnWidths()
 {
-    const int width = m_table->width();
+    // The table's viewport, not the widget: the frame and a scroll bar take
+    // their share too, and the rows must fit without sideways scrolling.
+    const int width = m_table->viewport()->width() > 0 ? m_table->viewport()->width() : m_table->width();
+    int widths[ColumnCount];
+    for (int c = 0; c < ColumnCount; ++c)
+        widths[c] = int(width * ColumnShare[c]);
     // An address or a MAC cut short is useless to an installer: those two
-    // columns never get narrower than their longest text.
+    // columns never get narrower than their longest text, and the serial
+    // column, the widest, gives up what they need.
     const QFontMetrics fm(m_table->font());
     const int ipMin = fm.horizontalAdvance(QStringLiteral("255.255.255.255")) + 48;
     const int macMin = fm.horizontalAdvance(QStringLiteral("FF:FF:FF:FF:FF:FF")) + 24;
-    for (int c = 0; c < ColumnCount - 1; ++c) {
-        int w = int(width * ColumnShare[c]);
-        if (c == ColIP)
-            w = qMax(w, ipMin);
-        else if (c == ColMac)
-            w = qMax(w, macMin);
-        m_table->setColumnWidth(c, w);
-    }
+    const int extra = qMax(0, ipMin - widths[ColIP]) + qMax(0, macMin - widths[ColMac]);
+    widths[ColIP] = qMax(widths[ColIP], ipMin);
+    widths[ColMac] = qMax(widths[ColMac], macMin);
+    widths[ColSerial] -= extra;
+    // The stretched last column still needs room for its three buttons.
+    const int operateMin = qMax(m_header->minimumSectionSize(), 3 * 24 + 2 * 10 + 12);
+    int used = 0;
+    for (int c = 0; c < ColumnCount - 1; ++c)
+        used += widths[c];
+    if (used + operateMin > width)
+        widths[ColSerial] -= used + operateMin - width;
+    widths[ColSerial] = qMax(widths[ColSerial], fm.horizontalAdvance(QStringLiteral("SERIAL0000000000")));
+    for (int c = 0; c < ColumnCount - 1; ++c)
+        m_table->setColumnWidth(c, widths[c]);
 }
 
-void CIPSearch::showEvent(QShowEvent *event)
+bool CIPSearch::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::showEvent(event);
-    // The shares apply to the width the table really gets, known only once
-    // the page is laid out; afterwards the user's own widths stay.
-    if (!m_widthsSet && m_table->width() > 200) {
-        m_widthsSet = true;
+    // The shares apply to the width the table really has, which is known
+    // only once the page is laid out and changes with the window.
+    if (watched == m_table->viewport() && event->type() == QEvent::Resize)
         setColumnWidths();
-    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CIPSearch::setDevices(const NetInfo *net, const DevInfo *dev, int rawCount)

@@ -65,7 +65,7 @@ public slots:
     void btnOpenTips();
 
 protected:
-    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildForm();
@@ -86,7 +86,6 @@ private:
     TableRules::TypeFilter m_filter;
     std::array<int, 256> m_rowMap {};
     QMap<QString, int> m_results;
-    bool m_widthsSet = false;
     QStringList m_actionTips;
 
     CPortTable *m_table = nullptr;
