@@ -72,3 +72,22 @@ void EncodeDevice::install() const
 }
 
 } // namespace testdevice
+
+namespace testdevice {
+
+scoutrix::DeviceRecord deviceRecord(const char *mac, uint8_t a, uint8_t b, uint8_t c, uint8_t d,
+                                    int32_t type, const char *user, const char *password)
+{
+    const uint8_t ip[4] = {a, b, c, d};
+    const scoutrix::SearchRecord found = fakesdk::makeRecord(mac, ip, type);
+    scoutrix::DeviceRecord r;
+    std::memset(&r, 0, sizeof r);
+    r.netInfo = found.net;
+    r.devInfo = found.dev;
+    r.port = found.net.loginPort();
+    scoutrix::setFieldText(r.ipText, found.net.ipText());
+    r.setCredentials(user, password);
+    return r;
+}
+
+} // namespace testdevice

@@ -30,3 +30,12 @@ void setStream(scoutrix::StreamParams &s, int type, int resolution, int bitContr
                int frameRate, int bitRate, int iFrame, bool video, bool audio);
 
 } // namespace testdevice
+
+namespace testdevice {
+
+// A device-list entry as the search leaves it, with the credentials to use.
+scoutrix::DeviceRecord deviceRecord(const char *mac, uint8_t a, uint8_t b, uint8_t c, uint8_t d,
+                                    int32_t type, const char *user = "admin",
+                                    const char *password = "right");
+
+} // namespace testdevice
