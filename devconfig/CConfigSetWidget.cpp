@@ -46,7 +46,10 @@ CConfigSetWidget::CConfigSetWidget(QWidget *parent)
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     tree->header()->setSectionResizeMode(1, QHeaderView::Fixed);
-    tree->header()->resizeSection(1, 24);
+    // Column 1 holds only the 16x16 result mark.
+    tree->header()->setMinimumSectionSize(16);
+    tree->header()->resizeSection(1, 22);
+    tree->setIndentation(16);
     QFont font = tree->font();
     font.setPointSize(10);
     tree->setFont(font);
