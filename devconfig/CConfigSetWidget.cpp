@@ -217,7 +217,10 @@ void CConfigSetWidget::startLogin(int index)
         m_pendingLogin = index == m_loginIndex ? -1 : index;
         return;
     }
+    if (!m_devices || index < 0 || index >= m_count)
+        return;
     m_loginIndex = index;
+    m_loginRecord = &m_devices[index];
     m_thread.setRoutine(&CConfigSetWidget::loginRoutine, this);
     m_thread.start(QThread::InheritPriority);
 }
@@ -234,17 +237,13 @@ void CConfigSetWidget::onWorkerFinished()
 int CConfigSetWidget::loginRoutine(void *context)
 {
     auto *page = static_cast<CConfigSetWidget *>(context);
-    const int index = page->m_loginIndex;
-    const LoginOutcome outcome = page->loginDevice(index);
-    emit page->sig_LoginFinished(index, outcome.handle, outcome.error);
+    const LoginOutcome outcome = loginDevice(*page->m_loginRecord);
+    emit page->sig_LoginFinished(page->m_loginIndex, outcome.handle, outcome.error);
     return outcome.handle;
 }
 
-CConfigSetWidget::LoginOutcome CConfigSetWidget::loginDevice(int index)
+CConfigSetWidget::LoginOutcome CConfigSetWidget::loginDevice(DeviceRecord &d)
 {
-    if (!m_devices || index < 0 || index >= m_count)
-        return {0, NETSDK_LOGIN_NET_ERROR};
-    DeviceRecord &d = m_devices[index];
     // A handle of 0 or less never was a login.
     if (d.loginHandle > 0) {
         NetSdk_Logout(d.loginHandle);
@@ -290,7 +289,9 @@ void CConfigSetWidget::slot_LoginError(int error)
 
 void CConfigSetWidget::slot_Password()
 {
-    if (!selectedRecord())
+    // Asked for by a failed login; not if another device was chosen since.
+    const DeviceRecord *d = selectedRecord();
+    if (!d || d->loginHandle > 0 || m_thread.isRunning())
         return;
     CPasswordDlg dialog(this);
     connect(&dialog, &CPasswordDlg::PasswordDlgChange, this, &CConfigSetWidget::slot_SetPasswordChange);
@@ -309,7 +310,7 @@ void CConfigSetWidget::slot_SetPasswordChange(QString user, QString password)
         return;
     }
     d->setCredentials(user.toLatin1().toStdString(), password.toLatin1().toStdString());
-    const LoginOutcome outcome = loginDevice(m_selected);
+    const LoginOutcome outcome = loginDevice(*d);
     finishLogin(m_selected, outcome.handle, outcome.error);
 }
 

@@ -76,7 +76,7 @@ private:
     };
 
     static int loginRoutine(void *context);
-    LoginOutcome loginDevice(int index);
+    static LoginOutcome loginDevice(scoutrix::DeviceRecord &device);
     void finishLogin(int index, int32_t handle, int32_t error);
     void startLogin(int index);
     void onWorkerFinished();
@@ -96,8 +96,10 @@ private:
     QMovie *m_movie = nullptr;
     int m_currentPage = 0;
     int m_selected = -1;
-    // Device the worker logs in; written only while the worker is idle.
+    // Device the worker logs in, taken on the GUI thread while the worker is
+    // idle, so the worker never reads the list pointer or count.
     int m_loginIndex = -1;
+    scoutrix::DeviceRecord *m_loginRecord = nullptr;
     // A device chosen while the worker was busy; its login follows.
     int m_pendingLogin = -1;
     CEncodeCfgWidget *m_encode = nullptr;
