@@ -394,12 +394,13 @@ void CConfigSetWidget::slot_AudioInfo()
 void CConfigSetWidget::slot_EncodePage(int nResult, long loginID)
 {
     // The page that sent the result names the operation, whatever is shown now.
+    const QObject *from = sender();
     int page = m_currentPage;
-    if (sender() && sender() == m_encode)
+    if (from && from == m_encode)
         page = scoutrix::EncodePage;
-    else if (sender() && sender() == m_camera)
+    else if (from && from == m_camera)
         page = scoutrix::CameraPage;
-    else if (sender() && sender() == m_audio)
+    else if (from && from == m_audio)
         page = scoutrix::AudioPage;
     const int operationId = scoutrix::saveOperationId(page);
 

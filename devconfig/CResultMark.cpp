@@ -9,7 +9,6 @@ CResultMark::CResultMark(int result, int operationId, QWidget *parent)
     setFixedSize(16, 16);
     setFocusPolicy(Qt::NoFocus);
     setStyleSheet(styleFor(result));
-    connect(this, &QPushButton::clicked, this, [this] { emit sig_OpenResult(m_operationId, m_result); });
 }
 
 CResultMark::~CResultMark() = default;

@@ -19,9 +19,6 @@ public:
 
     static QString styleFor(int result);
 
-signals:
-    void sig_OpenResult(int operationId, int result);
-
 private:
     int m_result;
     int m_operationId;

@@ -21,20 +21,6 @@ void noise(void *p, std::size_t size, uint32_t seed)
 
 } // namespace
 
-void setStream(scoutrix::StreamParams &s, int type, int resolution, int bitControl, int quality,
-               int frameRate, int bitRate, int iFrame, bool video, bool audio)
-{
-    s.setEncodeType(type);
-    s.setResolution(resolution);
-    s.setBitControl(bitControl);
-    s.setQuality(quality);
-    s.setFrameRate(frameRate);
-    s.setBitRate(bitRate);
-    s.setIFrameInterval(iFrame);
-    s.setVideoOn(video);
-    s.setAudioOn(audio);
-}
-
 std::unique_ptr<EncodeDevice> EncodeDevice::typical(int channels)
 {
     auto d = std::make_unique<EncodeDevice>();
@@ -70,10 +56,6 @@ void EncodeDevice::install() const
     s.configs[scoutrix::CmdDeviceInfo] = fakesdk::bytesOf(info);
     s.configs[scoutrix::CmdResolutionList] = fakesdk::bytesOf(resolutions);
 }
-
-} // namespace testdevice
-
-namespace testdevice {
 
 scoutrix::DeviceRecord deviceRecord(const char *mac, uint8_t a, uint8_t b, uint8_t c, uint8_t d,
                                     int32_t type, const char *user, const char *password)

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ConfigRecords.h"
+#include "DeviceRecords.h"
 
 namespace testdevice {
 
@@ -26,12 +27,19 @@ struct EncodeDevice
 };
 
 // Stream values in one place, for expectations.
-void setStream(scoutrix::StreamParams &s, int type, int resolution, int bitControl, int quality,
-               int frameRate, int bitRate, int iFrame, bool video, bool audio);
-
-} // namespace testdevice
-
-namespace testdevice {
+inline void setStream(scoutrix::StreamParams &s, int type, int resolution, int bitControl, int quality,
+                      int frameRate, int bitRate, int iFrame, bool video = true, bool audio = false)
+{
+    s.setEncodeType(type);
+    s.setResolution(resolution);
+    s.setBitControl(bitControl);
+    s.setQuality(quality);
+    s.setFrameRate(frameRate);
+    s.setBitRate(bitRate);
+    s.setIFrameInterval(iFrame);
+    s.setVideoOn(video);
+    s.setAudioOn(audio);
+}
 
 // A device-list entry as the search leaves it, with the credentials to use.
 scoutrix::DeviceRecord deviceRecord(const char *mac, uint8_t a, uint8_t b, uint8_t c, uint8_t d,

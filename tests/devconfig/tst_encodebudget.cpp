@@ -7,27 +7,15 @@
 #include <memory>
 
 #include "EncodeBudget.h"
+#include "EncodeDevice.h"
 
 using namespace scoutrix;
+using testdevice::setStream;
 
 namespace {
 
 constexpr int64_t k1080p = 2073600;
 constexpr int64_t kD1 = 405504;
-
-void setStream(StreamParams &s, int type, int res, int control, int quality, int fps, int rate,
-               int iFrame, bool video = true)
-{
-    s.setEncodeType(type);
-    s.setResolution(res);
-    s.setBitControl(control);
-    s.setQuality(quality);
-    s.setFrameRate(fps);
-    s.setBitRate(rate);
-    s.setIFrameInterval(iFrame);
-    s.setVideoOn(video);
-    s.setAudioOn(false);
-}
 
 // Channels with 1080P H.264 CBR main and D1 sub, PAL, fixed resolution table,
 // every resolution offered, a generous budget.
