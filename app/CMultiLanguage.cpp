@@ -46,8 +46,10 @@ void CMultiLanguage::setLanguageName(const QString &name)
 
 QString CMultiLanguage::text(const QString &key)
 {
-    // A slash would address a sub-group, and the empty key has no entry.
-    if (key.isEmpty() || key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('\\')))
+    // The empty key has no entry. A slash is the settings path separator: the
+    // language file stores "Video/Audio" in its section as Video\Audio, which
+    // the same path finds; a backslash in a key would be read as one.
+    if (key.isEmpty() || key.contains(QLatin1Char('\\')))
         return key;
     const QString language = languageName();
     if (language.isEmpty() || language.contains(QLatin1Char('/')))

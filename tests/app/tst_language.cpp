@@ -107,6 +107,8 @@ private slots:
         QTest::newRow("empty key") << "" << "";
         QTest::newRow("question mark") << "Are you sure to modify?" << "Sure?";
         QTest::newRow("slash is no group") << "Eng/Comma" << "Eng/Comma";
+        QTest::newRow("slash key in its section") << "Video/Audio" << "Both";
+        QTest::newRow("backslash key") << "Video\\Audio" << "Video\\Audio";
     }
     void lookup()
     {
@@ -115,7 +117,7 @@ private slots:
         writeFile(m_dir.filePath("language.ini"), "[Language]\nlanguage=Eng\n");
         writeFile(m_dir.filePath("Eng.ini"),
                   "[Eng]\ndevices were found=\"devices found here\"\nConfig.Save=Save now\n"
-                  "Comma=\"one, two\"\nBlank=\nAre you sure to modify?=Sure?\n");
+                  "Comma=\"one, two\"\nBlank=\nAre you sure to modify?=Sure?\nVideo\\Audio=Both\n");
         QCOMPARE(CMultiLanguage::text(key), expected);
     }
 

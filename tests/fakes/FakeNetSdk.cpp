@@ -3,6 +3,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <cstring>
 
 #include "NetSdk.h"
@@ -29,6 +30,30 @@ void reset()
     s.loginError = 0;
     s.loginSucceeds = true;
     s.logouts.clear();
+    s.loginAnswers.clear();
+    s.loginInfo = scoutrix::LoginInfo{};
+    s.acceptUser.reset();
+    s.acceptPassword.reset();
+    s.loginDelayMs = 0;
+    s.loginCalls.clear();
+    s.activeLogins = 0;
+    s.maxActiveLogins = 0;
+    s.configs.clear();
+    s.getResults.clear();
+    s.getCalls.clear();
+    s.configSetResults.clear();
+    s.configSetCalls.clear();
+}
+
+scoutrix::LoginInfo makeLoginInfo(int32_t videoChannels, int32_t loginDeviceType,
+                                  int32_t audioChannels, int32_t allChannelsFlag)
+{
+    scoutrix::LoginInfo info{};
+    info.setWord(scoutrix::LoginInfo::VideoChannelCount, videoChannels);
+    info.setWord(scoutrix::LoginInfo::LoginDeviceType, loginDeviceType);
+    info.setWord(scoutrix::LoginInfo::AudioChannelCount, audioChannels);
+    info.setWord(scoutrix::LoginInfo::AllChannelsFlag, allChannelsFlag);
+    return info;
 }
 
 scoutrix::SearchRecord makeRecord(const char *mac, const uint8_t ip[4], int32_t type,
@@ -90,18 +115,45 @@ int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *rec
     return index < s.setResults.size() ? s.setResults.at(index) : 0;
 }
 
-int32_t NetSdk_Login(const char *, uint16_t, const char *, const char *, void *info, int32_t,
-                     int32_t *error, int32_t, int32_t)
+int32_t NetSdk_Login(const char *address, uint16_t port, const char *user, const char *password,
+                     void *info, int32_t mode, int32_t *error, int32_t, int32_t)
 {
     fakesdk::State &s = state();
-    QMutexLocker lock(&s.mutex);
-    if (!s.loginSucceeds) {
-        *error = s.loginError;
-        return 0;
+    const int active = ++s.activeLogins;
+    int seen = s.maxActiveLogins;
+    while (active > seen && !s.maxActiveLogins.compare_exchange_weak(seen, active)) {
     }
-    std::memset(info, 0, sizeof(scoutrix::LoginInfo));
-    *error = 0;
-    return s.nextHandle++;
+    int delay;
+    {
+        QMutexLocker lock(&s.mutex);
+        s.loginCalls.append({address, port, user, password, mode});
+        delay = s.loginDelayMs;
+    }
+    if (delay > 0)
+        QThread::msleep(ulong(delay));
+
+    QMutexLocker lock(&s.mutex);
+    int32_t handle;
+    if (!s.loginAnswers.isEmpty()) {
+        const fakesdk::LoginAnswer answer = s.loginAnswers.takeFirst();
+        *error = answer.error;
+        handle = answer.handle;
+        if (handle > 0)
+            std::memcpy(info, &answer.info, sizeof answer.info);
+    } else if (!s.loginSucceeds) {
+        *error = s.loginError;
+        handle = 0;
+    } else if ((s.acceptUser && *s.acceptUser != user)
+               || (s.acceptPassword && *s.acceptPassword != password)) {
+        *error = NETSDK_ERR_PASSWORD;
+        handle = 0;
+    } else {
+        std::memcpy(info, &s.loginInfo, sizeof s.loginInfo);
+        *error = 0;
+        handle = s.nextHandle++;
+    }
+    --s.activeLogins;
+    return handle;
 }
 
 int32_t NetSdk_Logout(int32_t handle)
@@ -112,8 +164,35 @@ int32_t NetSdk_Logout(int32_t handle)
     return 0;
 }
 
-int32_t NetSdk_GetConfig(int32_t, int32_t, int32_t, void *, int32_t, int32_t *, int32_t) { return -1; }
-int32_t NetSdk_SetConfig(int32_t, int32_t, int32_t, const void *, int32_t, int32_t) { return -1; }
+int32_t NetSdk_GetConfig(int32_t handle, int32_t command, int32_t channel, void *buffer,
+                         int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.getCalls.append({handle, command, channel, bufferSize, timeoutMs});
+    *bytesReturned = 0;
+    const int32_t result = s.getResults.value(command, 0);
+    if (result < 0)
+        return result;
+    const auto it = s.configs.constFind(command);
+    if (it == s.configs.constEnd())
+        return -1;
+    const int n = std::min(bufferSize, int32_t(it->size()));
+    std::memcpy(buffer, it->constData(), size_t(n));
+    *bytesReturned = n;
+    return result;
+}
+
+int32_t NetSdk_SetConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer,
+                         int32_t size, int32_t timeoutMs)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    const int index = s.configSetCalls.size();
+    s.configSetCalls.append({handle, command, channel,
+                             QByteArray(static_cast<const char *>(buffer), size), timeoutMs});
+    return index < s.configSetResults.size() ? s.configSetResults.at(index) : 0;
+}
 uint8_t NetSdk_Reboot(int32_t, int32_t, int32_t) { return 0; }
 int32_t NetSdk_Upgrade(int32_t, const char *, int32_t, NetSdkProgressCallback, void *, int32_t) { return 0; }
 int32_t NetSdk_StartRealStream(int32_t, const void *, int32_t) { return 0; }

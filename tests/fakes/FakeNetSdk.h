@@ -2,11 +2,15 @@
 // A recording stand-in for the device network SDK, linked into tests in place
 // of the real library. Tests script the answers and read back every call.
 
+#include <QByteArray>
+#include <QMap>
 #include <QMutex>
 #include <QVector>
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "DeviceRecords.h"
@@ -15,6 +19,41 @@ namespace fakesdk {
 
 struct SetCall
 {
+    int32_t command;
+    int32_t channel;
+    QByteArray record;
+    int32_t timeoutMs;
+};
+
+struct LoginCall
+{
+    std::string address;
+    uint16_t port;
+    std::string user;
+    std::string password;
+    int32_t mode;
+};
+
+// One scripted answer to SDK log in: handle > 0 succeeds and hands out |info|.
+struct LoginAnswer
+{
+    int32_t handle;
+    int32_t error;
+    scoutrix::LoginInfo info;
+};
+
+struct GetCall
+{
+    int32_t handle;
+    int32_t command;
+    int32_t channel;
+    int32_t bufferSize;
+    int32_t timeoutMs;
+};
+
+struct ConfigSetCall
+{
+    int32_t handle;
     int32_t command;
     int32_t channel;
     QByteArray record;
@@ -37,7 +76,37 @@ struct State
     int32_t loginError = 0;
     bool loginSucceeds = true;
     QVector<int32_t> logouts;
+    // Scripted answers are used first, in order; then the rules above, with
+    // |loginInfo| handed out on success and, when set, the credentials checked
+    // (a mismatch fails with the password error).
+    QVector<LoginAnswer> loginAnswers;
+    scoutrix::LoginInfo loginInfo{};
+    std::optional<std::string> acceptUser;
+    std::optional<std::string> acceptPassword;
+    int loginDelayMs = 0;
+    QVector<LoginCall> loginCalls;
+    std::atomic<int> activeLogins{0};
+    std::atomic<int> maxActiveLogins{0};
+    // Get configuration: the record per command, copied into the caller's
+    // buffer (at most its size); a command without a record fails with -1,
+    // a negative result per command fails without copying.
+    QMap<int32_t, QByteArray> configs;
+    QMap<int32_t, int32_t> getResults;
+    QVector<GetCall> getCalls;
+    // Set configuration: result per call (default 0).
+    QVector<int32_t> configSetResults;
+    QVector<ConfigSetCall> configSetCalls;
 };
+
+// A fake device's login block with its channel counts and type.
+scoutrix::LoginInfo makeLoginInfo(int32_t videoChannels, int32_t loginDeviceType,
+                                  int32_t audioChannels = 0, int32_t allChannelsFlag = 0);
+
+template<typename Record>
+QByteArray bytesOf(const Record &record)
+{
+    return QByteArray(reinterpret_cast<const char *>(&record), int(sizeof record));
+}
 
 State &state();
 void reset();
