@@ -14,6 +14,7 @@
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
 #include "CResultMark.h"
+#include "CToolTips.h"
 #include "ConfigPageLogic.h"
 #include "NetSdk.h"
 
@@ -438,7 +439,8 @@ void CConfigSetWidget::slot_btnOpenTips()
         const QString device = QString::fromStdString(scoutrix::fieldText(m_devices[index].ipText));
         const int result = item->data(1, kIndexRole).toInt();
         const int operationId = item->data(1, kOperationRole).toInt();
-        qDebug() << "result notice" << device << operationId << result;
         emit sig_OpenResultNotice(device, result, operationId);
+        CToolTips notice(nullptr, device, result, operationId, 0);
+        notice.exec();
     }
 }

@@ -1,5 +1,7 @@
 #include "CResultMark.h"
 
+#include "ResultMark.h"
+
 CResultMark::CResultMark(int result, int operationId, QWidget *parent)
     : QPushButton(parent)
     , m_result(result)
@@ -15,10 +17,5 @@ CResultMark::~CResultMark() = default;
 
 QString CResultMark::styleFor(int result)
 {
-    // The hover picture of the error mark carries its historic file name.
-    if (result < 0)
-        return QStringLiteral("QPushButton{border:none;background-image: url(Skin/error.png)}"
-                              "QPushButton:hover{background-image: url(Skin/erro_hover.png)}");
-    return QStringLiteral("QPushButton{border:none;background-image: url(Skin/ok.png)}"
-                          "QPushButton:hover{background-image: url(Skin/ok_hover.png)}");
+    return ResultMark::styleSheet(result >= 0);
 }

@@ -18,6 +18,8 @@
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
 #include "CResultMark.h"
+#include "CToolTips.h"
+#include "ModalHelpers.h"
 #include "EncodeDevice.h"
 #include "FakeNetSdk.h"
 
@@ -434,7 +436,14 @@ private slots:
         // The mark opens the notice for its own device, selected or not.
         tree()->clearSelection();
         QSignalSpy notice(m_page.get(), &CConfigSetWidget::sig_OpenResultNotice);
+        QString shown;
+        testsupport::ModalHandler<CToolTips> dialog([&](CToolTips *t) {
+            shown = t->deviceText() + '|' + t->operationText() + '|' + t->resultText();
+            t->OnClose();
+        });
         QTest::mouseClick(mark, Qt::LeftButton);
+        QCOMPARE(dialog.count, 1);
+        QCOMPARE(shown, "192.168.1.20|" + CMultiLanguage::text("Encode") + '|' + CMultiLanguage::text("successful"));
         QCOMPARE(notice.count(), 1);
         QCOMPARE(notice[0][0].toString(), QStringLiteral("192.168.1.20"));
         QCOMPARE(notice[0][1].toInt(), 0);
