@@ -1,6 +1,7 @@
 #include "DeviceModel.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "Net.h"
@@ -81,7 +82,10 @@ Profile profileOf(const DeviceSpec &d)
     const uint32_t h264 = bits({7}), modern = bits({7, 8, 9, 10});
     switch (d.type) {
     case 0: return {bits({0, 1, 2, 3, 10, 11}), bits({3, 4}), h264, 2, 3, 7, true, 4096};
-    case 1: return {bits({0, 3, 5, 11, 12, 14, 16}), bits({0, 3, 5}), modern, 14, 5, 8, false, 8192};
+    case 1:
+        // A 32-bit budget word cannot hold 32 channels of 1080P and VGA at 30 fps.
+        return {bits({0, 3, 5, 11, 12, 14, 16}), bits({0, 3, 5}), modern, 14, d.channels > 16 ? 3 : 5, 8, false,
+                8192};
     case 3: return {bits({0, 2, 3, 10, 11, 14}), bits({0, 3, 5}), bits({7, 8}), 11, 3, 8, false, 4096};
     default:
         if (d.model.find("5M") != std::string::npos)
@@ -144,7 +148,8 @@ void DeviceModel::buildRecords()
     std::memset(&caps, 0, sizeof caps);
     // The budget is what every channel at its default settings uses: a
     // channel can only be raised by lowering another.
-    caps.setWord(EncodeCaps::PixelRateBudget, int32_t(int64_t(d.channels) * (mainPix + subPix) * fps));
+    const int64_t budget = int64_t(d.channels) * (mainPix + subPix) * fps;
+    caps.setWord(EncodeCaps::PixelRateBudget, int32_t(std::min<int64_t>(budget, INT32_MAX)));
     caps.setWord(EncodeCaps::SharedBudget, p.shared ? 1 : 0);
     for (int ch = 0; ch < d.channels; ++ch) {
         if (d.type == 2)
