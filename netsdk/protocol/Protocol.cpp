@@ -337,8 +337,10 @@ bool decode(const std::vector<uint8_t> &p, SetNoLoginRequest &m)
 {
     Reader r(p);
     uint32_t size = 0;
+    // The MAC text must end inside its field, so it reads back the same.
     if (!(r.u32(m.requestId) && r.i32(m.command) && r.i32(m.channel) && r.fixedText(m.mac, MacFieldSize)
-          && r.u32(size)))
+          && r.u32(size))
+        || m.mac.size() >= MacFieldSize)
         return false;
     if (size != r.left())
         return false;
@@ -350,7 +352,8 @@ bool decode(const std::vector<uint8_t> &p, SetNoLoginRequest &m)
 bool decode(const std::vector<uint8_t> &p, SetNoLoginReply &m)
 {
     Reader r(p);
-    return r.u32(m.requestId) && r.fixedText(m.mac, MacFieldSize) && r.i32(m.result) && r.atEnd();
+    return r.u32(m.requestId) && r.fixedText(m.mac, MacFieldSize) && r.i32(m.result) && r.atEnd()
+        && m.mac.size() < MacFieldSize;
 }
 bool decode(const std::vector<uint8_t> &p, LoginHello &m)
 {
