@@ -496,13 +496,15 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
 
 int32_t logout(int32_t handle)
 {
-    auto s = table().take(handle);
+    auto s = table().find(handle);
     if (!s)
         return proto::InvalidHandle;
+    // The session stays in the table (and so with the reader) until the
+    // device has acknowledged, so the acknowledgement is seen.
     proto::Frame reply;
     s->request(Type::Logout, {}, Type::LogoutReply, kLogoutWaitMs, reply);
     s->fail(proto::InvalidHandle, "logged out");
-    return proto::Ok;
+    return table().take(handle) ? int32_t(proto::Ok) : int32_t(proto::InvalidHandle);
 }
 
 int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer, int32_t bufferSize,
