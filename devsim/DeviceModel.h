@@ -28,6 +28,7 @@ public:
     // The port a search reports: the one the device listens on.
     void setBoundPort(uint16_t port) { m_boundPort = port; }
     uint16_t boundPort() const { return m_boundPort ? m_boundPort : m_spec.port; }
+    bool hasBoundPort() const { return m_boundPort != 0; }
 
     NetInfo netInfo() const;
     SearchRecord searchRecord() const;

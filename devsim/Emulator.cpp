@@ -134,9 +134,9 @@ struct Emulator::Impl
         net::Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const int one = 1;
         setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        const uint16_t port = dev.model.boundPort() && (options.ephemeralPorts || s.port == 0)
-            ? dev.model.boundPort()
-            : (options.ephemeralPorts ? 0 : s.port);
+        // A system-chosen port is chosen once and kept across moves and reboots.
+        const bool systemPort = options.ephemeralPorts || s.port == 0;
+        const uint16_t port = !systemPort ? s.port : (dev.model.hasBoundPort() ? dev.model.boundPort() : 0);
         sockaddr_in sa = toSockaddr(s.ip, port);
         if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0
             || ::listen(fd.get(), 128) != 0 || !net::setNonBlocking(fd.get())) {
