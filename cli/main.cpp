@@ -1,0 +1,481 @@
+// scoutrix-cli: the device network SDK from the command line, for installers
+// who script and for tests.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DeviceRecords.h"
+#include "Net.h"
+#include "NetSdk.h"
+#include "NetSdkControl.h"
+#include "Protocol.h"
+
+using namespace scoutrix;
+
+namespace {
+
+// Exit codes, one per kind of failure.
+enum Exit {
+    ExitOk = 0,
+    ExitFailed = 1,     // the device refused or the operation failed
+    ExitUsage = 2,
+    ExitNotFound = 3,   // no answer to a search, or no device with that MAC
+    ExitLogin = 4,      // login refused
+    ExitTimeout = 5,
+    ExitFile = 6,
+    ExitNetwork = 7,
+};
+
+const char *const kUsage =
+    "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
+    "  search [--json | --csv]             list the devices that answer\n"
+    "  set-ip MAC IP [--mask M] [--gateway G]\n"
+    "                                      give the device with that MAC text a new address\n"
+    "  login IP [--port P]                 check a login, print the login block\n"
+    "  get IP COMMAND [--channel C] [--size N] [--out FILE]\n"
+    "                                      read a configuration record (hex dump, or raw to FILE)\n"
+    "  set IP COMMAND --in FILE [--channel C]\n"
+    "                                      write a configuration record from a raw file\n"
+    "  reboot IP [--port P]\n"
+    "login options: --port P (default 39510), --user U (admin), --password P (else $SCOUTRIX_PASSWORD)\n"
+    "Discovery goes to --discovery, else $SCOUTRIX_DISCOVERY, else netsdk.ini, else the broadcast\n"
+    "address of every interface.\n"
+    "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found, 4 login refused, 5 timeout,\n"
+    "            6 file error, 7 network error\n";
+
+struct Args
+{
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+    bool has(const std::string &k) const { return options.count(k) != 0; }
+    std::string get(const std::string &k, const std::string &fallback = std::string()) const
+    {
+        const auto it = options.find(k);
+        return it == options.end() ? fallback : it->second;
+    }
+};
+
+int fail(int code, const std::string &message)
+{
+    std::cerr << "scoutrix-cli: " << message << "\n";
+    return code;
+}
+
+bool toInt(const std::string &text, long lo, long hi, long &out)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (*end || errno || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+std::string codeText(int32_t code)
+{
+    switch (code) {
+    case proto::Ok: return "success";
+    case proto::Fail: return "failed (-1)";
+    case proto::NotSupported: return "not supported by the device (-3)";
+    case proto::InvalidArgument: return "invalid argument (-10001)";
+    case proto::InvalidHandle: return "not logged in (-10002)";
+    case proto::NetworkError: return "network error (-10003)";
+    case proto::ProtocolError: return "the device broke the protocol (-10004)";
+    case proto::Timeout: return "timed out (-10005)";
+    case proto::BufferTooSmall: return "record larger than the buffer (-10006)";
+    case proto::WrongPassword: return "wrong password (-11301)";
+    case proto::NoSuchUser: return "no such user (-11302)";
+    case proto::Locked: return "user locked after wrong passwords (-11303)";
+    case proto::BlackListed: return "this address is blacklisted (-11304)";
+    case proto::InUse: return "no free session on the device (-11305)";
+    case proto::NotFound: return "not found (-11307)";
+    case proto::Uninitialised: return "device not initialised (-11317)";
+    case proto::NeedReboot: return "accepted; restart the device to apply it (-11401)";
+    default: return "result " + std::to_string(code);
+    }
+}
+
+std::string loginCodeText(int32_t code)
+{
+    if (code == proto::LoginNetworkError)
+        return "network error: the device cannot be reached (0)";
+    if (code == proto::SystemBusy)
+        return "the device is busy (7)";
+    return codeText(code);
+}
+
+int exitForCode(int32_t code)
+{
+    if (code == proto::Timeout)
+        return ExitTimeout;
+    if (code == proto::NetworkError || code == proto::ProtocolError)
+        return ExitNetwork;
+    return ExitFailed;
+}
+
+int timeoutOf(const Args &a, int fallback)
+{
+    long v = fallback;
+    if (a.has("timeout") && !toInt(a.get("timeout"), 1, 600000, v))
+        return -1;
+    return int(v);
+}
+
+std::string jsonText(const std::string &s)
+{
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+std::string csvText(const std::string &s)
+{
+    if (s.find_first_of(",\"\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (const char c : s)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + '"';
+}
+
+// Runs one search; the records in arrival order.
+int runSearch(int timeoutMs, std::vector<SearchRecord> &out)
+{
+    std::vector<char> buffer(NETSDK_SEARCH_BUFFER_SIZE);
+    int32_t bytes = 0;
+    if (!NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, timeoutMs, 0)) {
+        const netsdk::TargetChoice t = netsdk::resolveDiscoveryTargets();
+        return fail(ExitNetwork, "search failed" + (t.error.empty() ? std::string() : ": " + t.error));
+    }
+    const std::size_t n = std::size_t(bytes) / sizeof(SearchRecord);
+    out.resize(n);
+    if (n)
+        std::memcpy(out.data(), buffer.data(), n * sizeof(SearchRecord));
+    return ExitOk;
+}
+
+int cmdSearch(const Args &a)
+{
+    const int timeout = timeoutOf(a, 5000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    std::vector<SearchRecord> records;
+    if (const int r = runSearch(timeout, records))
+        return r;
+    const bool json = a.has("json"), csv = a.has("csv");
+    if (json) {
+        std::cout << "[\n";
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const SearchRecord &r = records[i];
+            std::cout << "  {\"ip\": " << jsonText(r.net.ipText()) << ", \"mask\": " << jsonText(octetsText(r.net.mask))
+                      << ", \"gateway\": " << jsonText(octetsText(r.net.gateway)) << ", \"port\": " << r.net.portValue()
+                      << ", \"mac\": " << jsonText(r.net.macText()) << ", \"model\": " << jsonText(r.dev.modelText())
+                      << ", \"serial\": " << jsonText(r.dev.serialText()) << ", \"type\": "
+                      << jsonText(deviceTypeName(r.dev.deviceType())) << ", \"type_code\": " << r.dev.deviceType()
+                      << "}" << (i + 1 < records.size() ? "," : "") << "\n";
+        }
+        std::cout << "]\n";
+    } else if (csv) {
+        std::cout << "ip,mask,gateway,port,mac,model,serial,type\n";
+        for (const SearchRecord &r : records) {
+            std::cout << r.net.ipText() << ',' << octetsText(r.net.mask) << ',' << octetsText(r.net.gateway) << ','
+                      << r.net.portValue() << ',' << csvText(r.net.macText()) << ',' << csvText(r.dev.modelText())
+                      << ',' << csvText(r.dev.serialText()) << ',' << deviceTypeName(r.dev.deviceType()) << "\n";
+        }
+    } else {
+        std::printf("%-16s %-6s %-18s %-5s %-14s %s\n", "IP", "PORT", "MAC", "TYPE", "MODEL", "SERIAL");
+        for (const SearchRecord &r : records)
+            std::printf("%-16s %-6u %-18s %-5s %-14s %s\n", r.net.ipText().c_str(), r.net.portValue(),
+                        r.net.macText().c_str(), deviceTypeName(r.dev.deviceType()), r.dev.modelText().c_str(),
+                        r.dev.serialText().c_str());
+        std::printf("%zu device(s)\n", records.size());
+    }
+    return ExitOk;
+}
+
+bool octetsOf(const std::string &text, uint8_t out[4])
+{
+    uint32_t v;
+    if (!net::parseIpv4(text, v))
+        return false;
+    for (int i = 0; i < 4; ++i)
+        out[i] = uint8_t(v >> (24 - 8 * i));
+    return true;
+}
+
+int cmdSetIp(const Args &a)
+{
+    if (a.positional.size() != 3)
+        return fail(ExitUsage, "set-ip takes MAC and IP");
+    const std::string mac = a.positional[1];
+    uint8_t ip[4], mask[4], gw[4];
+    if (!octetsOf(a.positional[2], ip))
+        return fail(ExitUsage, "not an IPv4 address: " + a.positional[2]);
+    if (a.has("mask") && !octetsOf(a.get("mask"), mask))
+        return fail(ExitUsage, "not a mask: " + a.get("mask"));
+    if (a.has("gateway") && !octetsOf(a.get("gateway"), gw))
+        return fail(ExitUsage, "not a gateway address: " + a.get("gateway"));
+    const int timeout = timeoutOf(a, 10000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    // The device takes back the network record it answered the search with.
+    std::vector<SearchRecord> records;
+    if (const int r = runSearch(5000, records))
+        return r;
+    const SearchRecord *found = nullptr;
+    for (const SearchRecord &r : records) {
+        if (r.net.macText() == mac) {
+            found = &r;
+            break;
+        }
+    }
+    if (!found)
+        return fail(ExitNotFound, "no device with MAC " + mac + " answered the search");
+    NetInfo net = found->net;
+    std::memcpy(net.ip, ip, 4);
+    if (a.has("mask"))
+        std::memcpy(net.mask, mask, 4);
+    if (a.has("gateway"))
+        std::memcpy(net.gateway, gw, 4);
+    const int32_t r = NetSdk_SetConfigWithoutLogin(20, -1, &net, int32_t(sizeof net), timeout);
+    if (r != 0)
+        return fail(exitForCode(r), "set-ip " + mac + ": " + codeText(r));
+    std::cout << mac << " -> " << octetsText(net.ip) << "\n";
+    return ExitOk;
+}
+
+struct Login
+{
+    int32_t handle = 0;
+    LoginInfo info{};
+    ~Login()
+    {
+        if (handle > 0)
+            NetSdk_Logout(handle);
+    }
+};
+
+int doLogin(const Args &a, Login &login)
+{
+    if (a.positional.size() < 2)
+        return fail(ExitUsage, a.positional[0] + " needs the device's IP");
+    long port = proto::ServicePort;
+    if (a.has("port") && !toInt(a.get("port"), 1, 65535, port))
+        return fail(ExitUsage, "--port takes 1 to 65535");
+    uint32_t ignored;
+    if (!net::parseIpv4(a.positional[1], ignored))
+        return fail(ExitUsage, "not an IPv4 address: " + a.positional[1]);
+    const std::string user = a.get("user", "admin");
+    std::string password = a.get("password");
+    if (!a.has("password")) {
+        const char *env = std::getenv("SCOUTRIX_PASSWORD");
+        password = env ? env : "739204";
+    }
+    int32_t error = 0;
+    std::memset(&login.info, 0, sizeof login.info);
+    login.handle = NetSdk_Login(a.positional[1].c_str(), uint16_t(port), user.c_str(), password.c_str(), &login.info,
+                                1, &error, 0, 0);
+    if (login.handle <= 0)
+        return fail(error == proto::Timeout ? ExitTimeout : ExitLogin,
+                    "login to " + a.positional[1] + " refused: " + loginCodeText(error));
+    return ExitOk;
+}
+
+int cmdLogin(const Args &a)
+{
+    Login login;
+    if (const int r = doLogin(a, login))
+        return r;
+    std::cout << "login ok: " << a.positional[1] << "\n"
+              << "version: " << login.info.versionText() << "\n"
+              << "type: " << deviceTypeName(login.info.loginDeviceType()) << " (" << login.info.loginDeviceType()
+              << ")\n"
+              << "video channels: " << login.info.videoChannelCount() << "\n"
+              << "audio channels: " << login.info.audioChannelCount() << "\n";
+    return ExitOk;
+}
+
+bool commandAndChannel(const Args &a, long &command, long &channel)
+{
+    channel = -1;
+    return a.positional.size() == 3 && toInt(a.positional[2], 0, 0x7fffffff, command)
+        && (!a.has("channel") || toInt(a.get("channel"), -1, 255, channel));
+}
+
+void hexDump(const std::vector<uint8_t> &bytes)
+{
+    for (std::size_t off = 0; off < bytes.size(); off += 16) {
+        std::printf("%08zx ", off);
+        std::string ascii;
+        for (std::size_t i = off; i < off + 16; ++i) {
+            if (i < bytes.size()) {
+                std::printf(" %02x", bytes[i]);
+                ascii += (bytes[i] >= 0x20 && bytes[i] < 0x7f) ? char(bytes[i]) : '.';
+            } else {
+                std::printf("   ");
+            }
+        }
+        std::printf("  |%s|\n", ascii.c_str());
+    }
+}
+
+int cmdGet(const Args &a)
+{
+    long command, channel, size = 1 << 20;
+    if (!commandAndChannel(a, command, channel))
+        return fail(ExitUsage, "get takes IP and a command number; --channel -1..255");
+    if (a.has("size") && !toInt(a.get("size"), 1, 1 << 20, size))
+        return fail(ExitUsage, "--size takes 1 to 1048576");
+    const int timeout = timeoutOf(a, 5000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    Login login;
+    if (const int r = doLogin(a, login))
+        return r;
+    std::vector<uint8_t> buffer(std::size_t(size), 0);
+    int32_t got = 0;
+    const int32_t r = NetSdk_GetConfig(login.handle, int32_t(command), int32_t(channel), buffer.data(),
+                                       int32_t(buffer.size()), &got, timeout);
+    if (r < 0)
+        return fail(exitForCode(r), "get " + std::to_string(command) + ": " + codeText(r)
+                        + (r == proto::BufferTooSmall ? " (" + std::to_string(got) + " bytes)" : ""));
+    buffer.resize(std::size_t(got));
+    if (a.has("out")) {
+        std::ofstream out(a.get("out"), std::ios::binary | std::ios::trunc);
+        if (!out || !out.write(reinterpret_cast<const char *>(buffer.data()), std::streamsize(buffer.size())))
+            return fail(ExitFile, "cannot write " + a.get("out"));
+        std::cerr << got << " bytes written to " << a.get("out") << "\n";
+    } else {
+        hexDump(buffer);
+    }
+    return ExitOk;
+}
+
+int cmdSet(const Args &a)
+{
+    long command, channel;
+    if (!commandAndChannel(a, command, channel) || !a.has("in"))
+        return fail(ExitUsage, "set takes IP, a command number and --in FILE; --channel -1..255");
+    const int timeout = timeoutOf(a, 5000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    std::ifstream in(a.get("in"), std::ios::binary);
+    if (!in)
+        return fail(ExitFile, "cannot read " + a.get("in"));
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string data = ss.str();
+    Login login;
+    if (const int r = doLogin(a, login))
+        return r;
+    const int32_t r = NetSdk_SetConfig(login.handle, int32_t(command), int32_t(channel), data.data(),
+                                       int32_t(data.size()), timeout);
+    if (r != 0 && r != 1) {
+        if (r == proto::NeedReboot) {
+            std::cout << "set " << command << ": " << codeText(r) << "\n";
+            return ExitOk;
+        }
+        return fail(exitForCode(r), "set " + std::to_string(command) + ": " + codeText(r));
+    }
+    std::cout << "set " << command << ": " << data.size() << " bytes accepted\n";
+    return ExitOk;
+}
+
+int cmdReboot(const Args &a)
+{
+    const int timeout = timeoutOf(a, 10000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    Login login;
+    if (const int r = doLogin(a, login))
+        return r;
+    if (!NetSdk_Reboot(login.handle, 0, timeout))
+        return fail(ExitFailed, "reboot of " + a.positional[1] + " failed");
+    std::cout << "rebooting " << a.positional[1] << "\n";
+    return ExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Args a;
+    static const char *const flags[] = {"json", "csv"};
+    for (int i = 1; i < argc; ++i) {
+        std::string s = argv[i];
+        if (s == "--help" || s == "-h") {
+            std::cout << kUsage;
+            return ExitOk;
+        }
+        if (s.rfind("--", 0) == 0 && s.size() > 2) {
+            const std::string key = s.substr(2);
+            bool isFlag = false;
+            for (const char *f : flags)
+                isFlag = isFlag || key == f;
+            if (isFlag) {
+                a.options[key] = "1";
+            } else if (i + 1 < argc) {
+                a.options[key] = argv[++i];
+            } else {
+                return fail(ExitUsage, s + " needs a value\n" + kUsage);
+            }
+        } else {
+            a.positional.push_back(s);
+        }
+    }
+    static const char *const known[] = {"json", "csv", "discovery", "timeout", "mask", "gateway", "port",
+                                        "user", "password", "channel", "size", "out", "in"};
+    for (const auto &kv : a.options) {
+        bool ok = false;
+        for (const char *k : known)
+            ok = ok || kv.first == k;
+        if (!ok)
+            return fail(ExitUsage, "unknown option --" + kv.first + "\n" + kUsage);
+    }
+    if (a.positional.empty())
+        return fail(ExitUsage, std::string("no command given\n") + kUsage);
+    if (a.has("discovery")) {
+        std::vector<net::Endpoint> targets;
+        std::string error;
+        if (!net::parseEndpointList(a.get("discovery"), targets, error))
+            return fail(ExitUsage, "--discovery: " + error);
+        netsdk::setDiscoveryTargets(targets);
+    }
+    NetSdk_Init(0, 0);
+    const std::string &cmd = a.positional[0];
+    if (cmd == "search")
+        return cmdSearch(a);
+    if (cmd == "set-ip")
+        return cmdSetIp(a);
+    if (cmd == "login")
+        return cmdLogin(a);
+    if (cmd == "get")
+        return cmdGet(a);
+    if (cmd == "set")
+        return cmdSet(a);
+    if (cmd == "reboot")
+        return cmdReboot(a);
+    return fail(ExitUsage, "unknown command " + cmd + "\n" + kUsage);
+}

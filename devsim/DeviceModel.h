@@ -1,0 +1,76 @@
+#pragma once
+// One emulated device's records and rules, without any I/O: what it answers
+// to a search, a login and each get or set of configuration.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ConfigRecords.h"
+#include "DeviceRecords.h"
+#include "Fleet.h"
+
+namespace scoutrix::devsim {
+
+class DeviceModel
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit DeviceModel(DeviceSpec spec);
+
+    const DeviceSpec &spec() const { return m_spec; }
+    DeviceSpec &spec() { return m_spec; }
+
+    // The port a search reports: the one the device listens on.
+    void setBoundPort(uint16_t port) { m_boundPort = port; }
+    uint16_t boundPort() const { return m_boundPort ? m_boundPort : m_spec.port; }
+    bool hasBoundPort() const { return m_boundPort != 0; }
+
+    NetInfo netInfo() const;
+    SearchRecord searchRecord() const;
+    LoginInfo loginBlock() const;
+
+    // Login rules: 0 or the refusal code for the user before any proof.
+    int32_t admitUser(const std::string &user, const std::string &clientAddress, int openSessions,
+                      Clock::time_point now) const;
+    // The password a user logs in with; empty optional-like pair when unknown.
+    bool passwordOf(const std::string &user, std::string &password) const;
+    // Counts a wrong password; locks the user after too many in a row.
+    void wrongPassword(const std::string &user, Clock::time_point now);
+    void rightPassword(const std::string &user);
+
+    int32_t getConfig(int32_t command, int32_t channel, std::vector<uint8_t> &out) const;
+    int32_t setConfig(int32_t command, int32_t channel, const std::vector<uint8_t> &data);
+    // Command 20: the new address, mask and gateway from a network record.
+    int32_t setNetwork(const std::vector<uint8_t> &record);
+
+    // Records changed by sets since start, for the state file.
+    const std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> &records() const { return m_records; }
+    const std::vector<std::pair<int32_t, int32_t>> &changedRecords() const { return m_changed; }
+    void restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes);
+
+    // Pixel count of resolution index |res| by the device's own list; 0 when unknown.
+    int64_t pixels(int res) const;
+
+private:
+    void buildRecords();
+    int32_t checkEncodeTable(const std::vector<uint8_t> &data) const;
+    const std::vector<uint8_t> *find(int32_t command, int32_t channel) const;
+
+    DeviceSpec m_spec;
+    uint16_t m_boundPort = 0;
+    std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> m_records;
+    std::vector<std::pair<int32_t, int32_t>> m_changed;
+    struct LockState
+    {
+        int failures = 0;
+        Clock::time_point lockedUntil{};
+    };
+    std::map<std::string, LockState> m_locks;
+};
+
+} // namespace scoutrix::devsim

@@ -1,0 +1,102 @@
+#pragma once
+// What the emulated devices are: identity, addresses, credentials, faults.
+// A fleet comes from a JSON fleet file or is generated.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Json.h"
+
+namespace scoutrix::devsim {
+
+// Faults injected per device.
+struct Faults
+{
+    int delayMs = 0;               // every answer (search, set without login, session) waits this long
+    int dropAnswers = 0;           // answers to the first N probes of each search are lost
+    bool duplicateAnswers = false; // every search answer is sent twice
+    bool emptyMac = false;         // search answers carry an empty MAC text
+    bool timeout = false;          // logins, session requests and sets without login go unanswered
+    bool needReboot = false;       // configuration sets are applied and answer -11401
+    bool busy = false;             // logins answer "system busy" (7)
+    std::string malformed;         // "", "magic", "oversize", "truncate": broken replies after login
+};
+
+struct User
+{
+    std::string name;
+    std::string password;
+};
+
+// An extra record served by get configuration, for commands the emulator
+// does not model itself.
+struct ExtraRecord
+{
+    int32_t command = 0;
+    int32_t channel = -1;
+    std::vector<uint8_t> bytes;
+};
+
+struct DeviceSpec
+{
+    std::string mac;
+    std::string serial;
+    std::string model;
+    int32_t type = 2;          // 0 DVR, 1 NVR, 2 IPC, 3 HVR
+    int channels = 1;          // 1..32
+    int audioChannels = 1;
+    uint32_t ip = 0;           // host order
+    uint32_t mask = 0xffffff00u;
+    uint32_t gateway = 0;
+    uint16_t port = 39510;     // 0: chosen by the system when the device starts
+    bool ntsc = false;
+    std::string version;
+    int build[6] = {2022, 5, 10, 9, 30, 0}; // firmware build: year, month, day, hour, minute, second
+    std::vector<User> users;
+    int lockoutAfter = 5;      // wrong passwords in a row before the user is locked
+    int lockoutMs = 30000;
+    int maxSessions = 16;
+    std::vector<std::string> blacklist; // client addresses refused at login
+    bool uninitialised = false;
+    int rebootMs = 3000;
+    Faults faults;
+    std::vector<ExtraRecord> extraRecords;
+};
+
+struct Fleet
+{
+    std::vector<DeviceSpec> devices;
+};
+
+constexpr int MaxFleetDevices = 256;
+
+// About two dozen mixed devices in 127.0.10.x and 127.0.20.x.
+Fleet defaultFleet();
+// |count| devices (1..256), two of every three in the 127.0.10.x block and
+// one in 127.0.20.x, host numbers of the two blocks disjoint so a segment move
+// never lands on a taken address.
+Fleet generatedFleet(int count);
+
+bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error);
+json::Value fleetToJson(const Fleet &fleet);
+bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
+// Distinct MAC texts, serials and address:port pairs; sizes in range.
+bool validateFleet(const Fleet &fleet, std::string &error);
+
+// "delay_ms=300,duplicate_answers,empty_mac" (the fleet file's fault names).
+bool parseFaults(const std::string &text, Faults &out, std::string &error);
+bool faultsFromJson(const json::Value &v, Faults &out, std::string &error);
+json::Value faultsToJson(const Faults &f);
+
+int32_t deviceTypeFromName(const std::string &name); // -1 when unknown
+const char *deviceTypeText(int32_t type);
+
+std::string hexEncode(const std::vector<uint8_t> &bytes);
+bool hexDecode(const std::string &text, std::vector<uint8_t> &out);
+
+bool readFile(const std::string &path, std::string &out, std::string &error);
+// Written beside the target and renamed over it, so a reader never sees half a file.
+bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
+
+} // namespace scoutrix::devsim

@@ -1,0 +1,369 @@
+// Search and set without login over UDP.
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
+
+#include "Internal.h"
+#include "Net.h"
+#include "NetSdkControl.h"
+#include "Protocol.h"
+#include "Settings.h"
+
+namespace scoutrix::netsdk {
+
+namespace {
+
+using net::Clock;
+using net::Endpoint;
+using std::chrono::milliseconds;
+
+constexpr int kDefaultSearchTimeoutMs = 5000;
+constexpr int kDefaultSetTimeoutMs = 10000;
+// A second probe covers one lost datagram on a busy LAN; answers to it that
+// repeat an earlier answer byte for byte are dropped.
+constexpr int kSecondProbeMs = 300;
+constexpr int kSetResendMs = 1000;
+constexpr int kNetInfoSize = 144;
+constexpr int kMacOffset = 109;
+constexpr int kMacField = 35;
+
+std::mutex g_mutex;
+std::vector<Endpoint> g_explicitTargets;
+SearchStats g_lastStats;
+
+std::vector<Endpoint> broadcastTargets()
+{
+    std::vector<Endpoint> out;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return out;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)
+            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_BROADCAST) || !i->ifa_broadaddr)
+            continue;
+        Endpoint e;
+        e.address = ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr)->sin_addr.s_addr);
+        e.port = proto::DiscoveryPort;
+        if (std::find(out.begin(), out.end(), e) == out.end())
+            out.push_back(e);
+    }
+    freeifaddrs(list);
+    return out;
+}
+
+bool loopbackOnly()
+{
+    const char *v = std::getenv("SCOUTRIX_NETSDK_LOOPBACK_ONLY");
+    return v && *v && std::strcmp(v, "0") != 0;
+}
+
+struct Socket
+{
+    net::Fd fd;
+    bool open(bool broadcast, std::string &error)
+    {
+        fd.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!fd.valid() || !net::setNonBlocking(fd.get())) {
+            error = std::strerror(errno);
+            return false;
+        }
+        // A whole fleet answers at once: room for a few hundred datagrams.
+        const int rcv = 4 << 20;
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+        if (broadcast) {
+            const int one = 1;
+            setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        }
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&any), sizeof any) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    // Number of targets the datagram left for.
+    int sendToAll(const std::vector<Endpoint> &targets, const std::vector<uint8_t> &datagram)
+    {
+        int sent = 0;
+        for (const Endpoint &t : targets) {
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(t.port);
+            to.sin_addr.s_addr = htonl(t.address);
+            if (::sendto(fd.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                         sizeof to)
+                == ssize_t(datagram.size()))
+                ++sent;
+        }
+        return sent;
+    }
+    bool wait(int ms)
+    {
+        pollfd p{fd.get(), POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    // One datagram, or false when none is waiting.
+    bool receive(std::vector<uint8_t> &buf, std::size_t &size)
+    {
+        buf.resize(proto::HeaderSize + proto::MaxUdpPayload + 1);
+        for (;;) {
+            const ssize_t n = ::recv(fd.get(), buf.data(), buf.size(), 0);
+            if (n >= 0) {
+                size = std::size_t(n);
+                return true;
+            }
+            if (errno != EINTR)
+                return false;
+        }
+    }
+};
+
+int msSince(Clock::time_point start)
+{
+    return int(std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
+}
+
+} // namespace
+
+void setDiscoveryTargets(const std::vector<Endpoint> &targets)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_explicitTargets = targets;
+}
+
+void clearDiscoveryTargets()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_explicitTargets.clear();
+}
+
+TargetChoice resolveDiscoveryTargets()
+{
+    TargetChoice c;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_explicitTargets.empty()) {
+            c.targets = g_explicitTargets;
+            c.source = "explicit";
+        }
+    }
+    if (c.targets.empty()) {
+        const char *env = std::getenv("SCOUTRIX_DISCOVERY");
+        const std::string ini = env && *env ? std::string() : iniValue("Discovery", "targets");
+        const std::string text = env && *env ? std::string(env) : ini;
+        if (!text.empty()) {
+            c.source = env && *env ? "environment" : "ini";
+            if (!net::parseEndpointList(text, c.targets, c.error)) {
+                c.error = c.source + ": " + c.error;
+                c.targets.clear();
+                return c; // a mistyped override must not fall back to broadcasting
+            }
+        }
+    }
+    const bool guard = loopbackOnly();
+    if (c.targets.empty()) {
+        if (guard) {
+            c.error = "no loopback discovery target set";
+            return c;
+        }
+        c.targets = broadcastTargets();
+        if (c.targets.empty())
+            c.targets.push_back(Endpoint{0xffffffffu, proto::DiscoveryPort});
+        c.source = "broadcast";
+        c.broadcast = true;
+        return c;
+    }
+    if (guard) {
+        const auto outside = std::remove_if(c.targets.begin(), c.targets.end(),
+                                            [](const Endpoint &e) { return !net::isLoopback(e.address); });
+        if (outside != c.targets.end())
+            c.error = "targets outside 127.0.0.0/8 dropped";
+        c.targets.erase(outside, c.targets.end());
+    }
+    return c;
+}
+
+int quietPeriodMs(int timeoutMs)
+{
+    const int configured = intSetting("SCOUTRIX_SEARCH_QUIET_MS", "Discovery", "quiet_ms", 0);
+    if (configured > 0)
+        return configured;
+    return std::clamp(timeoutMs / 4, 250, 1500);
+}
+
+SearchStats lastSearchStats()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_lastStats;
+}
+
+uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs)
+{
+    if (bytesReturned)
+        *bytesReturned = 0;
+    if (!buffer || !bytesReturned || bufferSize < 0)
+        return 0;
+    const TargetChoice choice = resolveDiscoveryTargets();
+    if (choice.targets.empty())
+        return 0;
+    Socket sock;
+    std::string error;
+    if (!sock.open(choice.broadcast, error))
+        return 0;
+
+    const int timeout = timeoutMs > 0 ? timeoutMs : kDefaultSearchTimeoutMs;
+    const int quiet = quietPeriodMs(timeout);
+    const std::size_t capacity = std::size_t(bufferSize) / proto::SearchRecordSize;
+    const auto start = Clock::now();
+    const auto deadline = start + milliseconds(timeout);
+    const uint32_t searchId = proto::randomU32();
+
+    SearchStats stats;
+    std::unordered_set<std::string> seen;
+    std::size_t count = 0;
+    int attempt = 0;
+    auto nextProbe = start;
+    auto lastActivity = start;
+    std::vector<uint8_t> datagram;
+    bool anySent = false;
+
+    while (count < capacity) {
+        auto now = Clock::now();
+        if (attempt < 2 && now >= nextProbe) {
+            proto::SearchProbe probe;
+            probe.searchId = searchId;
+            probe.attempt = uint16_t(attempt);
+            const int sent = sock.sendToAll(choice.targets,
+                                            proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe)));
+            anySent = anySent || sent > 0;
+            stats.probesSent += sent;
+            ++attempt;
+            nextProbe = start + milliseconds(kSecondProbeMs);
+            lastActivity = std::max(lastActivity, now);
+        }
+        if (!anySent && attempt >= 2)
+            break;
+        if (now >= deadline || (attempt >= 2 && now >= lastActivity + milliseconds(quiet)))
+            break;
+        auto wakeAt = std::min(deadline, lastActivity + milliseconds(quiet));
+        if (attempt < 2)
+            wakeAt = std::min(wakeAt, nextProbe);
+        const int waitMs = std::max(1, net::remainingMs(wakeAt));
+        if (!sock.wait(waitMs))
+            continue;
+        std::size_t size = 0;
+        while (count < capacity && sock.receive(datagram, size)) {
+            proto::Frame frame;
+            std::string why;
+            if (!proto::decodeDatagram(datagram.data(), size, frame, why)) {
+                ++stats.malformed;
+                continue;
+            }
+            proto::SearchAnswer answer;
+            if (frame.type != uint8_t(proto::Type::SearchAnswer)) {
+                ++stats.foreign;
+                continue;
+            }
+            if (!proto::decode(frame.payload, answer)) {
+                ++stats.malformed;
+                continue;
+            }
+            if (answer.searchId != searchId) {
+                ++stats.foreign;
+                continue;
+            }
+            std::string key(reinterpret_cast<const char *>(answer.record), proto::SearchRecordSize);
+            if (!seen.insert(std::move(key)).second) {
+                ++stats.repeats;
+                continue;
+            }
+            std::memcpy(buffer + count * proto::SearchRecordSize, answer.record, proto::SearchRecordSize);
+            ++count;
+            lastActivity = Clock::now();
+        }
+    }
+    stats.answers = int(count);
+    stats.elapsedMs = msSince(start);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_lastStats = stats;
+    }
+    if (!anySent)
+        return 0;
+    *bytesReturned = int32_t(count * proto::SearchRecordSize);
+    return 1;
+}
+
+int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, int32_t size, int32_t timeoutMs)
+{
+    // The device is addressed by the MAC text of the network record the
+    // caller sends back; without it the request could reach any device.
+    if (!record || size < kNetInfoSize || size > int32_t(proto::MaxUdpPayload - 64))
+        return proto::InvalidArgument;
+    const auto *bytes = static_cast<const uint8_t *>(record);
+    const char *macField = reinterpret_cast<const char *>(bytes + kMacOffset);
+    const void *nul = std::memchr(macField, 0, kMacField);
+    const std::string mac(macField, nul ? std::size_t(static_cast<const char *>(nul) - macField) : kMacField);
+    if (mac.empty())
+        return proto::InvalidArgument;
+
+    const TargetChoice choice = resolveDiscoveryTargets();
+    if (choice.targets.empty())
+        return proto::NetworkError;
+    Socket sock;
+    std::string error;
+    if (!sock.open(choice.broadcast, error))
+        return proto::NetworkError;
+
+    proto::SetNoLoginRequest req;
+    req.requestId = proto::randomU32();
+    req.command = command;
+    req.channel = channel;
+    req.mac = mac;
+    req.record.assign(bytes, bytes + size);
+    const std::vector<uint8_t> datagram = proto::encodeFrame(proto::Type::SetNoLogin, 0, proto::encode(req));
+
+    const int timeout = timeoutMs > 0 ? timeoutMs : kDefaultSetTimeoutMs;
+    const auto start = Clock::now();
+    const auto deadline = start + milliseconds(timeout);
+    auto nextSend = start;
+    bool anySent = false;
+    std::vector<uint8_t> buf;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return anySent ? proto::Timeout : proto::NetworkError;
+        if (now >= nextSend) {
+            // Repeats carry the same request id: the device applies it once.
+            anySent = sock.sendToAll(choice.targets, datagram) > 0 || anySent;
+            nextSend = now + milliseconds(kSetResendMs);
+        }
+        if (!sock.wait(std::max(1, net::remainingMs(std::min(deadline, nextSend)))))
+            continue;
+        std::size_t n = 0;
+        while (sock.receive(buf, n)) {
+            proto::Frame frame;
+            std::string why;
+            proto::SetNoLoginReply reply;
+            if (!proto::decodeDatagram(buf.data(), n, frame, why)
+                || frame.type != uint8_t(proto::Type::SetNoLoginReply) || !proto::decode(frame.payload, reply))
+                continue;
+            if (reply.requestId == req.requestId && reply.mac == mac)
+                return reply.result;
+        }
+    }
+}
+
+} // namespace scoutrix::netsdk

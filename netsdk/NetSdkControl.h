@@ -1,0 +1,58 @@
+#pragma once
+// C++ controls of the project's network SDK beyond the C operations of
+// sdk/NetSdk.h: where discovery goes, and the figures of the last search.
+// Tests, the command-line client and the benchmarks use these; the program
+// itself only calls the C operations.
+
+#include <string>
+#include <vector>
+
+#include "Net.h"
+
+namespace scoutrix::netsdk {
+
+// Where search and set-without-login datagrams go, in order of precedence:
+//  1. targets set here (tests, tools);
+//  2. the environment variable SCOUTRIX_DISCOVERY ("host:port,host:port");
+//  3. "targets=" in the [Discovery] group of netsdk.ini beside the program;
+//  4. the broadcast address of every IPv4 interface that is up, port 39500.
+// With SCOUTRIX_NETSDK_LOOPBACK_ONLY set (the test suites set it), every
+// target outside 127.0.0.0/8 is dropped and the broadcast default is never
+// used.
+void setDiscoveryTargets(const std::vector<net::Endpoint> &targets);
+void clearDiscoveryTargets();
+
+struct TargetChoice
+{
+    std::vector<net::Endpoint> targets;
+    std::string source; // "explicit", "environment", "ini", "broadcast"
+    bool broadcast = false;
+    std::string error;  // why there is no target, or a target that was refused
+};
+TargetChoice resolveDiscoveryTargets();
+
+// A search returns once no new answer has arrived for this long after the
+// last probe or answer (or at its timeout, whichever is first).
+int quietPeriodMs(int timeoutMs);
+
+// Time allowed for a whole login (connect, challenge, proof); 5000 ms unless
+// changed here, through SCOUTRIX_LOGIN_TIMEOUT_MS or netsdk.ini [Session].
+void setLoginTimeoutMs(int ms);
+int loginTimeoutMs();
+
+struct SearchStats
+{
+    int probesSent = 0;
+    int answers = 0;   // records placed in the buffer
+    int repeats = 0;   // byte-identical answers dropped
+    int malformed = 0; // datagrams refused
+    int foreign = 0;   // well-formed datagrams of another search or type
+    int elapsedMs = 0;
+};
+// Figures of the last search that finished in this process.
+SearchStats lastSearchStats();
+
+// Number of open sessions (handles not yet logged out).
+int openSessionCount();
+
+} // namespace scoutrix::netsdk

@@ -1,0 +1,572 @@
+// Logged-in TCP sessions: the handle table, one reader thread for every
+// session, and request/reply matching by sequence number.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "Internal.h"
+#include "Net.h"
+#include "NetSdkControl.h"
+#include "Protocol.h"
+#include "Settings.h"
+
+namespace scoutrix::netsdk {
+
+namespace {
+
+using net::Clock;
+using net::IoResult;
+using std::chrono::milliseconds;
+using proto::Type;
+
+constexpr int kDefaultCallTimeoutMs = 5000;
+constexpr int kLogoutWaitMs = 1000;
+constexpr auto kKeepAliveAfter = std::chrono::seconds(20);
+
+std::atomic<int> g_loginTimeoutMs{0};
+
+bool isDeviceToClient(uint8_t type)
+{
+    switch (Type(type)) {
+    case Type::LogoutReply:
+    case Type::KeepAliveReply:
+    case Type::GetConfigReply:
+    case Type::SetConfigReply:
+    case Type::RebootReply:
+    case Type::UpgradeReady:
+    case Type::UpgradeDataAck:
+    case Type::UpgradeStatus:
+    case Type::StreamStartReply:
+    case Type::StreamData:
+    case Type::StreamStopReply:
+    case Type::Error:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void sendErrorFrame(int fd, int32_t code, const std::string &text)
+{
+    proto::ErrorMessage m{code, text};
+    const auto frame = proto::encodeFrame(Type::Error, 0, proto::encode(m));
+    net::writeAll(fd, frame.data(), frame.size(), Clock::now() + milliseconds(100));
+}
+
+class Session
+{
+public:
+    Session(int32_t handle, net::Fd fd, proto::FrameAssembler assembler)
+        : m_handle(handle), m_fd(std::move(fd)), m_assembler(std::move(assembler)), m_lastSend(Clock::now())
+    {
+    }
+
+    int32_t handle() const { return m_handle; }
+    int fd() const { return m_fd.get(); }
+
+    // Sends one request and waits for the reply of |expect| with the same
+    // sequence number. A reply that comes after its caller gave up is dropped
+    // by the reader, so a timeout leaves the session usable.
+    int32_t request(Type type, const std::vector<uint8_t> &payload, Type expect, int timeoutMs,
+                    proto::Frame &reply)
+    {
+        const auto deadline = Clock::now() + milliseconds(timeoutMs);
+        Waiter w;
+        w.expect = uint8_t(expect);
+        uint32_t seq;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
+                return m_closeCode;
+            seq = m_nextSeq++;
+            if (m_nextSeq == 0)
+                m_nextSeq = 1;
+            m_waiters[seq] = &w;
+        }
+        const auto frame = proto::encodeFrame(type, seq, payload);
+        IoResult wr;
+        {
+            std::lock_guard<std::mutex> lock(m_writeMutex);
+            wr = net::writeAll(m_fd.get(), frame.data(), frame.size(), deadline);
+            m_lastSend = Clock::now();
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (wr != IoResult::Ok) {
+            m_waiters.erase(seq);
+            lock.unlock();
+            // A frame cut off half-way leaves the stream unusable.
+            fail(wr == IoResult::Timeout ? proto::Timeout : proto::NetworkError, "write failed");
+            return wr == IoResult::Timeout ? proto::Timeout : proto::NetworkError;
+        }
+        m_cv.wait_until(lock, deadline, [&] { return w.done || m_closed; });
+        m_waiters.erase(seq);
+        if (w.done) {
+            reply = std::move(w.reply);
+            if (reply.type == uint8_t(Type::Error)) {
+                proto::ErrorMessage em;
+                return proto::decode(reply.payload, em) && em.code < 0 ? em.code : proto::ProtocolError;
+            }
+            return proto::Ok;
+        }
+        return m_closed ? m_closeCode : proto::Timeout;
+    }
+
+    // Reader thread: bytes arrived. Returns false when the session is over.
+    bool onReadable()
+    {
+        uint8_t buf[16384];
+        const ssize_t n = ::recv(m_fd.get(), buf, sizeof buf, 0);
+        if (n == 0) {
+            fail(proto::NetworkError,
+                 m_assembler.pending() ? "truncated frame: device closed inside a frame" : "device closed the session");
+            return false;
+        }
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR
+                ? true
+                : (fail(proto::NetworkError, std::strerror(errno)), false);
+        m_assembler.feed(buf, std::size_t(n));
+        proto::Frame frame;
+        for (;;) {
+            const auto status = m_assembler.next(frame);
+            if (status == proto::FrameAssembler::Status::NeedMore)
+                return true;
+            if (status == proto::FrameAssembler::Status::Error) {
+                refuse(m_assembler.error());
+                return false;
+            }
+            if (!isDeviceToClient(frame.type)) {
+                refuse(std::string("unexpected ") + proto::typeName(frame.type) + " from device");
+                return false;
+            }
+            deliver(frame);
+        }
+    }
+
+    void keepAliveIfIdle()
+    {
+        std::unique_lock<std::mutex> w(m_writeMutex, std::try_to_lock);
+        if (!w.owns_lock() || Clock::now() - m_lastSend < kKeepAliveAfter)
+            return;
+        uint32_t seq;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
+                return;
+            seq = m_nextSeq++;
+            if (m_nextSeq == 0)
+                m_nextSeq = 1;
+        }
+        const auto frame = proto::encodeFrame(Type::KeepAlive, seq, {});
+        if (net::writeAll(m_fd.get(), frame.data(), frame.size(), Clock::now() + milliseconds(200)) != IoResult::Ok)
+            fail(proto::NetworkError, "keep-alive failed");
+        m_lastSend = Clock::now();
+    }
+
+    void fail(int32_t code, const std::string &reason)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed)
+            return;
+        m_closed = true;
+        m_closeCode = code;
+        m_closeReason = reason;
+        ::shutdown(m_fd.get(), SHUT_RDWR);
+        m_cv.notify_all();
+    }
+
+    bool closed()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_closed;
+    }
+
+private:
+    struct Waiter
+    {
+        uint8_t expect = 0;
+        bool done = false;
+        proto::Frame reply;
+    };
+
+    void deliver(proto::Frame &frame)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_waiters.find(frame.sequence);
+        if (it == m_waiters.end())
+            return; // late reply, keep-alive answer, or a push no one listens to yet
+        Waiter *w = it->second;
+        if (frame.type != w->expect && frame.type != uint8_t(Type::Error))
+            return;
+        w->reply = std::move(frame);
+        w->done = true;
+        m_cv.notify_all();
+    }
+
+    void refuse(const std::string &why)
+    {
+        // A caller stuck in a write owns the stream; the error frame is then skipped.
+        std::unique_lock<std::mutex> w(m_writeMutex, std::try_to_lock);
+        if (w.owns_lock())
+            sendErrorFrame(m_fd.get(), proto::ProtocolError, why);
+        fail(proto::ProtocolError, why);
+    }
+
+    const int32_t m_handle;
+    net::Fd m_fd;
+    proto::FrameAssembler m_assembler; // reader thread only
+
+    std::mutex m_writeMutex;
+    Clock::time_point m_lastSend;
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::map<uint32_t, Waiter *> m_waiters;
+    uint32_t m_nextSeq = 1;
+    bool m_closed = false;
+    int32_t m_closeCode = proto::NetworkError;
+    std::string m_closeReason;
+};
+
+// Owns the handle table and the one thread that reads every session.
+class SessionTable
+{
+public:
+    SessionTable()
+    {
+        int p[2];
+        if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) {
+            m_wakeRead.reset(p[0]);
+            m_wakeWrite.reset(p[1]);
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+
+    ~SessionTable()
+    {
+        m_stop = true;
+        wake();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    int32_t add(net::Fd fd, proto::FrameAssembler assembler)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Handles are never 0 or negative and are not reused while open.
+        do {
+            m_nextHandle = m_nextHandle == INT32_MAX ? 1 : m_nextHandle + 1;
+        } while (m_sessions.count(m_nextHandle));
+        auto s = std::make_shared<Session>(m_nextHandle, std::move(fd), std::move(assembler));
+        m_sessions[s->handle()] = s;
+        wake();
+        return s->handle();
+    }
+
+    std::shared_ptr<Session> find(int32_t handle)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_sessions.find(handle);
+        return it == m_sessions.end() ? nullptr : it->second;
+    }
+
+    std::shared_ptr<Session> take(int32_t handle)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_sessions.find(handle);
+        if (it == m_sessions.end())
+            return nullptr;
+        auto s = it->second;
+        m_sessions.erase(it);
+        wake();
+        return s;
+    }
+
+    int count()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return int(m_sessions.size());
+    }
+
+private:
+    void wake()
+    {
+        const char c = 1;
+        if (m_wakeWrite.valid())
+            (void)!::write(m_wakeWrite.get(), &c, 1);
+    }
+
+    void run()
+    {
+        std::vector<pollfd> fds;
+        std::vector<std::shared_ptr<Session>> polled;
+        auto lastTick = Clock::now();
+        while (!m_stop) {
+            fds.clear();
+            polled.clear();
+            fds.push_back(pollfd{m_wakeRead.get(), POLLIN, 0});
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                for (auto &kv : m_sessions) {
+                    if (kv.second->closed())
+                        continue;
+                    polled.push_back(kv.second);
+                    fds.push_back(pollfd{kv.second->fd(), POLLIN, 0});
+                }
+            }
+            const int n = ::poll(fds.data(), nfds_t(fds.size()), 1000);
+            if (n < 0 && errno != EINTR)
+                break;
+            if (fds[0].revents) {
+                char drain[64];
+                while (::read(m_wakeRead.get(), drain, sizeof drain) > 0) {
+                }
+            }
+            for (std::size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents)
+                    polled[i - 1]->onReadable();
+            }
+            if (Clock::now() - lastTick >= std::chrono::seconds(1)) {
+                lastTick = Clock::now();
+                for (auto &s : polled)
+                    s->keepAliveIfIdle();
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::map<int32_t, std::shared_ptr<Session>> m_sessions;
+    int32_t m_nextHandle = 0;
+    net::Fd m_wakeRead;
+    net::Fd m_wakeWrite;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+SessionTable &table()
+{
+    static SessionTable t;
+    return t;
+}
+
+int callTimeout(int32_t timeoutMs)
+{
+    return timeoutMs > 0 ? timeoutMs : kDefaultCallTimeoutMs;
+}
+
+// The login exchange runs on the caller's thread; only a finished login is
+// handed to the reader thread.
+int32_t loginExchange(const net::Endpoint &peer, const std::string &user, const std::string &password,
+                      uint8_t mode, void *loginInfo, net::Fd &fd, proto::FrameAssembler &assembler)
+{
+    const auto deadline = Clock::now() + milliseconds(loginTimeoutMs());
+    std::string error;
+    const IoResult c = net::connectTcp(peer, deadline, fd, error);
+    if (c == IoResult::Timeout)
+        return proto::Timeout;
+    if (c != IoResult::Ok)
+        return proto::NetworkError;
+
+    auto exchange = [&](Type type, uint32_t seq, const std::vector<uint8_t> &payload, Type expect,
+                        proto::Frame &reply) -> int32_t {
+        const auto frame = proto::encodeFrame(type, seq, payload);
+        const IoResult w = net::writeAll(fd.get(), frame.data(), frame.size(), deadline);
+        if (w == IoResult::Timeout)
+            return proto::Timeout;
+        if (w != IoResult::Ok)
+            return proto::NetworkError;
+        for (;;) {
+            const IoResult r = net::readFrame(fd.get(), assembler, reply, deadline, error);
+            if (r == IoResult::Timeout)
+                return proto::Timeout;
+            if (r == IoResult::Closed)
+                return proto::NetworkError;
+            if (r == IoResult::Error) {
+                sendErrorFrame(fd.get(), proto::ProtocolError, error);
+                return proto::ProtocolError;
+            }
+            if (reply.type == uint8_t(Type::Error)) {
+                proto::ErrorMessage em;
+                return proto::decode(reply.payload, em) && em.code != 0 ? em.code : proto::ProtocolError;
+            }
+            if (reply.type == uint8_t(expect) && reply.sequence == seq)
+                return proto::Ok;
+            if (!isDeviceToClient(reply.type) && reply.type != uint8_t(Type::LoginChallenge)
+                && reply.type != uint8_t(Type::LoginResult)) {
+                sendErrorFrame(fd.get(), proto::ProtocolError, "unexpected message during login");
+                return proto::ProtocolError;
+            }
+        }
+    };
+
+    proto::LoginHello hello;
+    hello.mode = mode;
+    hello.user = user;
+    proto::randomBytes(hello.clientNonce, proto::NonceSize);
+    proto::Frame reply;
+    int32_t r = exchange(Type::LoginHello, 1, proto::encode(hello), Type::LoginChallenge, reply);
+    if (r != proto::Ok)
+        return r;
+    proto::LoginChallenge challenge;
+    if (!proto::decode(reply.payload, challenge)) {
+        sendErrorFrame(fd.get(), proto::ProtocolError, "malformed login challenge");
+        return proto::ProtocolError;
+    }
+    if (challenge.result != proto::Ok)
+        return challenge.result;
+
+    uint8_t proofBytes[proto::ProofSize];
+    proto::clientProof(password, hello.user, challenge.deviceNonce, hello.clientNonce, proofBytes);
+    r = exchange(Type::LoginProof, 2, proto::Writer().bytes(proofBytes, proto::ProofSize).take(),
+                 Type::LoginResult, reply);
+    if (r != proto::Ok)
+        return r;
+    proto::LoginResult result;
+    if (!proto::decode(reply.payload, result)) {
+        sendErrorFrame(fd.get(), proto::ProtocolError, "malformed login result");
+        return proto::ProtocolError;
+    }
+    if (result.result != proto::Ok)
+        return result.result;
+    // The device proves it knows the password too, so a stranger answering on
+    // the device's address cannot hand out a login.
+    uint8_t expected[proto::ProofSize];
+    proto::deviceProof(password, hello.user, challenge.deviceNonce, hello.clientNonce, expected);
+    if (!proto::proofsEqual(expected, result.deviceProof))
+        return proto::ProtocolError;
+    if (loginInfo)
+        std::memcpy(loginInfo, result.loginBlock, proto::LoginBlockSize);
+    return proto::Ok;
+}
+
+} // namespace
+
+void setLoginTimeoutMs(int ms)
+{
+    g_loginTimeoutMs = ms > 0 ? ms : 0;
+}
+
+int loginTimeoutMs()
+{
+    const int set = g_loginTimeoutMs;
+    if (set > 0)
+        return set;
+    return intSetting("SCOUTRIX_LOGIN_TIMEOUT_MS", "Session", "login_timeout_ms", 5000);
+}
+
+int openSessionCount()
+{
+    return table().count();
+}
+
+int32_t login(const char *address, uint16_t port, const char *user, const char *password, void *loginInfo,
+              int32_t mode, int32_t *errorCode)
+{
+    int32_t ignored = 0;
+    int32_t &err = errorCode ? *errorCode : ignored;
+    net::Endpoint peer;
+    if (!address || !user || !password || !net::parseIpv4(address, peer.address) || port == 0) {
+        err = proto::InvalidArgument;
+        return 0;
+    }
+    peer.port = port;
+    net::Fd fd;
+    proto::FrameAssembler assembler;
+    const int32_t r = loginExchange(peer, std::string(user), std::string(password), uint8_t(mode), loginInfo, fd,
+                                    assembler);
+    if (r != proto::Ok) {
+        // Callers read 0 as "network error" (the code of success would
+        // otherwise be indistinguishable inside the exchange).
+        err = r == proto::NetworkError ? int32_t(proto::LoginNetworkError) : r;
+        return 0;
+    }
+    err = proto::Ok;
+    return table().add(std::move(fd), std::move(assembler));
+}
+
+int32_t logout(int32_t handle)
+{
+    auto s = table().find(handle);
+    if (!s)
+        return proto::InvalidHandle;
+    // The session stays in the table (and so with the reader) until the
+    // device has acknowledged, so the acknowledgement is seen.
+    proto::Frame reply;
+    s->request(Type::Logout, {}, Type::LogoutReply, kLogoutWaitMs, reply);
+    s->fail(proto::InvalidHandle, "logged out");
+    return table().take(handle) ? int32_t(proto::Ok) : int32_t(proto::InvalidHandle);
+}
+
+int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer, int32_t bufferSize,
+                  int32_t *bytesReturned, int32_t timeoutMs)
+{
+    if (bytesReturned)
+        *bytesReturned = 0;
+    if (bufferSize < 0 || (!buffer && bufferSize > 0))
+        return proto::InvalidArgument;
+    auto s = table().find(handle);
+    if (!s)
+        return proto::InvalidHandle;
+    proto::Frame reply;
+    const int32_t r = s->request(Type::GetConfig, proto::encodeGetConfig(command, channel), Type::GetConfigReply,
+                                 callTimeout(timeoutMs), reply);
+    if (r != proto::Ok)
+        return r;
+    proto::GetConfigReply m;
+    if (!proto::decode(reply.payload, m))
+        return proto::ProtocolError;
+    if (m.result < 0)
+        return m.result;
+    if (m.data.size() > std::size_t(bufferSize)) {
+        // Never cut a record short: a caller would take half a record for a whole one.
+        if (bytesReturned)
+            *bytesReturned = int32_t(m.data.size());
+        return proto::BufferTooSmall;
+    }
+    if (!m.data.empty())
+        std::memcpy(buffer, m.data.data(), m.data.size());
+    if (bytesReturned)
+        *bytesReturned = int32_t(m.data.size());
+    return m.result;
+}
+
+int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer, int32_t size,
+                  int32_t timeoutMs)
+{
+    if (size < 0 || (!buffer && size > 0) || uint32_t(size) > proto::MaxTcpPayload - 8)
+        return proto::InvalidArgument;
+    auto s = table().find(handle);
+    if (!s)
+        return proto::InvalidHandle;
+    proto::Frame reply;
+    const int32_t r = s->request(Type::SetConfig, proto::encodeSetConfig(command, channel, buffer, std::size_t(size)),
+                                 Type::SetConfigReply, callTimeout(timeoutMs), reply);
+    if (r != proto::Ok)
+        return r;
+    int32_t result = 0;
+    return proto::decodeResult(reply.payload, result) ? result : proto::ProtocolError;
+}
+
+uint8_t reboot(int32_t handle, int32_t timeoutMs)
+{
+    auto s = table().find(handle);
+    if (!s)
+        return 0;
+    proto::Frame reply;
+    if (s->request(Type::Reboot, {}, Type::RebootReply, callTimeout(timeoutMs), reply) != proto::Ok)
+        return 0;
+    int32_t result = 0;
+    return proto::decodeResult(reply.payload, result) && result == proto::Ok ? 1 : 0;
+}
+
+} // namespace scoutrix::netsdk

@@ -1,0 +1,243 @@
+#pragma once
+// The device protocol shared by the network SDK and the device emulator:
+// frame header, message types, payload codecs and the login proof. Plain
+// C++17; docs/device-protocol.md is the description a device maker works from.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace scoutrix::proto {
+
+constexpr uint16_t DiscoveryPort = 39500; // UDP: search and set without login
+constexpr uint16_t ServicePort = 39510;   // TCP: the default session port of a device
+
+constexpr uint32_t Magic = 0x50445853; // "SXDP" on the wire
+constexpr uint8_t Version = 1;
+constexpr std::size_t HeaderSize = 16;
+constexpr uint32_t MaxTcpPayload = 1u << 20;  // 1 MiB
+constexpr uint32_t MaxUdpPayload = 1400;      // one unfragmented datagram on any LAN
+constexpr std::size_t NonceSize = 16;
+constexpr std::size_t ProofSize = 32;
+constexpr std::size_t MacFieldSize = 36;
+constexpr std::size_t MaxUserName = 63;
+constexpr std::size_t LoginBlockSize = 408;
+constexpr std::size_t SearchRecordSize = 312;
+constexpr std::size_t StreamRequestSize = 16;
+
+enum class Type : uint8_t {
+    // UDP
+    SearchProbe = 0x01,
+    SearchAnswer = 0x02,
+    SetNoLogin = 0x03,
+    SetNoLoginReply = 0x04,
+    // TCP session
+    LoginHello = 0x10,
+    LoginChallenge = 0x11,
+    LoginProof = 0x12,
+    LoginResult = 0x13,
+    Logout = 0x14,
+    LogoutReply = 0x15,
+    KeepAlive = 0x16,
+    KeepAliveReply = 0x17,
+    GetConfig = 0x20,
+    GetConfigReply = 0x21,
+    SetConfig = 0x22,
+    SetConfigReply = 0x23,
+    Reboot = 0x24,
+    RebootReply = 0x25,
+    UpgradeBegin = 0x30,
+    UpgradeReady = 0x31,
+    UpgradeData = 0x32,
+    UpgradeDataAck = 0x33,
+    UpgradeCommit = 0x34,
+    UpgradeStatus = 0x35,
+    StreamStart = 0x40,
+    StreamStartReply = 0x41,
+    StreamData = 0x42,
+    StreamStop = 0x43,
+    StreamStopReply = 0x44,
+    Error = 0x7f,
+};
+
+bool isKnownType(uint8_t type);
+const char *typeName(uint8_t type);
+
+// Result codes carried on the wire and returned by the SDK. The SDK's own
+// header lists the ones the program reads; the rest are described in the
+// protocol document.
+enum Code : int32_t {
+    Ok = 0,
+    Fail = -1,
+    NotSupported = -3,
+    InvalidArgument = -10001,
+    InvalidHandle = -10002,
+    NetworkError = -10003,
+    ProtocolError = -10004,
+    Timeout = -10005,
+    BufferTooSmall = -10006,
+    NotLoggedIn = -10007,
+    WrongPassword = -11301,
+    NoSuchUser = -11302,
+    Locked = -11303,
+    BlackListed = -11304,
+    InUse = -11305,
+    NotFound = -11307,
+    Uninitialised = -11317,
+    NeedReboot = -11401,
+    LoginNetworkError = 0,
+    SystemBusy = 7,
+};
+
+struct Header
+{
+    uint8_t type = 0;
+    uint32_t sequence = 0;
+    uint32_t length = 0;
+};
+
+struct Frame
+{
+    uint8_t type = 0;
+    uint32_t sequence = 0;
+    std::vector<uint8_t> payload;
+};
+
+void appendHeader(std::vector<uint8_t> &out, Type type, uint32_t sequence, uint32_t length);
+std::vector<uint8_t> encodeFrame(Type type, uint32_t sequence, const std::vector<uint8_t> &payload);
+
+// Checks the 16 header bytes. On failure |error| says why (bad magic, version,
+// unknown type, length over |maxPayload|).
+bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::string &error);
+
+// One whole datagram: header plus exactly |length| payload bytes.
+bool decodeDatagram(const uint8_t *bytes, std::size_t size, Frame &out, std::string &error);
+
+// Cuts a TCP byte stream into frames. A header that fails its checks is
+// refused as soon as its 16 bytes are in, so an oversized length never makes
+// the reader wait for (or buffer) the payload it announces.
+class FrameAssembler
+{
+public:
+    enum class Status { NeedMore, Frame, Error };
+
+    explicit FrameAssembler(uint32_t maxPayload = MaxTcpPayload) : m_maxPayload(maxPayload) {}
+    void feed(const uint8_t *data, std::size_t size);
+    Status next(Frame &out);
+    const std::string &error() const { return m_error; }
+    // Bytes of an unfinished frame; non-zero at end of stream means truncation.
+    std::size_t pending() const { return m_buffer.size() - m_offset; }
+
+private:
+    std::vector<uint8_t> m_buffer;
+    std::size_t m_offset = 0;
+    uint32_t m_maxPayload;
+    std::string m_error;
+    bool m_failed = false;
+};
+
+// Bounded little-endian readers and writers for payloads.
+class Writer
+{
+public:
+    Writer &u8(uint8_t v);
+    Writer &u16(uint16_t v);
+    Writer &u32(uint32_t v);
+    Writer &i32(int32_t v) { return u32(uint32_t(v)); }
+    Writer &bytes(const void *data, std::size_t size);
+    Writer &zeros(std::size_t size);
+    Writer &fixedText(const std::string &text, std::size_t field);
+    std::vector<uint8_t> take() { return std::move(m_out); }
+    const std::vector<uint8_t> &data() const { return m_out; }
+
+private:
+    std::vector<uint8_t> m_out;
+};
+
+class Reader
+{
+public:
+    Reader(const uint8_t *data, std::size_t size) : m_p(data), m_left(size) {}
+    explicit Reader(const std::vector<uint8_t> &v) : Reader(v.data(), v.size()) {}
+    bool u8(uint8_t &v);
+    bool u16(uint16_t &v);
+    bool u32(uint32_t &v);
+    bool i32(int32_t &v);
+    bool bytes(void *out, std::size_t size);
+    bool fixedText(std::string &out, std::size_t field);
+    const uint8_t *rest(std::size_t &size);
+    std::size_t left() const { return m_left; }
+    bool atEnd() const { return m_left == 0; }
+
+private:
+    const uint8_t *m_p;
+    std::size_t m_left;
+};
+
+// Payloads. Each decode is strict: short or over-long payloads fail.
+struct SearchProbe { uint32_t searchId = 0; uint16_t attempt = 0; };
+struct SearchAnswer { uint32_t searchId = 0; uint8_t record[SearchRecordSize] = {}; };
+struct SetNoLoginRequest
+{
+    uint32_t requestId = 0;
+    int32_t command = 0;
+    int32_t channel = 0;
+    std::string mac;
+    std::vector<uint8_t> record;
+};
+struct SetNoLoginReply { uint32_t requestId = 0; std::string mac; int32_t result = 0; };
+struct LoginHello { uint8_t mode = 0; std::string user; uint8_t clientNonce[NonceSize] = {}; };
+struct LoginChallenge { int32_t result = 0; uint8_t deviceNonce[NonceSize] = {}; };
+struct LoginResult
+{
+    int32_t result = 0;
+    uint32_t sessionId = 0;
+    uint8_t loginBlock[LoginBlockSize] = {};
+    uint8_t deviceProof[ProofSize] = {};
+};
+struct ConfigRequest { int32_t command = 0; int32_t channel = 0; std::vector<uint8_t> data; };
+struct GetConfigReply { int32_t result = 0; std::vector<uint8_t> data; };
+struct ErrorMessage { int32_t code = 0; std::string text; };
+
+std::vector<uint8_t> encode(const SearchProbe &m);
+std::vector<uint8_t> encode(const SearchAnswer &m);
+std::vector<uint8_t> encode(const SetNoLoginRequest &m);
+std::vector<uint8_t> encode(const SetNoLoginReply &m);
+std::vector<uint8_t> encode(const LoginHello &m);
+std::vector<uint8_t> encode(const LoginChallenge &m);
+std::vector<uint8_t> encode(const LoginResult &m);
+std::vector<uint8_t> encodeGetConfig(int32_t command, int32_t channel);
+std::vector<uint8_t> encodeSetConfig(int32_t command, int32_t channel, const void *data,
+                                     std::size_t size);
+std::vector<uint8_t> encode(const GetConfigReply &m);
+std::vector<uint8_t> encodeResult(int32_t result);
+std::vector<uint8_t> encode(const ErrorMessage &m);
+
+bool decode(const std::vector<uint8_t> &p, SearchProbe &m);
+bool decode(const std::vector<uint8_t> &p, SearchAnswer &m);
+bool decode(const std::vector<uint8_t> &p, SetNoLoginRequest &m);
+bool decode(const std::vector<uint8_t> &p, SetNoLoginReply &m);
+bool decode(const std::vector<uint8_t> &p, LoginHello &m);
+bool decode(const std::vector<uint8_t> &p, LoginChallenge &m);
+bool decode(const std::vector<uint8_t> &p, LoginResult &m);
+bool decodeGetConfig(const std::vector<uint8_t> &p, ConfigRequest &m);
+bool decodeSetConfig(const std::vector<uint8_t> &p, ConfigRequest &m);
+bool decode(const std::vector<uint8_t> &p, GetConfigReply &m);
+bool decodeResult(const std::vector<uint8_t> &p, int32_t &result);
+bool decode(const std::vector<uint8_t> &p, ErrorMessage &m);
+
+// Login proofs: HMAC-SHA256 keyed with the password, so the password itself
+// never crosses the wire. The client proves first; the device answers with
+// its own proof over the nonces in the other order.
+void clientProof(const std::string &password, const std::string &user,
+                 const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+                 uint8_t out[ProofSize]);
+void deviceProof(const std::string &password, const std::string &user,
+                 const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+                 uint8_t out[ProofSize]);
+bool proofsEqual(const uint8_t a[ProofSize], const uint8_t b[ProofSize]);
+void randomBytes(uint8_t *out, std::size_t size);
+uint32_t randomU32();
+
+} // namespace scoutrix::proto

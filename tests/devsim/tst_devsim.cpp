@@ -1,0 +1,268 @@
+// The emulator's fleets, fleet files, records and state file.
+
+#include <QtTest>
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <set>
+
+#include "ConfigRecords.h"
+#include "DeviceModel.h"
+#include "Emulator.h"
+#include "Fleet.h"
+#include "Json.h"
+#include "NetSdk.h"
+#include "NetSdkControl.h"
+
+using namespace scoutrix;
+using namespace scoutrix::devsim;
+
+namespace {
+
+bool parseFleet(const std::string &text, Fleet &fleet, std::string &error)
+{
+    json::Value v;
+    return json::parse(text, v, error) && fleetFromJson(v, fleet, error);
+}
+
+template<typename R>
+R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
+{
+    std::vector<uint8_t> bytes;
+    R r;
+    std::memset(&r, 0, sizeof r);
+    if (m.getConfig(command, channel, bytes) == 0 && bytes.size() == sizeof r)
+        std::memcpy(&r, bytes.data(), sizeof r);
+    return r;
+}
+
+} // namespace
+
+class TestDevsim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jsonReadsAndWritesBack()
+    {
+        const std::string text = "{\"a\": [1, -2.5, true, null, \"x\\u00e9\\n\"], \"b\": {\"c\": \"\\ud83d\\ude00\"}}";
+        json::Value v;
+        std::string error;
+        QVERIFY2(json::parse(text, v, error), error.c_str());
+        QCOMPARE(v["a"].items().size(), std::size_t(5));
+        QCOMPARE(v["a"].items()[1].asNumber(), -2.5);
+        QCOMPARE(QString::fromStdString(v["a"].items()[4].asString()), QString::fromUtf8("x\xc3\xa9\n"));
+        QCOMPARE(v["b"]["c"].asString().size(), std::size_t(4)); // one UTF-8 emoji
+        json::Value back;
+        QVERIFY(json::parse(json::write(v), back, error));
+        QCOMPARE(json::write(back, false), json::write(v, false));
+    }
+
+    void jsonRefusesBrokenText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("trailing comma") << "[1,]";
+        QTest::newRow("unterminated") << "{\"a\": \"b";
+        QTest::newRow("leading zero") << "[01]";
+        QTest::newRow("two values") << "{} {}";
+        QTest::newRow("duplicate member") << "{\"a\":1,\"a\":2}";
+        QTest::newRow("lone surrogate") << "[\"\\ud800\"]";
+        QTest::newRow("deep") << QString(100, '[') + QString(100, ']');
+        QTest::newRow("empty") << "";
+    }
+
+    void jsonRefusesBrokenText()
+    {
+        QFETCH(QString, text);
+        json::Value v;
+        std::string error;
+        QVERIFY(!json::parse(text.toStdString(), v, error));
+        QVERIFY(error.find("line ") == 0);
+    }
+
+    void defaultFleetIsMixed()
+    {
+        const Fleet f = defaultFleet();
+        QVERIFY(f.devices.size() >= 20 && f.devices.size() <= 30);
+        std::string error;
+        QVERIFY2(validateFleet(f, error), error.c_str());
+        std::set<int> types, segments;
+        bool before = false, after = false;
+        for (const DeviceSpec &d : f.devices) {
+            types.insert(d.type);
+            segments.insert(int(d.ip >> 8));
+            QVERIFY(d.channels >= 1 && d.channels <= 32);
+            QVERIFY(d.audioChannels <= d.channels);
+            const int date = d.build[0] * 10000 + d.build[1] * 100 + d.build[2];
+            before = before || date < 20210917;
+            after = after || date >= 20210917;
+        }
+        QCOMPARE(int(types.size()), 4);
+        QVERIFY(segments.count((127 << 16) | 10) && segments.count((127 << 16) | 20));
+        QVERIFY(before && after);
+    }
+
+    void generatedFleetsStayDistinct()
+    {
+        const Fleet f = generatedFleet(256);
+        QCOMPARE(int(f.devices.size()), 256);
+        std::string error;
+        QVERIFY2(validateFleet(f, error), error.c_str());
+        // A move from the second block into the first never lands on a taken address.
+        std::set<uint32_t> firstBlock;
+        for (const DeviceSpec &d : f.devices) {
+            if (((d.ip >> 8) & 0xff) < 20)
+                firstBlock.insert(d.ip & 0xff);
+        }
+        for (const DeviceSpec &d : f.devices) {
+            if (((d.ip >> 8) & 0xff) >= 20)
+                QVERIFY(!firstBlock.count(d.ip & 0xff));
+        }
+        QCOMPARE(int(generatedFleet(999).devices.size()), 256);
+    }
+
+    void fleetFileFillsDefaultsAndRefusesMistakes()
+    {
+        Fleet f;
+        std::string error;
+        QVERIFY2(parseFleet(R"({"defaults": {"port": 40000, "users": [{"name": "root", "password": "pw"}]},
+            "devices": [{"ip": "127.0.30.2", "type": "NVR", "channels": 8, "build": "2020-01-02",
+                         "faults": {"delay_ms": 250, "empty_mac": true}},
+                        {"ip": "127.0.30.3", "mac": "AA:BB", "standard": "NTSC",
+                         "records": [{"command": 45, "size": 32, "hex": "0102"}]}]})",
+                            f, error),
+                 error.c_str());
+        QCOMPARE(int(f.devices.size()), 2);
+        QCOMPARE(f.devices[0].type, 1);
+        QCOMPARE(f.devices[0].port, uint16_t(40000));
+        QCOMPARE(QString::fromStdString(f.devices[0].users[0].name), QStringLiteral("root"));
+        QCOMPARE(f.devices[0].faults.delayMs, 250);
+        QVERIFY(f.devices[0].faults.emptyMac);
+        QCOMPARE(f.devices[0].build[0], 2020);
+        QVERIFY(f.devices[0].mac != f.devices[1].mac);
+        QVERIFY(f.devices[1].ntsc);
+        QCOMPARE(f.devices[1].extraRecords[0].bytes.size(), std::size_t(32));
+        QCOMPARE(f.devices[1].extraRecords[0].bytes[1], uint8_t(2));
+
+        const char *const broken[] = {
+            R"({"devices": []})",
+            R"({"devices": [{"ip": "127.0.30.2", "type": "PTZ"}]})",
+            R"({"devices": [{"ip": "127.0.30.2", "channels": 33}]})",
+            R"({"devices": [{"ip": "192.168.1.2"}]})",
+            R"({"devices": [{"ip": "127.0.30.2", "mac": "M"}, {"ip": "127.0.30.3", "mac": "M"}]})",
+            R"({"devices": [{"ip": "127.0.30.2"}, {"ip": "127.0.30.2"}]})",
+            R"({"devices": [{"ip": "127.0.30.2", "faults": {"slow": true}}]})",
+            R"({"devices": [{"mac": "no address"}]})",
+        };
+        for (const char *text : broken) {
+            Fleet g;
+            error.clear();
+            QVERIFY2(!parseFleet(text, g, error), text);
+            QVERIFY(!error.empty());
+        }
+        Faults faults;
+        QVERIFY(parseFaults("delay_ms=10,duplicate_answers,malformed=truncate", faults, error));
+        QCOMPARE(faults.delayMs, 10);
+        QVERIFY(faults.duplicateAnswers);
+        QVERIFY(!parseFaults("delay_ms=-1", faults, error));
+        QVERIFY(!parseFaults("malformed=everything", faults, error));
+    }
+
+    void recordsAgreeWithEachOther()
+    {
+        for (const DeviceSpec &spec : defaultFleet().devices) {
+            const DeviceModel m(spec);
+            const LoginInfo block = m.loginBlock();
+            QCOMPARE(block.videoChannelCount(), spec.channels);
+            QCOMPARE(block.loginDeviceType(), spec.type);
+            const EncodeCaps caps = recordOf<EncodeCaps>(m, CmdEncodeCaps, -1);
+            const EncodeTable table = recordOf<EncodeTable>(m, CmdEncodeTable, -1);
+            const VideoStandard standard = recordOf<VideoStandard>(m, CmdVideoStandard, -1);
+            const DeviceInfoRecord info = recordOf<DeviceInfoRecord>(m, CmdDeviceInfo, 0);
+            const int fps = standard.isNtsc() ? 30 : 25;
+            QCOMPARE(standard.isNtsc(), spec.ntsc);
+            int64_t used = 0;
+            for (int ch = 0; ch < EncodeTable::Channels; ++ch) {
+                for (const StreamParams *s : {&table.channel[ch].main, &table.channel[ch].sub}) {
+                    QCOMPARE(s->videoOn(), ch < spec.channels);
+                    if (!s->videoOn())
+                        continue;
+                    QVERIFY(s->frameRate() <= fps);
+                    const uint32_t mask = caps.entryResolutionMask(s == &table.channel[ch].main ? 0 : 1);
+                    QVERIFY(mask & (1u << s->resolution()));
+                    QVERIFY(caps.typeMask(0) & (1u << table.channel[ch].main.encodeType()));
+                    used += m.pixels(s->resolution()) * s->frameRate();
+                }
+            }
+            // The default settings fit the budget the device reports.
+            QVERIFY(used > 0 && used <= caps.pixelRateBudget());
+            char date[16];
+            std::snprintf(date, sizeof date, "%04d-%02d-%02d", spec.build[0], spec.build[1], spec.build[2]);
+            QCOMPARE(QString::fromStdString(info.buildTimeText()).left(10), QString::fromLatin1(date));
+            const ResolutionList list = recordOf<ResolutionList>(m, CmdResolutionList, -1);
+            QCOMPARE(list.entry[14].widthValue() * list.entry[14].heightValue(), 2073600);
+            QVERIFY(!list.entry[0].nameText().empty());
+            QVERIFY(list.entry[21].nameText().empty());
+        }
+    }
+
+    void stateFileKeepsChangesAcrossRestarts()
+    {
+        QTemporaryDir dir;
+        const std::string state = dir.filePath(QStringLiteral("state.json")).toStdString();
+        const Fleet fleet = generatedFleet(3);
+        std::vector<uint8_t> changed;
+        {
+            EmulatorOptions o;
+            o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+            o.ephemeralPorts = true;
+            o.stateFile = state;
+            Emulator emu(fleet, o);
+            std::string error;
+            QVERIFY2(emu.start(error), error.c_str());
+            netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
+            std::vector<SearchRecord> buf(256);
+            int32_t bytes = 0;
+            QVERIFY(NetSdk_SearchDevice(reinterpret_cast<char *>(buf.data()), NETSDK_SEARCH_BUFFER_SIZE, &bytes,
+                                        3000, 0));
+            QCOMPARE(bytes, 3 * 312);
+            const int index = emu.indexOfMac(buf[0].net.macText());
+            NetInfo net = buf[0].net;
+            net.ip[2] = 88;
+            QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 5000), 0);
+
+            const auto dev = emu.device(index);
+            LoginInfo info;
+            int32_t err = 0;
+            const int32_t h = NetSdk_Login(net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1,
+                                           &err, 0, 0);
+            QVERIFY(h > 0);
+            QVERIFY(emu.record(index, CmdEncodeTable, -1, changed));
+            changed[200] ^= 0xff;
+            QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, changed.data(), int32_t(changed.size()), 3000), 0);
+            NetSdk_Logout(h);
+            emu.stop();
+        }
+        EmulatorOptions o;
+        o.ephemeralPorts = true;
+        o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+        o.stateFile = state;
+        Emulator again(fleet, o);
+        std::string error;
+        QVERIFY2(again.start(error), error.c_str());
+        int moved = 0;
+        for (int i = 0; i < 3; ++i) {
+            if (((again.device(i).ip >> 8) & 0xff) == 88) {
+                ++moved;
+                std::vector<uint8_t> table;
+                QVERIFY(again.record(i, CmdEncodeTable, -1, table));
+                QVERIFY(table == changed);
+            }
+        }
+        QCOMPARE(moved, 1);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestDevsim)
+#include "tst_devsim.moc"

@@ -1,0 +1,246 @@
+// Malformed, truncated and oversized frames sent to both sides: the other
+// side refuses them, drops only that connection and keeps serving the rest.
+
+#include <QtTest>
+
+#include <cstring>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ConfigRecords.h"
+#include "EmulatorFixture.h"
+#include "Net.h"
+#include "Protocol.h"
+
+using namespace scoutrix;
+
+namespace {
+
+net::Fd connectTo(uint32_t ip, uint16_t port)
+{
+    net::Fd fd;
+    std::string error;
+    net::connectTcp(net::Endpoint{ip, port}, net::Clock::now() + std::chrono::seconds(5), fd, error);
+    return fd;
+}
+
+// What the peer sent before closing, up to |ms|.
+std::vector<uint8_t> readUntilClosed(int fd, int ms, bool *closed)
+{
+    std::vector<uint8_t> out;
+    const auto deadline = net::Clock::now() + std::chrono::milliseconds(ms);
+    *closed = false;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
+            return out;
+        uint8_t buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            *closed = true;
+            return out;
+        }
+        out.insert(out.end(), buf, buf + n);
+    }
+}
+
+bool isErrorFrame(const std::vector<uint8_t> &bytes)
+{
+    proto::FrameAssembler a;
+    a.feed(bytes.data(), bytes.size());
+    proto::Frame f;
+    proto::ErrorMessage m;
+    return a.next(f) == proto::FrameAssembler::Status::Frame && f.type == uint8_t(proto::Type::Error)
+        && proto::decode(f.payload, m) && !m.text.empty();
+}
+
+std::vector<uint8_t> helloFrame()
+{
+    proto::LoginHello h;
+    h.mode = 1;
+    h.user = "admin";
+    return proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
+}
+
+} // namespace
+
+class TestRobustness : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deviceRefusesBrokenFrames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("errorFrameExpected");
+        auto hello = helloFrame();
+        QByteArray good(reinterpret_cast<const char *>(hello.data()), int(hello.size()));
+
+        QByteArray magic = good;
+        magic[0] = 'X';
+        QTest::newRow("bad magic") << magic << true;
+        QByteArray version = good;
+        version[4] = 9;
+        QTest::newRow("unknown version") << version << true;
+        QByteArray oversized = good.left(16);
+        oversized[14] = 0x40; // 4 MiB announced: refused before any payload arrives
+        QTest::newRow("oversized") << oversized << true;
+        QByteArray unknownType = good;
+        unknownType[5] = char(0x66);
+        QTest::newRow("unknown type") << unknownType << true;
+        auto get = proto::encodeFrame(proto::Type::GetConfig, 1, proto::encodeGetConfig(19, -1));
+        QTest::newRow("request before login") << QByteArray(reinterpret_cast<const char *>(get.data()), int(get.size()))
+                                              << true;
+        QByteArray shortHello = good;
+        shortHello[12] = 3; // a hello with a 3-byte payload
+        QTest::newRow("short payload") << shortHello.left(19) << true;
+        QTest::newRow("truncated") << good.left(20) << false;
+        QTest::newRow("garbage") << QByteArray(300, char(0xa5)) << true;
+    }
+
+    void deviceRefusesBrokenFrames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, errorFrameExpected);
+        auto emu = fixture::start(devsim::generatedFleet(2));
+        QVERIFY(emu);
+        const int32_t healthy = fixture::login(*emu, 0);
+        QVERIFY(healthy > 0);
+        const auto before = emu->stats().refusedFrames;
+
+        const auto dev = emu->device(0);
+        net::Fd fd = connectTo(dev.ip, dev.port);
+        QVERIFY(fd.valid());
+        QCOMPARE(::send(fd.get(), bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
+        if (!errorFrameExpected)
+            ::shutdown(fd.get(), SHUT_WR); // the frame ends with the connection
+        bool closed = false;
+        const auto answer = readUntilClosed(fd.get(), 5000, &closed);
+        QVERIFY(closed);
+        QCOMPARE(isErrorFrame(answer), errorFrameExpected);
+        QTRY_COMPARE_WITH_TIMEOUT(emu->stats().refusedFrames, before + 1, 5000);
+
+        // The device goes on serving its other session and new ones.
+        std::vector<uint8_t> expected;
+        QVERIFY(emu->record(0, CmdEncodeCaps, -1, expected));
+        std::vector<uint8_t> buf(8192);
+        int32_t got = 0;
+        QCOMPARE(NetSdk_GetConfig(healthy, CmdEncodeCaps, -1, buf.data(), int32_t(buf.size()), &got, 3000), 0);
+        buf.resize(std::size_t(got));
+        QVERIFY(buf == expected);
+        const int32_t fresh = fixture::login(*emu, 0);
+        QVERIFY(fresh > 0);
+        NetSdk_Logout(fresh);
+        NetSdk_Logout(healthy);
+    }
+
+    void discoveryIgnoresBrokenDatagrams()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(3));
+        QVERIFY(emu);
+        const net::Endpoint hub = emu->discoveryEndpoints().front();
+        int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(hub.port);
+        to.sin_addr.s_addr = htonl(hub.address);
+        proto::SearchProbe probe{7, 0};
+        auto good = proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe));
+        std::vector<std::vector<uint8_t>> bad = {std::vector<uint8_t>(5, 1), std::vector<uint8_t>(good.begin(), good.end() - 2)};
+        auto magic = good;
+        magic[3] = 0;
+        bad.push_back(magic);
+        auto longer = good;
+        longer.push_back(9);
+        bad.push_back(longer);
+        bad.push_back(proto::encodeFrame(proto::Type::SetNoLogin, 0, std::vector<uint8_t>(12, 0)));
+        bad.push_back(proto::encodeFrame(proto::Type::LoginHello, 0, {}));
+        for (const auto &b : bad)
+            ::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        ::close(fd);
+        QTRY_COMPARE_WITH_TIMEOUT(emu->stats().refusedDatagrams, int(bad.size()), 5000);
+        QCOMPARE(int(fixture::search(3000).size()), 3);
+    }
+
+    void sdkRefusesBrokenReplies_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("bad magic") << "magic";
+        QTest::newRow("oversized") << "oversize";
+        QTest::newRow("truncated") << "truncate";
+    }
+
+    void sdkRefusesBrokenReplies()
+    {
+        QFETCH(QString, kind);
+        devsim::Fleet fleet = devsim::generatedFleet(2);
+        fleet.devices[1].faults.malformed = kind.toStdString();
+        auto emu = fixture::start(fleet);
+        QVERIFY(emu);
+        const int32_t healthy = fixture::login(*emu, 0);
+        const int32_t broken = fixture::login(*emu, 1);
+        QVERIFY(healthy > 0 && broken > 0);
+        std::vector<uint8_t> buf(65536);
+        int32_t got = 0;
+        QElapsedTimer t;
+        t.start();
+        const int32_t r = NetSdk_GetConfig(broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 5000);
+        QVERIFY2(r == proto::ProtocolError || r == proto::NetworkError, qPrintable(QString::number(r)));
+        QVERIFY(t.elapsed() < 3000); // refused at once, not waited out
+        QCOMPARE(NetSdk_GetConfig(broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 1000) < 0, true);
+        QCOMPARE(NetSdk_GetConfig(healthy, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 3000), 0);
+        QCOMPARE(got, 25344);
+        QCOMPARE(NetSdk_Logout(broken), 0);
+        NetSdk_Logout(healthy);
+    }
+
+    void sdkRefusesABrokenLoginAnswer()
+    {
+        // A stranger on a device's port that answers the hello with nonsense.
+        int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f000001u);
+        socklen_t len = sizeof sa;
+        QCOMPARE(::bind(server, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        ::listen(server, 4);
+        getsockname(server, reinterpret_cast<sockaddr *>(&sa), &len);
+        const uint16_t port = ntohs(sa.sin_port);
+        std::thread stranger([server] {
+            for (int i = 0; i < 2; ++i) {
+                const int c = ::accept(server, nullptr, nullptr);
+                uint8_t buf[512];
+                (void)!::recv(c, buf, sizeof buf, 0);
+                if (i == 0) {
+                    const std::vector<uint8_t> junk(64, 0x42);
+                    (void)!::send(c, junk.data(), junk.size(), MSG_NOSIGNAL);
+                } else {
+                    // A well-formed challenge that never gets its result.
+                    proto::LoginChallenge ch;
+                    const auto f = proto::encodeFrame(proto::Type::LoginChallenge, 1, proto::encode(ch));
+                    (void)!::send(c, f.data(), f.size(), MSG_NOSIGNAL);
+                    (void)!::recv(c, buf, sizeof buf, 0);
+                    auto half = proto::encodeFrame(proto::Type::LoginResult, 2, std::vector<uint8_t>(40, 0));
+                    (void)!::send(c, half.data(), 30, MSG_NOSIGNAL);
+                }
+                ::close(c);
+            }
+        });
+        LoginInfo info;
+        int32_t err = 0;
+        QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::ProtocolError));
+        QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the result frame
+        stranger.join();
+        ::close(server);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRobustness)
+#include "tst_robustness.moc"
