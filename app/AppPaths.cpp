@@ -28,7 +28,7 @@ QString lineEditStyleSheet()
 {
     return QStringLiteral(
         "QLineEdit:!focus{border-radius: 3px ;border: 1px  solid rgba(178, 178, 178,50);"
-        "background-color: rgb(225, 225, 225, 0);}QLineEdit:focus{border-radius: 3px ;"
+        "background-color: rgba(225, 225, 225, 0);}QLineEdit:focus{border-radius: 3px ;"
         "border: 1px  solid rgba(178, 178, 178,50);background-color: rgba(255, 255, 255, 0);}");
 }
 

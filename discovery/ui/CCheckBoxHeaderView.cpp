@@ -17,7 +17,9 @@ CCheckBoxHeaderView::CCheckBoxHeaderView(int checkColumn, Qt::Orientation orient
     AppPaths::enterProgramDir();
     m_look->setStyleSheet(QStringLiteral(
         "QCheckBox::indicator{width: 20px; height: 20px;image: url(Skin/Select_UnCheck.png);}"
-        "QCheckBox::indicator:checked{image: url(Skin/Select_Check.png)}"));
+        "QCheckBox::indicator:checked{image: url(Skin/Select_Check.png)}"
+        // Some rows checked: the box says so rather than looking empty.
+        "QCheckBox::indicator:indeterminate{image: url(Skin/Select_Part.png)}"));
     m_look->hide();
 }
 
