@@ -1,0 +1,341 @@
+// The program as an installer uses it, against the real network SDK and an
+// emulated fleet on loopback: search, the segment move, the table, address
+// changes, and logging in to configure a recorder.
+
+#include <QtTest>
+
+#include <QHostAddress>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <memory>
+
+#include "AppPaths.h"
+#include "CChangerIPDlg.h"
+#include "CConfigSetWidget.h"
+#include "CEncodeCfgWidget.h"
+#include "CIPLineEdit.h"
+#include "CIPSearch.h"
+#include "CMultiLanguage.h"
+#include "CPasswordDlg.h"
+#include "CPortTable.h"
+#include "ConfigRecords.h"
+#include "Emulator.h"
+#include "ModalHelpers.h"
+#include "NetSdkControl.h"
+#include "OrvaneTool.h"
+#include "ToolLab.h"
+
+using scoutrix::devsim::DeviceSpec;
+using scoutrix::devsim::Emulator;
+using scoutrix::devsim::Fleet;
+using testsupport::BoxAnswerer;
+
+namespace {
+
+constexpr uint32_t ipv4(int a, int b, int c, int d)
+{
+    return uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(c) << 8 | uint32_t(d);
+}
+
+// Six devices: four in the PC's segment 127.0.31.x, two beyond it in
+// 127.0.32.x. Blocks of their own, so other suites running at the same time
+// never meet them.
+Fleet fleet()
+{
+    Fleet f;
+    auto add = [&](int n, int32_t type, int channels, uint32_t ip, const char *model) {
+        DeviceSpec d;
+        d.mac = QString::asprintf("02:E2:E0:00:00:%02X", n).toStdString();
+        d.serial = "E2E" + std::to_string(1000 + n);
+        d.model = model;
+        d.type = type;
+        d.channels = channels;
+        d.audioChannels = channels;
+        d.ip = ip;
+        d.gateway = (ip & 0xffffff00u) | 1u;
+        d.port = 0;
+        d.users = {{"admin", "739204"}};
+        f.devices.push_back(d);
+    };
+    add(1, 2, 1, ipv4(127, 0, 31, 11), "E2E-IPC-4M");
+    add(2, 1, 16, ipv4(127, 0, 31, 12), "E2E-NVR-16");
+    add(3, 0, 4, ipv4(127, 0, 31, 13), "E2E-DVR-4");
+    add(4, 2, 1, ipv4(127, 0, 31, 14), "E2E-IPC-2M");
+    add(5, 3, 8, ipv4(127, 0, 32, 21), "E2E-HVR-8");
+    add(6, 2, 1, ipv4(127, 0, 32, 22), "E2E-IPC-5M");
+    f.devices[3].users = {{"admin", "site-pass"}};
+    return f;
+}
+
+OrvaneTool::Environment environment(bool startSearch)
+{
+    OrvaneTool::Environment env;
+    env.localAddresses = [](bool *ok) {
+        *ok = true;
+        return QList<QHostAddress>{QHostAddress(QStringLiteral("127.0.31.1"))};
+    };
+    env.openUrl = [](const QUrl &) { return true; };
+    env.restart = [] {};
+    env.quit = [] {};
+    env.startSearch = startSearch;
+    return env;
+}
+
+int rowOfMac(CIPSearch *page, const QString &mac)
+{
+    for (int r = 0; r < page->table()->rowCount(); ++r) {
+        if (page->table()->item(r, CIPSearch::ColMac)->text() == mac)
+            return r;
+    }
+    return -1;
+}
+
+QString ipOfMac(CIPSearch *page, const QString &mac)
+{
+    const int r = rowOfMac(page, mac);
+    return r < 0 ? QString() : page->table()->item(r, CIPSearch::ColIP)->text();
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_lang;
+    std::unique_ptr<Emulator> m_sim;
+
+    bool startFleet(const Fleet &f)
+    {
+        scoutrix::devsim::EmulatorOptions o;
+        o.discovery.push_back(scoutrix::net::Endpoint{ipv4(127, 0, 0, 1), 0});
+        o.ephemeralPorts = true;
+        m_sim = std::make_unique<Emulator>(f, o);
+        std::string error;
+        if (!m_sim->start(error)) {
+            qWarning("emulator: %s", error.c_str());
+            return false;
+        }
+        scoutrix::netsdk::setDiscoveryTargets(m_sim->discoveryEndpoints());
+        return true;
+    }
+
+    // Runs one search from the search button and waits until it is shown.
+    static bool search(OrvaneTool &w)
+    {
+        QSignalSpy ended(&w, &OrvaneTool::searchEnd);
+        QTest::mouseClick(w.findChild<ToolLab *>("m_Search"), Qt::LeftButton);
+        return ended.wait(15000) || ended.count() > 0;
+    }
+
+    static bool waitIdle(OrvaneTool &w)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (w.isSearching() && t.elapsed() < 15000)
+            QTest::qWait(20);
+        QTest::qWait(50);
+        return !w.isSearching();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        AppPaths::enterProgramDir();
+        for (const char *name : {"language.ini", "Eng.ini", "Zh.ini"})
+            QVERIFY(QFile::copy(QStringLiteral("Language/") + name, m_lang.filePath(QString::fromLatin1(name))));
+        CMultiLanguage::setLanguageDir(m_lang.path());
+    }
+
+    void init() { QVERIFY(startFleet(fleet())); }
+    void cleanup()
+    {
+        m_sim.reset();
+        scoutrix::netsdk::clearDiscoveryTargets();
+    }
+
+    void startupSearchFillsTheTableAndAsksOnce()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(true));
+        QVERIFY(waitIdle(w));
+        QTRY_COMPARE_WITH_TIMEOUT(w.tablePage()->table()->rowCount(), 6, 5000);
+        QCOMPARE(w.findChild<QLabel *>("m_DevNum")->text(), QStringLiteral("6"));
+        QCOMPARE(no.count, 1);
+        // "No" moves nothing.
+        QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:05"), QStringLiteral("127.0.32.21"));
+        QCOMPARE(w.configPage()->deviceCount(), 6);
+
+        // The question comes again with the next search, once.
+        QVERIFY(search(w));
+        QCOMPARE(no.count, 2);
+    }
+
+    void segmentMoveBringsForeignDevicesIn()
+    {
+        BoxAnswerer yes(QMessageBox::Yes);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        QCOMPARE(yes.count, 1);
+        QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:05"), QStringLiteral("127.0.31.21"));
+        QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:06"), QStringLiteral("127.0.31.22"));
+        QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:01"), QStringLiteral("127.0.31.11"));
+
+        // The devices really moved: the next search finds them there, and
+        // with everything in one segment nothing is asked.
+        QVERIFY(search(w));
+        QCOMPARE(yes.count, 1);
+        QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:05"), QStringLiteral("127.0.31.21"));
+        const int hvr = m_sim->indexOfMac("02:E2:E0:00:00:05");
+        QVERIFY(m_sim->device(hvr).reachable);
+        // A page switch after the move searches first, as after an IP change.
+        QCOMPARE(w.modifiedFlag(), 0);
+    }
+
+    void secondPressRunsOneSearchAndSilenceKeepsTheDevices()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QSignalSpy ended(&w, &OrvaneTool::searchEnd);
+        auto *button = w.findChild<ToolLab *>("m_Search");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(waitIdle(w));
+        QTest::qWait(200);
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(w.tablePage()->table()->rowCount(), 6);
+
+        // The fleet goes quiet: the table keeps the last devices.
+        m_sim->stop();
+        QVERIFY(search(w));
+        QCOMPARE(w.tablePage()->table()->rowCount(), 6);
+        QCOMPARE(w.findChild<QLabel *>("m_DevNum")->text(), QStringLiteral("6"));
+    }
+
+    void batchChangeMovesThreeDevices()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        CIPSearch *page = w.tablePage();
+        const QStringList macs = {"02:E2:E0:00:00:01", "02:E2:E0:00:00:02", "02:E2:E0:00:00:03"};
+        for (const QString &mac : macs)
+            page->table()->item(rowOfMac(page, mac), CIPSearch::ColCheck)->setCheckState(Qt::Checked);
+
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(200, 3);
+            d->findChild<QPushButton *>("btnOK")->click();
+        });
+        page->findChild<QPushButton *>("m_BtnModify")->click();
+        QCOMPARE(dialog.count, 1);
+        QCOMPARE(w.modifiedFlag(), 1);
+        // Each row shows its new address with the ok mark; the rows were
+        // checked in table order, so the run follows it.
+        QStringList shown;
+        for (const QString &mac : macs) {
+            QWidget *cell = page->table()->cellWidget(rowOfMac(page, mac), CIPSearch::ColIP);
+            QVERIFY(cell);
+            QVERIFY(cell->findChild<QPushButton *>("resultOk"));
+            shown << cell->findChild<QLabel *>()->text();
+        }
+        shown.sort();
+        QCOMPARE(shown, QStringList({"127.0.31.200", "127.0.31.201", "127.0.31.202"}));
+
+        // Switching to the configuration page searches again first.
+        QSignalSpy ended(&w, &OrvaneTool::searchEnd);
+        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        QVERIFY(ended.wait(15000));
+        QStringList found;
+        for (const QString &mac : macs)
+            found << ipOfMac(page, mac);
+        found.sort();
+        QCOMPARE(found, shown);
+        QCOMPARE(w.modifiedFlag(), 0);
+    }
+
+    void deviceMovedAwayIsStillFound()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        CIPSearch *page = w.tablePage();
+        const QString mac = QStringLiteral("02:E2:E0:00:00:04");
+        const int row = rowOfMac(page, mac);
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            const int octets[4] = {192, 168, 77, 5};
+            for (int i = 0; i < 4; ++i)
+                d->ipEdit()->setOctet(octets[i], i);
+            d->slot_OK();
+        });
+        page->table()->cellWidget(row, CIPSearch::ColOperate)->findChild<QPushButton *>("btnModify")->click();
+        QCOMPARE(dialog.count, 1);
+        QVERIFY(search(w));
+        QCOMPARE(ipOfMac(page, mac), QStringLiteral("192.168.77.5"));
+        // Outside this machine's addresses: discoverable, but nobody can
+        // reach it (and no test ever tries to).
+        QVERIFY(!m_sim->device(m_sim->indexOfMac(mac.toStdString())).reachable);
+    }
+
+    void recorderLoginAndEncodeRoundTrip()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        CConfigSetWidget *config = w.configPage();
+        auto *tree = config->findChild<QTreeWidget *>();
+        QVERIFY(tree);
+        const auto items = tree->findItems(QStringLiteral("127.0.31.12"), Qt::MatchExactly | Qt::MatchRecursive);
+        QCOMPARE(items.size(), 1);
+        tree->setCurrentItem(items.first());
+        config->slot_itemDoubleClicked(items.first(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+
+        const int nvr = m_sim->indexOfMac("02:E2:E0:00:00:02");
+        std::vector<uint8_t> before;
+        QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, before));
+        QCOMPARE(int(before.size()), 25344);
+        QCOMPARE(config->encodeWidget()->budget().channelCount(), 16);
+
+        // Saving what was read writes it back byte for byte, and the device
+        // takes it (its own budget check included).
+        auto *save = config->encodeWidget()->findChild<QPushButton *>("m_btnSave");
+        save->click();
+        std::vector<uint8_t> after;
+        QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, after));
+        QVERIFY(before == after);
+        QTreeWidgetItem *item = tree->findItems(QStringLiteral("127.0.31.12"), Qt::MatchExactly | Qt::MatchRecursive).first();
+        QCOMPARE(item->data(1, Qt::UserRole + 1).toInt(), 0);
+
+        // Closing logs the recorder out.
+        w.OnClose();
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
+    }
+
+    void wrongPasswordAsksForCredentialsThatThenWork()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        CConfigSetWidget *config = w.configPage();
+        auto *tree = config->findChild<QTreeWidget *>();
+        QTreeWidgetItem *item = tree->findItems(QStringLiteral("127.0.31.14"), Qt::MatchExactly | Qt::MatchRecursive).first();
+        QString failure;
+        testsupport::ModalHandler<CPasswordDlg> credentials([&](CPasswordDlg *d) {
+            failure = config->findChild<QLabel *>("labText")->text();
+            d->setCredentials(QStringLiteral("admin"), QStringLiteral("site-pass"), QString());
+            d->slotOK();
+        });
+        tree->setCurrentItem(item);
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(credentials.count, 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        QCOMPARE(failure, CMultiLanguage::text("PasswdError"));
+        QVERIFY(scoutrix::netsdk::openSessionCount() >= 1);
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
