@@ -410,9 +410,9 @@ void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vec
 
 int32_t DeviceModel::setNetwork(const std::vector<uint8_t> &record)
 {
-    if (record.size() != sizeof(NetInfo))
+    if (record.size() != sizeof(NetWithoutLoginRecord))
         return proto::Fail;
-    NetInfo n;
+    NetWithoutLoginRecord n;
     std::memcpy(&n, record.data(), sizeof n);
     const uint32_t ip = uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
     const uint32_t mask = uint32_t(n.mask[0]) << 24 | uint32_t(n.mask[1]) << 16 | uint32_t(n.mask[2]) << 8 | n.mask[3];

@@ -174,6 +174,41 @@ private slots:
         QCOMPARE(p.exitCode(), 2);
     }
 
+    void emulatorExecutableWritesItsReadyFile()
+    {
+        QTemporaryDir dir;
+        const QString ready = dir.filePath(QStringLiteral("ready"));
+        QProcess sim;
+        sim.start(QStringLiteral(SCOUTRIX_DEVSIM),
+                  {QStringLiteral("--devices"), QStringLiteral("3"), QStringLiteral("--discovery"),
+                   QStringLiteral("127.0.0.1:0"), QStringLiteral("--ephemeral-ports"), QStringLiteral("--fault"),
+                   QStringLiteral("2:empty_mac"), QStringLiteral("--ready-file"), ready});
+        QVERIFY(sim.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ready).size() > 0, 20000);
+        QFile f(ready);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        QVERIFY(text.contains("devices=3\n"));
+        const QString discovery = QString::fromLatin1(text.split('\n').first().mid(int(strlen("discovery="))));
+        QVERIFY(discovery.startsWith(QStringLiteral("127.0.0.1:")));
+
+        const QString saved = m_discovery;
+        m_discovery = discovery;
+        const Run r = cli({QStringLiteral("search"), QStringLiteral("--csv"), QStringLiteral("--timeout"), QStringLiteral("2000")});
+        m_discovery = saved;
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.trimmed().split('\n').size(), 4);
+        QCOMPARE(r.out.count(",,"), 1); // the device with the empty MAC text
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 0);
+
+        QProcess bad;
+        bad.start(QStringLiteral(SCOUTRIX_DEVSIM), {QStringLiteral("--discovery"), QStringLiteral("10.0.0.1:39500")});
+        QVERIFY(bad.waitForFinished(10000));
+        QCOMPARE(bad.exitCode(), 2); // the emulator never listens outside loopback
+    }
+
     void rebootThroughTheCli()
     {
         Run r = cli({QStringLiteral("reboot"), ipOf(2), QStringLiteral("--port"), portOf(2)});
