@@ -475,7 +475,8 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
     int32_t ignored = 0;
     int32_t &err = errorCode ? *errorCode : ignored;
     net::Endpoint peer;
-    if (!address || !user || !password || !net::parseIpv4(address, peer.address) || port == 0) {
+    if (!address || !user || !password || !net::parseIpv4(address, peer.address) || port == 0
+        || std::strlen(user) > proto::MaxUserName) {
         err = proto::InvalidArgument;
         return 0;
     }

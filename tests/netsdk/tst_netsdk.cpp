@@ -349,6 +349,9 @@ private slots:
         QCOMPARE(err, int32_t(proto::LoginNetworkError));
         QCOMPARE(NetSdk_Login("not an address", 39510, "admin", "739204", &info, 1, &err, 0, 0), 0);
         QCOMPARE(err, int32_t(proto::InvalidArgument));
+        const std::string longName(64, 'u'); // longer than the hello can carry
+        QCOMPARE(NetSdk_Login("127.0.0.1", 39510, longName.c_str(), "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::InvalidArgument));
     }
 
     void loginBlockDescribesTheDevice()
