@@ -27,7 +27,7 @@ private slots:
     void startupSearchShowsTheFleetAndMovesTheOtherSegment()
     {
         devsim::EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
         o.ephemeralPorts = true;
         const devsim::Fleet fleet = devsim::defaultFleet();
         devsim::Emulator emu(fleet, o);
@@ -52,14 +52,14 @@ private slots:
         OrvaneTool::Environment env = OrvaneTool::defaultEnvironment();
         env.localAddresses = [](bool *ok) {
             *ok = true;
-            return QList<QHostAddress>{QHostAddress(QStringLiteral("127.0.10.1"))};
+            return QList<QHostAddress> { QHostAddress(QStringLiteral("127.0.10.1")) };
         };
         auto w = std::make_unique<OrvaneTool>(nullptr, env);
         QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
         QVERIFY(ended.wait(15000));
         QTRY_VERIFY_WITH_TIMEOUT(!w->isSearching() && questions == 1, 30000);
         QCOMPARE(w->findChild<QLabel *>(QStringLiteral("m_DevNum"))->text(),
-                 QString::number(fleet.devices.size()));
+            QString::number(fleet.devices.size()));
         // Every device of the other segment was sent into 127.0.10.x.
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
