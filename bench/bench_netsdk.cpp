@@ -33,18 +33,21 @@ bool loginAndReadEncode(const devsim::DeviceSnapshot &d)
 {
     LoginInfo info;
     int32_t err = 0;
-    const int32_t h = NetSdk_Login(net::ipv4Text(d.ip).c_str(), d.port, "admin", "739204", &info, 1, &err, 0, 0);
+    const int32_t h = NetSdk_Login(
+        net::ipv4Text(d.ip).c_str(), d.port, "admin", "739204", &info, 1, &err, 0, 0);
     if (h <= 0)
         return false;
-    static const struct {
+    static const struct
+    {
         int32_t command, channel, size;
-    } reads[] = {{CmdEncodeCaps, -1, 4692}, {CmdEncodeTable, -1, 25344}, {CmdVideoStandard, -1, 192},
-                 {CmdDeviceInfo, 0, 408}, {CmdResolutionList, -1, 1280}};
+    } reads[] = { { CmdEncodeCaps, -1, 4692 }, { CmdEncodeTable, -1, 25344 },
+        { CmdVideoStandard, -1, 192 }, { CmdDeviceInfo, 0, 408 }, { CmdResolutionList, -1, 1280 } };
     std::vector<uint8_t> buf(25344);
     bool ok = true;
     for (const auto &r : reads) {
         int32_t got = 0;
-        ok = ok && NetSdk_GetConfig(h, r.command, r.channel, buf.data(), r.size, &got, 1000) == 0 && got == r.size;
+        ok = ok && NetSdk_GetConfig(h, r.command, r.channel, buf.data(), r.size, &got, 1000) == 0
+            && got == r.size;
     }
     NetSdk_Logout(h);
     return ok;
@@ -56,8 +59,8 @@ void report(const char *what, std::vector<double> &times, int ok, int total)
     double sum = 0;
     for (double t : times)
         sum += t;
-    std::printf("%-44s %4d/%-4d mean %8.1f ms  min %8.1f  max %8.1f\n", what, ok, total, sum / double(times.size()),
-                times.front(), times.back());
+    std::printf("%-44s %4d/%-4d mean %8.1f ms  min %8.1f  max %8.1f\n", what, ok, total,
+        sum / double(times.size()), times.front(), times.back());
 }
 
 } // namespace
@@ -72,7 +75,7 @@ int main(int argc, char **argv)
             rounds = std::atoi(argv[i + 1]);
     }
     devsim::EmulatorOptions o;
-    o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+    o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
     o.ephemeralPorts = true;
     devsim::Emulator emu(devsim::generatedFleet(devices), o);
     std::string error;
@@ -82,7 +85,7 @@ int main(int argc, char **argv)
     }
     netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
     std::printf("%d emulated devices on loopback, %u hardware threads\n", emu.deviceCount(),
-                std::thread::hardware_concurrency());
+        std::thread::hardware_concurrency());
 
     std::vector<double> times;
     int found = 0, complete = 0;
@@ -130,7 +133,7 @@ int main(int argc, char **argv)
     times.clear();
     ok = 0;
     for (int r = 0; r < rounds; ++r) {
-        std::atomic<int> next{0}, good{0};
+        std::atomic<int> next { 0 }, good { 0 };
         const auto t = Clock::now();
         std::vector<std::thread> workers;
         for (int w = 0; w < 8; ++w) {

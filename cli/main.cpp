@@ -25,31 +25,34 @@ namespace {
 // Exit codes, one per kind of failure.
 enum Exit {
     ExitOk = 0,
-    ExitFailed = 1,     // the device refused or the operation failed
+    ExitFailed = 1, // the device refused or the operation failed
     ExitUsage = 2,
-    ExitNotFound = 3,   // no answer to a search, or no device with that MAC
-    ExitLogin = 4,      // login refused
+    ExitNotFound = 3, // no answer to a search, or no device with that MAC
+    ExitLogin = 4, // login refused
     ExitTimeout = 5,
     ExitFile = 6,
     ExitNetwork = 7,
 };
 
-const char *const kUsage =
-    "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
-    "  search [--json | --csv]             list the devices that answer\n"
-    "  set-ip MAC IP [--mask M] [--gateway G]\n"
-    "                                      give the device with that MAC text a new address\n"
-    "  login IP [--port P]                 check a login, print the login block\n"
-    "  get IP COMMAND [--channel C] [--size N] [--out FILE]\n"
-    "                                      read a configuration record (hex dump, or raw to FILE)\n"
-    "  set IP COMMAND --in FILE [--channel C]\n"
-    "                                      write a configuration record from a raw file\n"
-    "  reboot IP [--port P]\n"
-    "login options: --port P (default 39510), --user U (admin), --password P (else $SCOUTRIX_PASSWORD)\n"
-    "Discovery goes to --discovery, else $SCOUTRIX_DISCOVERY, else netsdk.ini, else the broadcast\n"
-    "address of every interface.\n"
-    "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found, 4 login refused, 5 timeout,\n"
-    "            6 file error, 7 network error\n";
+const char *const kUsage
+    = "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
+      "  search [--json | --csv]             list the devices that answer\n"
+      "  set-ip MAC IP [--mask M] [--gateway G]\n"
+      "                                      give the device with that MAC text a new address\n"
+      "  login IP [--port P]                 check a login, print the login block\n"
+      "  get IP COMMAND [--channel C] [--size N] [--out FILE]\n"
+      "                                      read a configuration record (hex dump, or raw to "
+      "FILE)\n"
+      "  set IP COMMAND --in FILE [--channel C]\n"
+      "                                      write a configuration record from a raw file\n"
+      "  reboot IP [--port P]\n"
+      "login options: --port P (default 39510), --user U (admin), --password P (else "
+      "$SCOUTRIX_PASSWORD)\n"
+      "Discovery goes to --discovery, else $SCOUTRIX_DISCOVERY, else netsdk.ini, else the "
+      "broadcast\n"
+      "address of every interface.\n"
+      "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found, 4 login refused, 5 timeout,\n"
+      "            6 file error, 7 network error\n";
 
 struct Args
 {
@@ -85,24 +88,42 @@ bool toInt(const std::string &text, long lo, long hi, long &out)
 std::string codeText(int32_t code)
 {
     switch (code) {
-    case proto::Ok: return "success";
-    case proto::Fail: return "failed (-1)";
-    case proto::NotSupported: return "not supported by the device (-3)";
-    case proto::InvalidArgument: return "invalid argument (-10001)";
-    case proto::InvalidHandle: return "not logged in (-10002)";
-    case proto::NetworkError: return "network error (-10003)";
-    case proto::ProtocolError: return "the device broke the protocol (-10004)";
-    case proto::Timeout: return "timed out (-10005)";
-    case proto::BufferTooSmall: return "record larger than the buffer (-10006)";
-    case proto::WrongPassword: return "wrong password (-11301)";
-    case proto::NoSuchUser: return "no such user (-11302)";
-    case proto::Locked: return "user locked after wrong passwords (-11303)";
-    case proto::BlackListed: return "this address is blacklisted (-11304)";
-    case proto::InUse: return "no free session on the device (-11305)";
-    case proto::NotFound: return "not found (-11307)";
-    case proto::Uninitialised: return "device not initialised (-11317)";
-    case proto::NeedReboot: return "accepted; restart the device to apply it (-11401)";
-    default: return "result " + std::to_string(code);
+    case proto::Ok:
+        return "success";
+    case proto::Fail:
+        return "failed (-1)";
+    case proto::NotSupported:
+        return "not supported by the device (-3)";
+    case proto::InvalidArgument:
+        return "invalid argument (-10001)";
+    case proto::InvalidHandle:
+        return "not logged in (-10002)";
+    case proto::NetworkError:
+        return "network error (-10003)";
+    case proto::ProtocolError:
+        return "the device broke the protocol (-10004)";
+    case proto::Timeout:
+        return "timed out (-10005)";
+    case proto::BufferTooSmall:
+        return "record larger than the buffer (-10006)";
+    case proto::WrongPassword:
+        return "wrong password (-11301)";
+    case proto::NoSuchUser:
+        return "no such user (-11302)";
+    case proto::Locked:
+        return "user locked after wrong passwords (-11303)";
+    case proto::BlackListed:
+        return "this address is blacklisted (-11304)";
+    case proto::InUse:
+        return "no free session on the device (-11305)";
+    case proto::NotFound:
+        return "not found (-11307)";
+    case proto::Uninitialised:
+        return "device not initialised (-11317)";
+    case proto::NeedReboot:
+        return "accepted; restart the device to apply it (-11401)";
+    default:
+        return "result " + std::to_string(code);
     }
 }
 
@@ -167,7 +188,8 @@ int runSearch(int timeoutMs, std::vector<SearchRecord> &out)
     int32_t bytes = 0;
     if (!NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, timeoutMs, 0)) {
         const netsdk::TargetChoice t = netsdk::resolveDiscoveryTargets();
-        return fail(ExitNetwork, "search failed" + (t.error.empty() ? std::string() : ": " + t.error));
+        return fail(
+            ExitNetwork, "search failed" + (t.error.empty() ? std::string() : ": " + t.error));
     }
     const std::size_t n = std::size_t(bytes) / sizeof(SearchRecord);
     out.resize(n);
@@ -189,27 +211,34 @@ int cmdSearch(const Args &a)
         std::cout << "[\n";
         for (std::size_t i = 0; i < records.size(); ++i) {
             const SearchRecord &r = records[i];
-            std::cout << "  {\"ip\": " << jsonText(r.net.ipText()) << ", \"mask\": " << jsonText(octetsText(r.net.mask))
-                      << ", \"gateway\": " << jsonText(octetsText(r.net.gateway)) << ", \"port\": " << r.net.portValue()
-                      << ", \"mac\": " << jsonText(r.net.macText()) << ", \"model\": " << jsonText(r.dev.modelText())
-                      << ", \"serial\": " << jsonText(r.dev.serialText()) << ", \"type\": "
-                      << jsonText(deviceTypeName(r.dev.deviceType())) << ", \"type_code\": " << r.dev.deviceType()
-                      << "}" << (i + 1 < records.size() ? "," : "") << "\n";
+            std::cout << "  {\"ip\": " << jsonText(r.net.ipText())
+                      << ", \"mask\": " << jsonText(octetsText(r.net.mask))
+                      << ", \"gateway\": " << jsonText(octetsText(r.net.gateway))
+                      << ", \"port\": " << r.net.portValue()
+                      << ", \"mac\": " << jsonText(r.net.macText())
+                      << ", \"model\": " << jsonText(r.dev.modelText())
+                      << ", \"serial\": " << jsonText(r.dev.serialText())
+                      << ", \"type\": " << jsonText(deviceTypeName(r.dev.deviceType()))
+                      << ", \"type_code\": " << r.dev.deviceType() << "}"
+                      << (i + 1 < records.size() ? "," : "") << "\n";
         }
         std::cout << "]\n";
     } else if (csv) {
         std::cout << "ip,mask,gateway,port,mac,model,serial,type\n";
         for (const SearchRecord &r : records) {
-            std::cout << r.net.ipText() << ',' << octetsText(r.net.mask) << ',' << octetsText(r.net.gateway) << ','
-                      << r.net.portValue() << ',' << csvText(r.net.macText()) << ',' << csvText(r.dev.modelText())
-                      << ',' << csvText(r.dev.serialText()) << ',' << deviceTypeName(r.dev.deviceType()) << "\n";
+            std::cout << r.net.ipText() << ',' << octetsText(r.net.mask) << ','
+                      << octetsText(r.net.gateway) << ',' << r.net.portValue() << ','
+                      << csvText(r.net.macText()) << ',' << csvText(r.dev.modelText()) << ','
+                      << csvText(r.dev.serialText()) << ',' << deviceTypeName(r.dev.deviceType())
+                      << "\n";
         }
     } else {
-        std::printf("%-16s %-6s %-18s %-5s %-14s %s\n", "IP", "PORT", "MAC", "TYPE", "MODEL", "SERIAL");
+        std::printf(
+            "%-16s %-6s %-18s %-5s %-14s %s\n", "IP", "PORT", "MAC", "TYPE", "MODEL", "SERIAL");
         for (const SearchRecord &r : records)
-            std::printf("%-16s %-6u %-18s %-5s %-14s %s\n", r.net.ipText().c_str(), r.net.portValue(),
-                        r.net.macText().c_str(), deviceTypeName(r.dev.deviceType()), r.dev.modelText().c_str(),
-                        r.dev.serialText().c_str());
+            std::printf("%-16s %-6u %-18s %-5s %-14s %s\n", r.net.ipText().c_str(),
+                r.net.portValue(), r.net.macText().c_str(), deviceTypeName(r.dev.deviceType()),
+                r.dev.modelText().c_str(), r.dev.serialText().c_str());
         std::printf("%zu device(s)\n", records.size());
     }
     return ExitOk;
@@ -269,7 +298,7 @@ int cmdSetIp(const Args &a)
 struct Login
 {
     int32_t handle = 0;
-    LoginInfo info{};
+    LoginInfo info {};
     ~Login()
     {
         if (handle > 0)
@@ -295,11 +324,11 @@ int doLogin(const Args &a, Login &login)
     }
     int32_t error = 0;
     std::memset(&login.info, 0, sizeof login.info);
-    login.handle = NetSdk_Login(a.positional[1].c_str(), uint16_t(port), user.c_str(), password.c_str(), &login.info,
-                                1, &error, 0, 0);
+    login.handle = NetSdk_Login(a.positional[1].c_str(), uint16_t(port), user.c_str(),
+        password.c_str(), &login.info, 1, &error, 0, 0);
     if (login.handle <= 0)
         return fail(error == proto::Timeout ? ExitTimeout : ExitLogin,
-                    "login to " + a.positional[1] + " refused: " + loginCodeText(error));
+            "login to " + a.positional[1] + " refused: " + loginCodeText(error));
     return ExitOk;
 }
 
@@ -310,8 +339,8 @@ int cmdLogin(const Args &a)
         return r;
     std::cout << "login ok: " << a.positional[1] << "\n"
               << "version: " << login.info.versionText() << "\n"
-              << "type: " << deviceTypeName(login.info.loginDeviceType()) << " (" << login.info.loginDeviceType()
-              << ")\n"
+              << "type: " << deviceTypeName(login.info.loginDeviceType()) << " ("
+              << login.info.loginDeviceType() << ")\n"
               << "video channels: " << login.info.videoChannelCount() << "\n"
               << "audio channels: " << login.info.audioChannelCount() << "\n";
     return ExitOk;
@@ -356,15 +385,18 @@ int cmdGet(const Args &a)
         return r;
     std::vector<uint8_t> buffer(std::size_t(size), 0);
     int32_t got = 0;
-    const int32_t r = NetSdk_GetConfig(login.handle, int32_t(command), int32_t(channel), buffer.data(),
-                                       int32_t(buffer.size()), &got, timeout);
+    const int32_t r = NetSdk_GetConfig(login.handle, int32_t(command), int32_t(channel),
+        buffer.data(), int32_t(buffer.size()), &got, timeout);
     if (r < 0)
-        return fail(exitForCode(r), "get " + std::to_string(command) + ": " + codeText(r)
-                        + (r == proto::BufferTooSmall ? " (" + std::to_string(got) + " bytes)" : ""));
+        return fail(exitForCode(r),
+            "get " + std::to_string(command) + ": " + codeText(r)
+                + (r == proto::BufferTooSmall ? " (" + std::to_string(got) + " bytes)" : ""));
     buffer.resize(std::size_t(got));
     if (a.has("out")) {
         std::ofstream out(a.get("out"), std::ios::binary | std::ios::trunc);
-        if (!out || !out.write(reinterpret_cast<const char *>(buffer.data()), std::streamsize(buffer.size())))
+        if (!out
+            || !out.write(
+                reinterpret_cast<const char *>(buffer.data()), std::streamsize(buffer.size())))
             return fail(ExitFile, "cannot write " + a.get("out"));
         std::cerr << got << " bytes written to " << a.get("out") << "\n";
     } else {
@@ -390,8 +422,8 @@ int cmdSet(const Args &a)
     Login login;
     if (const int r = doLogin(a, login))
         return r;
-    const int32_t r = NetSdk_SetConfig(login.handle, int32_t(command), int32_t(channel), data.data(),
-                                       int32_t(data.size()), timeout);
+    const int32_t r = NetSdk_SetConfig(login.handle, int32_t(command), int32_t(channel),
+        data.data(), int32_t(data.size()), timeout);
     if (r != 0 && r != 1) {
         if (r == proto::NeedReboot) {
             std::cout << "set " << command << ": " << codeText(r) << "\n";
@@ -422,7 +454,7 @@ int cmdReboot(const Args &a)
 int main(int argc, char **argv)
 {
     Args a;
-    static const char *const flags[] = {"json", "csv"};
+    static const char *const flags[] = { "json", "csv" };
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
         if (s == "--help" || s == "-h") {
@@ -445,8 +477,8 @@ int main(int argc, char **argv)
             a.positional.push_back(s);
         }
     }
-    static const char *const known[] = {"json", "csv", "discovery", "timeout", "mask", "gateway", "port",
-                                        "user", "password", "channel", "size", "out", "in"};
+    static const char *const known[] = { "json", "csv", "discovery", "timeout", "mask", "gateway",
+        "port", "user", "password", "channel", "size", "out", "in" };
     for (const auto &kv : a.options) {
         bool ok = false;
         for (const char *k : known)

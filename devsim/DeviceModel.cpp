@@ -19,44 +19,54 @@ struct Resolution
 
 // Index order shared with the program's own resolution table.
 const Resolution kResolutions[21] = {
-    {704, 576, 480, "D1(704x576)", "D1(704x480)"},
-    {704, 288, 240, "HD1(704x288)", "HD1(704x240)"},
-    {960, 1080, 1080, "H1080(960*1080)", "H1080(960*1080)"},
-    {352, 288, 240, "CIF(352x288)", "CIF(352x240)"},
-    {176, 144, 120, "QCIF(176x144)", "QCIF(176x120)"},
-    {640, 480, 480, "VGA(640x480)", "VGA(640x480)"},
-    {320, 240, 240, "QVGA(320x240)", "QVGA(320x240)"},
-    {960, 1440, 1440, "H3M(960x1440)", "H3M(960x1440)"},
-    {1280, 1440, 1440, "H4M(1280x1440)", "H4M(1280x1440)"},
-    {1280, 1944, 1944, "H5M(1280*1944)", "H5M(1280x1944)"},
-    {928, 576, 576, "960H(928x576)", "960H(928x576)"},
-    {1280, 720, 720, "720P(1280x720)", "720(1280x720)"},
-    {1280, 960, 960, "1.3M(1280x960)", "1.3M(1280x960)"},
-    {1920, 2160, 2160, "H8M(1920x2160)", "H8M(1920x2160)"},
-    {1920, 1080, 1080, "1080P(1920x1080)", "1080P(1920x1080)"},
-    {1920, 1200, 1200, "WUXGA(1920x1200)", "WUXGA(1920x1200)"},
-    {2560, 1440, 1440, "4M(2560x1440)", "4M(2560x1440)"},
-    {1920, 1440, 1440, "3M(1920x1440)", "3M(1920x1440)"},
-    {2560, 1944, 1944, "5M(2560*1944)", "5M(2560*1944)"},
-    {3072, 2048, 2048, "6M(3072x2048)", "6M(3072x2048)"},
-    {3840, 2160, 2160, "8M(3840x2160)", "8M(3840x2160)"},
+    { 704, 576, 480, "D1(704x576)", "D1(704x480)" },
+    { 704, 288, 240, "HD1(704x288)", "HD1(704x240)" },
+    { 960, 1080, 1080, "H1080(960*1080)", "H1080(960*1080)" },
+    { 352, 288, 240, "CIF(352x288)", "CIF(352x240)" },
+    { 176, 144, 120, "QCIF(176x144)", "QCIF(176x120)" },
+    { 640, 480, 480, "VGA(640x480)", "VGA(640x480)" },
+    { 320, 240, 240, "QVGA(320x240)", "QVGA(320x240)" },
+    { 960, 1440, 1440, "H3M(960x1440)", "H3M(960x1440)" },
+    { 1280, 1440, 1440, "H4M(1280x1440)", "H4M(1280x1440)" },
+    { 1280, 1944, 1944, "H5M(1280*1944)", "H5M(1280x1944)" },
+    { 928, 576, 576, "960H(928x576)", "960H(928x576)" },
+    { 1280, 720, 720, "720P(1280x720)", "720(1280x720)" },
+    { 1280, 960, 960, "1.3M(1280x960)", "1.3M(1280x960)" },
+    { 1920, 2160, 2160, "H8M(1920x2160)", "H8M(1920x2160)" },
+    { 1920, 1080, 1080, "1080P(1920x1080)", "1080P(1920x1080)" },
+    { 1920, 1200, 1200, "WUXGA(1920x1200)", "WUXGA(1920x1200)" },
+    { 2560, 1440, 1440, "4M(2560x1440)", "4M(2560x1440)" },
+    { 1920, 1440, 1440, "3M(1920x1440)", "3M(1920x1440)" },
+    { 2560, 1944, 1944, "5M(2560*1944)", "5M(2560*1944)" },
+    { 3072, 2048, 2048, "6M(3072x2048)", "6M(3072x2048)" },
+    { 3840, 2160, 2160, "8M(3840x2160)", "8M(3840x2160)" },
 };
 
 // H.264 bit rates by resolution and quality grade, kbit/s.
 int h264Rate(int res, int grade)
 {
     static const int rows[21][6] = {
-        {512, 768, 1024, 1536, 2048, 2560},  {384, 512, 768, 1024, 1536, 2048},
-        {1024, 1536, 2048, 2560, 3072, 4096}, {64, 192, 384, 512, 768, 1024},
-        {64, 128, 192, 384, 448, 512},       {512, 768, 896, 1280, 1536, 2048},
-        {256, 384, 512, 640, 768, 1024},     {1024, 2048, 3072, 4096, 6144, 8192},
-        {1024, 2048, 3072, 4096, 6144, 8192}, {1024, 2048, 3072, 4096, 6144, 8192},
-        {896, 1024, 1536, 2048, 3072, 4096},  {1024, 1536, 2048, 2560, 3072, 4096},
-        {1024, 1536, 2048, 3072, 4096, 5120}, {1024, 2048, 3072, 4096, 6144, 8192},
-        {1024, 2048, 3072, 4096, 6144, 8192}, {640, 1024, 1536, 2048, 3072, 4096},
-        {1024, 2048, 3072, 4096, 6144, 8192}, {1024, 2048, 3072, 4096, 6144, 8192},
-        {1024, 2048, 3072, 4096, 6144, 8192}, {1024, 2048, 3072, 4096, 6144, 8192},
-        {1024, 2048, 3072, 4096, 6144, 8192},
+        { 512, 768, 1024, 1536, 2048, 2560 },
+        { 384, 512, 768, 1024, 1536, 2048 },
+        { 1024, 1536, 2048, 2560, 3072, 4096 },
+        { 64, 192, 384, 512, 768, 1024 },
+        { 64, 128, 192, 384, 448, 512 },
+        { 512, 768, 896, 1280, 1536, 2048 },
+        { 256, 384, 512, 640, 768, 1024 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 896, 1024, 1536, 2048, 3072, 4096 },
+        { 1024, 1536, 2048, 2560, 3072, 4096 },
+        { 1024, 1536, 2048, 3072, 4096, 5120 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 640, 1024, 1536, 2048, 3072, 4096 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
+        { 1024, 2048, 3072, 4096, 6144, 8192 },
     };
     return (res >= 0 && res < 21 && grade >= 0 && grade < 6) ? rows[res][grade] : 0;
 }
@@ -79,25 +89,28 @@ struct Profile
 
 Profile profileOf(const DeviceSpec &d)
 {
-    const uint32_t h264 = bits({7}), modern = bits({7, 8, 9, 10});
+    const uint32_t h264 = bits({ 7 }), modern = bits({ 7, 8, 9, 10 });
     switch (d.type) {
-    case 0: return {bits({0, 1, 2, 3, 10, 11}), bits({3, 4}), h264, 2, 3, 7, true, 4096};
+    case 0:
+        return { bits({ 0, 1, 2, 3, 10, 11 }), bits({ 3, 4 }), h264, 2, 3, 7, true, 4096 };
     case 1:
         // A 32-bit budget word cannot hold 32 channels of 1080P and VGA at 30 fps.
-        return {bits({0, 3, 5, 11, 12, 14, 16}), bits({0, 3, 5}), modern, 14, d.channels > 16 ? 3 : 5, 8, false,
-                8192};
-    case 3: return {bits({0, 2, 3, 10, 11, 14}), bits({0, 3, 5}), bits({7, 8}), 11, 3, 8, false, 4096};
+        return { bits({ 0, 3, 5, 11, 12, 14, 16 }), bits({ 0, 3, 5 }), modern, 14,
+            d.channels > 16 ? 3 : 5, 8, false, 8192 };
+    case 3:
+        return { bits({ 0, 2, 3, 10, 11, 14 }), bits({ 0, 3, 5 }), bits({ 7, 8 }), 11, 3, 8, false,
+            4096 };
     default:
         if (d.model.find("5M") != std::string::npos)
-            return {bits({11, 14, 16, 17, 18}), bits({0, 3, 5, 6}), modern, 18, 5, 8, false, 0};
+            return { bits({ 11, 14, 16, 17, 18 }), bits({ 0, 3, 5, 6 }), modern, 18, 5, 8, false,
+                0 };
         if (d.model.find("4M") != std::string::npos)
-            return {bits({11, 14, 16}), bits({0, 3, 5, 6}), modern, 16, 5, 8, false, 0};
-        return {bits({11, 12, 14}), bits({0, 3, 5, 6}), modern, 14, 5, 8, false, 0};
+            return { bits({ 11, 14, 16 }), bits({ 0, 3, 5, 6 }), modern, 16, 5, 8, false, 0 };
+        return { bits({ 11, 12, 14 }), bits({ 0, 3, 5, 6 }), modern, 14, 5, 8, false, 0 };
     }
 }
 
-template<typename R>
-std::vector<uint8_t> bytesOf(const R &r)
+template <typename R> std::vector<uint8_t> bytesOf(const R &r)
 {
     const auto *p = reinterpret_cast<const uint8_t *>(&r);
     return std::vector<uint8_t>(p, p + sizeof r);
@@ -136,12 +149,12 @@ void DeviceModel::buildRecords()
     for (int i = 0; i < 21; ++i) {
         Resolution r = kResolutions[i];
         if (d.type == 2 && i == 17)
-            r = {2304, 1296, 1296, "3M(2304x1296)", "3M(2304x1296)"};
+            r = { 2304, 1296, 1296, "3M(2304x1296)", "3M(2304x1296)" };
         if (d.type == 2 && i == 18)
-            r = {2592, 1944, 1944, "5M(2592*1944)", "5M(2592*1944)"};
+            r = { 2592, 1944, 1944, "5M(2592*1944)", "5M(2592*1944)" };
         list.entry[i].set(r.width, d.ntsc ? r.ntscHeight : r.height, d.ntsc ? r.ntsc : r.pal);
     }
-    m_records[{CmdResolutionList, -1}] = bytesOf(list);
+    m_records[{ CmdResolutionList, -1 }] = bytesOf(list);
 
     const int64_t mainPix = pixels(p.mainRes), subPix = pixels(p.subRes);
     EncodeCaps caps;
@@ -156,15 +169,15 @@ void DeviceModel::buildRecords()
             caps.setMainPixelLimit(ch, int32_t(mainPix * fps));
     }
     caps.setEntry(EncodeCaps::MainEntry, p.typeMask, p.mainMask);
-    caps.setEntry(EncodeCaps::SubEntry, p.typeMask & bits({7, 8}), p.subMask);
+    caps.setEntry(EncodeCaps::SubEntry, p.typeMask & bits({ 7, 8 }), p.subMask);
     caps.setWord(EncodeCaps::BitRateBudget, d.channels * p.bitRatePerChannel);
-    m_records[{CmdEncodeCaps, -1}] = bytesOf(caps);
+    m_records[{ CmdEncodeCaps, -1 }] = bytesOf(caps);
 
     EncodeTable table;
     std::memset(&table, 0, sizeof table);
     for (int ch = 0; ch < EncodeTable::Channels; ++ch) {
         ChannelEncode &c = table.channel[ch];
-        StreamParams *streams[3] = {&c.main, &c.sub, &c.third};
+        StreamParams *streams[3] = { &c.main, &c.sub, &c.third };
         // Bytes the program leaves alone carry something, so a round trip
         // that loses them shows.
         for (int s = 0; s < 3; ++s) {
@@ -197,12 +210,12 @@ void DeviceModel::buildRecords()
         c.third.setEncodeType(7);
         c.third.setResolution(6);
     }
-    m_records[{CmdEncodeTable, -1}] = bytesOf(table);
+    m_records[{ CmdEncodeTable, -1 }] = bytesOf(table);
 
     VideoStandard standard;
     std::memset(&standard, 0, sizeof standard);
     standard.setNtsc(d.ntsc);
-    m_records[{CmdVideoStandard, -1}] = bytesOf(standard);
+    m_records[{ CmdVideoStandard, -1 }] = bytesOf(standard);
 
     DeviceInfoRecord info;
     std::memset(&info, 0, sizeof info);
@@ -214,17 +227,19 @@ void DeviceModel::buildRecords()
     info.setWord(168, d.type);
     info.setBuildTime(d.build[0], d.build[1], d.build[2], d.build[3], d.build[4], d.build[5]);
     putText(info.bytes + 224, 32, "HW-" + std::to_string(d.type) + ".1");
-    m_records[{CmdDeviceInfo, 0}] = bytesOf(info);
+    m_records[{ CmdDeviceInfo, 0 }] = bytesOf(info);
 
     for (const ExtraRecord &r : d.extraRecords)
-        m_records[{r.command, r.channel}] = r.bytes;
+        m_records[{ r.command, r.channel }] = r.bytes;
 }
 
 NetInfo DeviceModel::netInfo() const
 {
     NetInfo n;
     std::memset(&n, 0, sizeof n);
-    putText(n.reserved0, sizeof n.reserved0, m_spec.model + "-" + m_spec.serial.substr(m_spec.serial.size() > 4 ? m_spec.serial.size() - 4 : 0));
+    putText(n.reserved0, sizeof n.reserved0,
+        m_spec.model + "-"
+            + m_spec.serial.substr(m_spec.serial.size() > 4 ? m_spec.serial.size() - 4 : 0));
     for (int i = 0; i < 4; ++i) {
         n.ip[i] = uint8_t(m_spec.ip >> (24 - 8 * i));
         n.mask[i] = uint8_t(m_spec.mask >> (24 - 8 * i));
@@ -258,7 +273,7 @@ LoginInfo DeviceModel::loginBlock() const
     putText(b.bytes + 128, 32, m_spec.model);
     b.setWord(LoginInfo::VideoChannelCount, m_spec.channels);
     b.setWord(292, m_spec.channels); // alarm inputs
-    b.setWord(296, 1);               // alarm outputs
+    b.setWord(296, 1); // alarm outputs
     b.setWord(300, m_spec.type == 2 ? 0 : 1); // disks
     b.setWord(LoginInfo::LoginDeviceType, m_spec.type);
     b.setWord(LoginInfo::AudioChannelCount, m_spec.audioChannels);
@@ -278,14 +293,15 @@ bool DeviceModel::passwordOf(const std::string &user, std::string &password) con
     return false;
 }
 
-int32_t DeviceModel::admitUser(const std::string &user, const std::string &clientAddress, int openSessions,
-                               Clock::time_point now) const
+int32_t DeviceModel::admitUser(const std::string &user, const std::string &clientAddress,
+    int openSessions, Clock::time_point now) const
 {
     if (m_spec.faults.busy)
         return proto::SystemBusy;
     if (m_spec.uninitialised)
         return proto::Uninitialised;
-    if (std::find(m_spec.blacklist.begin(), m_spec.blacklist.end(), clientAddress) != m_spec.blacklist.end())
+    if (std::find(m_spec.blacklist.begin(), m_spec.blacklist.end(), clientAddress)
+        != m_spec.blacklist.end())
         return proto::BlackListed;
     std::string ignored;
     if (!passwordOf(user, ignored))
@@ -314,8 +330,8 @@ void DeviceModel::rightPassword(const std::string &user)
 
 const std::vector<uint8_t> *DeviceModel::find(int32_t command, int32_t channel) const
 {
-    for (const int32_t ch : {channel, -1, 0}) {
-        const auto it = m_records.find({command, ch});
+    for (const int32_t ch : { channel, -1, 0 }) {
+        const auto it = m_records.find({ command, ch });
         if (it != m_records.end())
             return &it->second;
     }
@@ -345,7 +361,7 @@ int32_t DeviceModel::checkEncodeTable(const std::vector<uint8_t> &data) const
     const int maxFps = m_spec.ntsc ? 30 : 25;
     int64_t used = 0;
     for (int ch = 0; ch < m_spec.channels; ++ch) {
-        for (const StreamParams *s : {&table.channel[ch].main, &table.channel[ch].sub}) {
+        for (const StreamParams *s : { &table.channel[ch].main, &table.channel[ch].sub }) {
             if (!s->videoOn())
                 continue;
             const int64_t pix = pixels(s->resolution());
@@ -395,7 +411,7 @@ int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vect
 
 void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes)
 {
-    const auto it = m_records.find({command, channel});
+    const auto it = m_records.find({ command, channel });
     if (it == m_records.end() || it->second.size() != bytes.size())
         return;
     it->second = bytes;
@@ -410,14 +426,16 @@ void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vec
 
 int32_t DeviceModel::setNetwork(const std::vector<uint8_t> &record)
 {
-    if (record.size() != sizeof(NetInfo))
+    if (record.size() != sizeof(NetWithoutLoginRecord))
         return proto::Fail;
-    NetInfo n;
+    NetWithoutLoginRecord n;
     std::memcpy(&n, record.data(), sizeof n);
-    const uint32_t ip = uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
-    const uint32_t mask = uint32_t(n.mask[0]) << 24 | uint32_t(n.mask[1]) << 16 | uint32_t(n.mask[2]) << 8 | n.mask[3];
-    const uint32_t gw = uint32_t(n.gateway[0]) << 24 | uint32_t(n.gateway[1]) << 16 | uint32_t(n.gateway[2]) << 8
-        | n.gateway[3];
+    const uint32_t ip
+        = uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
+    const uint32_t mask = uint32_t(n.mask[0]) << 24 | uint32_t(n.mask[1]) << 16
+        | uint32_t(n.mask[2]) << 8 | n.mask[3];
+    const uint32_t gw = uint32_t(n.gateway[0]) << 24 | uint32_t(n.gateway[1]) << 16
+        | uint32_t(n.gateway[2]) << 8 | n.gateway[3];
     // No device takes an address nobody could reach it on.
     if ((ip >> 24) == 0 || (ip >> 24) >= 224)
         return proto::Fail;

@@ -36,7 +36,7 @@ public:
 
     // Login rules: 0 or the refusal code for the user before any proof.
     int32_t admitUser(const std::string &user, const std::string &clientAddress, int openSessions,
-                      Clock::time_point now) const;
+        Clock::time_point now) const;
     // The password a user logs in with; empty optional-like pair when unknown.
     bool passwordOf(const std::string &user, std::string &password) const;
     // Counts a wrong password; locks the user after too many in a row.
@@ -49,7 +49,10 @@ public:
     int32_t setNetwork(const std::vector<uint8_t> &record);
 
     // Records changed by sets since start, for the state file.
-    const std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> &records() const { return m_records; }
+    const std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> &records() const
+    {
+        return m_records;
+    }
     const std::vector<std::pair<int32_t, int32_t>> &changedRecords() const { return m_changed; }
     void restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes);
 
@@ -68,7 +71,7 @@ private:
     struct LockState
     {
         int failures = 0;
-        Clock::time_point lockedUntil{};
+        Clock::time_point lockedUntil {};
     };
     std::map<std::string, LockState> m_locks;
 };

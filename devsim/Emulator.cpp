@@ -33,7 +33,7 @@ constexpr std::size_t kSetCacheSize = 32;
 
 sockaddr_in toSockaddr(uint32_t address, uint16_t port)
 {
-    sockaddr_in sa{};
+    sockaddr_in sa {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(address);
@@ -46,14 +46,18 @@ struct Emulator::Impl
 {
     struct Device
     {
-        explicit Device(DeviceSpec spec) : model(std::move(spec)) {}
+        explicit Device(DeviceSpec spec)
+            : model(std::move(spec))
+        {
+        }
         DeviceModel model;
         net::Fd listener;
         bool reachable = false;
         bool rebooting = false;
         uint32_t lastSearchId = 0;
         int probesThisSearch = 0;
-        std::map<uint32_t, int32_t> setCache; // request id -> result, so a resent request applies once
+        std::map<uint32_t, int32_t>
+            setCache; // request id -> result, so a resent request applies once
         std::deque<uint32_t> setCacheOrder;
     };
 
@@ -93,7 +97,7 @@ struct Emulator::Impl
     uint64_t nextConnId = 1;
     uint32_t nextSessionId = 1;
     net::Fd wakeRead, wakeWrite;
-    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopping { false };
     std::thread thread;
     bool running = false;
 
@@ -136,7 +140,8 @@ struct Emulator::Impl
         setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         // A system-chosen port is chosen once and kept across moves and reboots.
         const bool systemPort = options.ephemeralPorts || s.port == 0;
-        const uint16_t port = !systemPort ? s.port : (dev.model.hasBoundPort() ? dev.model.boundPort() : 0);
+        const uint16_t port
+            = !systemPort ? s.port : (dev.model.hasBoundPort() ? dev.model.boundPort() : 0);
         sockaddr_in sa = toSockaddr(s.ip, port);
         if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0
             || ::listen(fd.get(), 128) != 0 || !net::setNonBlocking(fd.get())) {
@@ -183,7 +188,7 @@ struct Emulator::Impl
         Hub &h = hubs[hub];
         if (h.out.empty()) {
             const ssize_t n = ::sendto(h.fd.get(), bytes.data(), bytes.size(), 0,
-                                       reinterpret_cast<const sockaddr *>(&to), sizeof to);
+                reinterpret_cast<const sockaddr *>(&to), sizeof to);
             if (n == ssize_t(bytes.size()) || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
                 return;
         }
@@ -195,7 +200,7 @@ struct Emulator::Impl
         while (!h.out.empty()) {
             auto &front = h.out.front();
             const ssize_t n = ::sendto(h.fd.get(), front.second.data(), front.second.size(), 0,
-                                       reinterpret_cast<const sockaddr *>(&front.first), sizeof front.first);
+                reinterpret_cast<const sockaddr *>(&front.first), sizeof front.first);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 return;
             h.out.pop_front();
@@ -241,7 +246,8 @@ struct Emulator::Impl
         }
     }
 
-    void onSetWithoutLogin(std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req)
+    void onSetWithoutLogin(
+        std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req)
     {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             Device &dev = *devices[i];
@@ -255,7 +261,8 @@ struct Emulator::Impl
             if (cached != dev.setCache.end()) {
                 result = cached->second;
             } else {
-                result = req.command == CmdNetWithoutLogin ? dev.model.setNetwork(req.record) : proto::NotSupported;
+                result = req.command == CmdNetWithoutLogin ? dev.model.setNetwork(req.record)
+                                                           : proto::NotSupported;
                 dev.setCache[req.requestId] = result;
                 dev.setCacheOrder.push_back(req.requestId);
                 if (dev.setCacheOrder.size() > kSetCacheSize) {
@@ -268,8 +275,9 @@ struct Emulator::Impl
                     saveState();
                 }
             }
-            proto::SetNoLoginReply reply{req.requestId, req.mac, result};
-            sendLater(hub, from, proto::encodeFrame(Type::SetNoLoginReply, 0, proto::encode(reply)), f.delayMs);
+            proto::SetNoLoginReply reply { req.requestId, req.mac, result };
+            sendLater(hub, from, proto::encodeFrame(Type::SetNoLoginReply, 0, proto::encode(reply)),
+                f.delayMs);
         }
     }
 
@@ -290,10 +298,10 @@ struct Emulator::Impl
     {
         uint8_t buf[proto::HeaderSize + proto::MaxUdpPayload + 64];
         for (;;) {
-            sockaddr_in from{};
+            sockaddr_in from {};
             socklen_t len = sizeof from;
-            const ssize_t n = ::recvfrom(hubs[hub].fd.get(), buf, sizeof buf, 0,
-                                         reinterpret_cast<sockaddr *>(&from), &len);
+            const ssize_t n = ::recvfrom(
+                hubs[hub].fd.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
             if (n < 0)
                 return;
             proto::Frame frame;
@@ -317,7 +325,8 @@ struct Emulator::Impl
                 }
             }
             ++stats.refusedDatagrams;
-            log(std::string("datagram refused: unexpected or malformed ") + proto::typeName(frame.type));
+            log(std::string("datagram refused: unexpected or malformed ")
+                + proto::typeName(frame.type));
         }
     }
 
@@ -346,7 +355,8 @@ struct Emulator::Impl
     }
 
     // Sends a reply now or after the device's answer delay.
-    void reply(Conn &c, Type type, uint32_t seq, const std::vector<uint8_t> &payload, bool closeAfter = false)
+    void reply(Conn &c, Type type, uint32_t seq, const std::vector<uint8_t> &payload,
+        bool closeAfter = false)
     {
         const Faults &f = devices[std::size_t(c.device)]->model.spec().faults;
         std::vector<uint8_t> bytes = proto::encodeFrame(type, seq, payload);
@@ -384,7 +394,7 @@ struct Emulator::Impl
     {
         ++stats.refusedFrames;
         log(deviceName(c.device) + ": connection from " + c.peer + " dropped: " + why);
-        proto::ErrorMessage m{code, why};
+        proto::ErrorMessage m { code, why };
         queue(c, proto::encodeFrame(Type::Error, 0, proto::encode(m)));
         c.closeAfterFlush = true;
         c.state = ConnState::Closing;
@@ -401,7 +411,8 @@ struct Emulator::Impl
         case ConnState::AwaitHello: {
             proto::LoginHello hello;
             if (type != Type::LoginHello) {
-                refuse(c, proto::NotLoggedIn, std::string(proto::typeName(frame.type)) + " before login");
+                refuse(c, proto::NotLoggedIn,
+                    std::string(proto::typeName(frame.type)) + " before login");
                 return;
             }
             if (!proto::decode(frame.payload, hello)) {
@@ -418,7 +429,8 @@ struct Emulator::Impl
             if (ch.result == proto::Ok)
                 std::memcpy(ch.deviceNonce, c.deviceNonce, proto::NonceSize);
             c.state = ch.result == proto::Ok ? ConnState::AwaitProof : ConnState::Closing;
-            reply(c, Type::LoginChallenge, frame.sequence, proto::encode(ch), ch.result != proto::Ok);
+            reply(
+                c, Type::LoginChallenge, frame.sequence, proto::encode(ch), ch.result != proto::Ok);
             return;
         }
         case ConnState::AwaitProof: {
@@ -441,7 +453,8 @@ struct Emulator::Impl
                 result.sessionId = nextSessionId++;
                 const LoginInfo block = dev.model.loginBlock();
                 std::memcpy(result.loginBlock, &block, sizeof block);
-                proto::deviceProof(password, c.user, c.deviceNonce, c.clientNonce, result.deviceProof);
+                proto::deviceProof(
+                    password, c.user, c.deviceNonce, c.clientNonce, result.deviceProof);
                 ++stats.logins;
             }
             const bool ok = result.result == proto::Ok;
@@ -451,8 +464,10 @@ struct Emulator::Impl
             c.state = ok ? ConnState::Session : ConnState::Closing;
             return;
         }
-        case ConnState::Closing: return;
-        case ConnState::Session: break;
+        case ConnState::Closing:
+            return;
+        case ConnState::Session:
+            break;
         }
         if (f.timeout)
             return;
@@ -495,19 +510,21 @@ struct Emulator::Impl
         }
         case Type::UpgradeBegin:
             reply(c, Type::UpgradeReady, frame.sequence,
-                  proto::Writer().i32(proto::NotSupported).u32(0).take());
+                proto::Writer().i32(proto::NotSupported).u32(0).take());
             return;
         case Type::StreamStart:
             reply(c, Type::StreamStartReply, frame.sequence,
-                  proto::Writer().i32(proto::NotSupported).u32(0).take());
+                proto::Writer().i32(proto::NotSupported).u32(0).take());
             return;
         case Type::UpgradeData:
         case Type::UpgradeCommit:
         case Type::StreamStop:
-            reply(c, Type::Error, frame.sequence, proto::encode(proto::ErrorMessage{proto::NotSupported, "not supported"}));
+            reply(c, Type::Error, frame.sequence,
+                proto::encode(proto::ErrorMessage { proto::NotSupported, "not supported" }));
             return;
         default:
-            refuse(c, proto::ProtocolError, std::string("unexpected ") + proto::typeName(frame.type));
+            refuse(
+                c, proto::ProtocolError, std::string("unexpected ") + proto::typeName(frame.type));
             return;
         }
     }
@@ -567,10 +584,10 @@ struct Emulator::Impl
     {
         Device &dev = *devices[std::size_t(device)];
         for (;;) {
-            sockaddr_in from{};
+            sockaddr_in from {};
             socklen_t len = sizeof from;
             const int fd = ::accept4(dev.listener.get(), reinterpret_cast<sockaddr *>(&from), &len,
-                                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+                SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0)
                 return;
             const int one = 1;
@@ -644,8 +661,8 @@ struct Emulator::Impl
                     std::vector<uint8_t> bytes;
                     if (r["command"].isNumber() && r["channel"].isNumber() && r["hex"].isString()
                         && hexDecode(r["hex"].asString(), bytes))
-                        dp->model.restoreRecord(int32_t(r["command"].asNumber()), int32_t(r["channel"].asNumber()),
-                                                bytes);
+                        dp->model.restoreRecord(int32_t(r["command"].asNumber()),
+                            int32_t(r["channel"].asNumber()), bytes);
                 }
             }
         }
@@ -668,25 +685,28 @@ struct Emulator::Impl
         while (!stopping) {
             fds.clear();
             refs.clear();
-            fds.push_back({wakeRead.get(), POLLIN, 0});
-            refs.push_back({Wake, 0});
+            fds.push_back({ wakeRead.get(), POLLIN, 0 });
+            refs.push_back({ Wake, 0 });
             for (std::size_t h = 0; h < hubs.size(); ++h) {
-                fds.push_back({hubs[h].fd.get(), short(POLLIN | (hubs[h].out.empty() ? 0 : POLLOUT)), 0});
-                refs.push_back({HubFd, h});
+                fds.push_back(
+                    { hubs[h].fd.get(), short(POLLIN | (hubs[h].out.empty() ? 0 : POLLOUT)), 0 });
+                refs.push_back({ HubFd, h });
             }
             for (std::size_t i = 0; i < devices.size(); ++i) {
                 if (devices[i]->listener.valid()) {
-                    fds.push_back({devices[i]->listener.get(), POLLIN, 0});
-                    refs.push_back({ListenFd, i});
+                    fds.push_back({ devices[i]->listener.get(), POLLIN, 0 });
+                    refs.push_back({ ListenFd, i });
                 }
             }
             for (const auto &kv : conns) {
-                fds.push_back({kv.second->fd.get(), short(POLLIN | (kv.second->out.empty() ? 0 : POLLOUT)), 0});
-                refs.push_back({ConnFd, kv.first});
+                fds.push_back({ kv.second->fd.get(),
+                    short(POLLIN | (kv.second->out.empty() ? 0 : POLLOUT)), 0 });
+                refs.push_back({ ConnFd, kv.first });
             }
             int timeout = 500;
             if (!timers.empty())
-                timeout = std::max(0, std::min(timeout, net::remainingMs(timers.begin()->first) + 1));
+                timeout
+                    = std::max(0, std::min(timeout, net::remainingMs(timers.begin()->first) + 1));
             lock.unlock();
             ::poll(fds.data(), nfds_t(fds.size()), timeout);
             lock.lock();
@@ -700,8 +720,7 @@ struct Emulator::Impl
                 switch (r.kind) {
                 case Wake: {
                     char drain[64];
-                    while (::read(wakeRead.get(), drain, sizeof drain) > 0) {
-                    }
+                    while (::read(wakeRead.get(), drain, sizeof drain) > 0) { }
                     break;
                 }
                 case HubFd:
@@ -711,7 +730,8 @@ struct Emulator::Impl
                         onHubReadable(r.index);
                     break;
                 case ListenFd:
-                    if (devices[r.index]->listener.valid() && devices[r.index]->listener.get() == fds[k].fd)
+                    if (devices[r.index]->listener.valid()
+                        && devices[r.index]->listener.get() == fds[k].fd)
                         accept(int(r.index));
                     break;
                 case ConnFd: {
@@ -737,7 +757,8 @@ struct Emulator::Impl
                 Conn &c = *kv.second;
                 const auto idle = now - c.lastActivity;
                 if ((c.closeAfterFlush && c.out.empty())
-                    || (c.state != ConnState::Session && idle > kLoginIdleLimit) || idle > kSessionIdleLimit)
+                    || (c.state != ConnState::Session && idle > kLoginIdleLimit)
+                    || idle > kSessionIdleLimit)
                     closing.push_back(c.id);
             }
             for (const uint64_t id : closing)
@@ -752,7 +773,7 @@ Emulator::Emulator(Fleet fleet, EmulatorOptions options)
     d->fleet = std::move(fleet);
     d->options = std::move(options);
     if (d->options.discovery.empty())
-        d->options.discovery.push_back(net::Endpoint{0x7f000001u, proto::DiscoveryPort});
+        d->options.discovery.push_back(net::Endpoint { 0x7f000001u, proto::DiscoveryPort });
 }
 
 Emulator::~Emulator()
@@ -786,7 +807,7 @@ bool Emulator::start(std::string &error)
         }
         socklen_t len = sizeof sa;
         getsockname(h.fd.get(), reinterpret_cast<sockaddr *>(&sa), &len);
-        h.bound = net::Endpoint{e.address, ntohs(sa.sin_port)};
+        h.bound = net::Endpoint { e.address, ntohs(sa.sin_port) };
         d->hubs.push_back(std::move(h));
     }
     for (std::size_t i = 0; i < d->devices.size(); ++i) {

@@ -42,7 +42,7 @@ struct EmulatorStats
     int probes = 0;
     int answers = 0;
     int logins = 0;
-    int refusedFrames = 0;    // TCP frames refused (the connection was dropped)
+    int refusedFrames = 0; // TCP frames refused (the connection was dropped)
     int refusedDatagrams = 0; // UDP datagrams ignored as malformed
 };
 

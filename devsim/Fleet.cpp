@@ -23,18 +23,18 @@ uint32_t ipv4(int a, int b, int c, int d)
 // Builds before and after the firmware that brought the device's own
 // resolution list (2021-09-17), and that very day.
 const int kBuilds[4][6] = {
-    {2021, 3, 2, 10, 15, 0},
-    {2022, 5, 10, 9, 30, 0},
-    {2021, 9, 17, 8, 0, 0},
-    {2021, 9, 16, 23, 59, 59},
+    { 2021, 3, 2, 10, 15, 0 },
+    { 2022, 5, 10, 9, 30, 0 },
+    { 2021, 9, 17, 8, 0, 0 },
+    { 2021, 9, 16, 23, 59, 59 },
 };
 
 DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
 {
-    static const int32_t kTypes[6] = {2, 1, 2, 0, 2, 3}; // IPC, NVR, IPC, DVR, IPC, HVR
-    static const int kNvrChannels[4] = {4, 8, 16, 32};
-    static const int kDvrChannels[3] = {4, 8, 16};
-    static const int kHvrChannels[2] = {8, 16};
+    static const int32_t kTypes[6] = { 2, 1, 2, 0, 2, 3 }; // IPC, NVR, IPC, DVR, IPC, HVR
+    static const int kNvrChannels[4] = { 4, 8, 16, 32 };
+    static const int kDvrChannels[3] = { 4, 8, 16 };
+    static const int kHvrChannels[2] = { 8, 16 };
     DeviceSpec d;
     d.type = kTypes[index % 6];
     const int round = index / 6;
@@ -42,7 +42,8 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
     case 2:
         d.channels = (index % 12 == 4) ? 2 : 1;
         d.audioChannels = 1;
-        d.model = ((index / 2) % 3 == 0) ? "SX-IPC-4M" : ((index / 2) % 3 == 1 ? "SX-IPC-2M" : "SX-IPC-5M");
+        d.model = ((index / 2) % 3 == 0) ? "SX-IPC-4M"
+                                         : ((index / 2) % 3 == 1 ? "SX-IPC-2M" : "SX-IPC-5M");
         break;
     case 1:
         d.channels = kNvrChannels[round % 4];
@@ -61,8 +62,8 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
         break;
     }
     char mac[32];
-    std::snprintf(mac, sizeof mac, "02:5C:A1:%02X:%02X:%02X", (index >> 16) & 0xff, (index >> 8) & 0xff,
-                  index & 0xff);
+    std::snprintf(mac, sizeof mac, "02:5C:A1:%02X:%02X:%02X", (index >> 16) & 0xff,
+        (index >> 8) & 0xff, index & 0xff);
     d.mac = mac;
     char serial[32];
     std::snprintf(serial, sizeof serial, "SX%c%08d", "DNIH"[d.type], 20000 + index);
@@ -75,10 +76,10 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
     for (int i = 0; i < 6; ++i)
         d.build[i] = b[i];
     char version[64];
-    std::snprintf(version, sizeof version, "V%d.%d.%d build %02d%02d%02d", 3 + d.type, index % 7, index % 3,
-                  b[0] % 100, b[1], b[2]);
+    std::snprintf(version, sizeof version, "V%d.%d.%d build %02d%02d%02d", 3 + d.type, index % 7,
+        index % 3, b[0] % 100, b[1], b[2]);
     d.version = version;
-    d.users.push_back(User{kDefaultUser, kDefaultPassword});
+    d.users.push_back(User { kDefaultUser, kDefaultPassword });
     return d;
 }
 
@@ -87,9 +88,10 @@ bool readInt(const json::Value &v, const char *key, int lo, int hi, int &out, st
     const json::Value &x = v[key];
     if (x.isNull())
         return true;
-    if (!x.isNumber() || std::floor(x.asNumber()) != x.asNumber() || x.asNumber() < lo || x.asNumber() > hi) {
-        error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo) + " to "
-            + std::to_string(hi);
+    if (!x.isNumber() || std::floor(x.asNumber()) != x.asNumber() || x.asNumber() < lo
+        || x.asNumber() > hi) {
+        error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo)
+            + " to " + std::to_string(hi);
         return false;
     }
     out = int(x.asNumber());
@@ -163,7 +165,8 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
         || !readInt(v, "channels", 1, 32, d.channels, error)
         || !readInt(v, "audio_channels", 0, 32, d.audioChannels, error)
         || !readAddress(v, "ip", d.ip, error) || !readAddress(v, "mask", d.mask, error)
-        || !readAddress(v, "gateway", d.gateway, error) || !readInt(v, "port", 0, 65535, port, error)
+        || !readAddress(v, "gateway", d.gateway, error)
+        || !readInt(v, "port", 0, 65535, port, error)
         || !readInt(v, "lockout_after", 1, 1000, d.lockoutAfter, error)
         || !readInt(v, "lockout_ms", 0, 86400000, d.lockoutMs, error)
         || !readInt(v, "max_sessions", 1, 1024, d.maxSessions, error)
@@ -187,8 +190,9 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
     if (!readText(v, "build", build, error))
         return false;
     if (!build.empty()) {
-        int b[6] = {0, 0, 0, 0, 0, 0};
-        const int n = std::sscanf(build.c_str(), "%d-%d-%d %d:%d:%d", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]);
+        int b[6] = { 0, 0, 0, 0, 0, 0 };
+        const int n = std::sscanf(
+            build.c_str(), "%d-%d-%d %d:%d:%d", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]);
         if (n != 3 && n != 6) {
             error = "\"build\" is \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"";
             return false;
@@ -204,7 +208,8 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
         d.users.clear();
         for (const auto &u : v["users"].items()) {
             User user;
-            if (!readText(u, "name", user.name, error) || !readText(u, "password", user.password, error))
+            if (!readText(u, "name", user.name, error)
+                || !readText(u, "password", user.password, error))
                 return false;
             if (user.name.empty()) {
                 error = "a user needs a name";
@@ -231,7 +236,8 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
             ExtraRecord rec;
             int command = 0, channel = -1, size = -1;
             std::string hex;
-            if (!readInt(r, "command", 0, 100000, command, error) || !readInt(r, "channel", -1, 255, channel, error)
+            if (!readInt(r, "command", 0, 100000, command, error)
+                || !readInt(r, "channel", -1, 255, channel, error)
                 || !readInt(r, "size", 0, 1 << 19, size, error) || !readText(r, "hex", hex, error))
                 return false;
             if (!hexDecode(hex, rec.bytes)) {
@@ -266,11 +272,16 @@ int32_t deviceTypeFromName(const std::string &name)
 const char *deviceTypeText(int32_t type)
 {
     switch (type) {
-    case 0: return "DVR";
-    case 1: return "NVR";
-    case 2: return "IPC";
-    case 3: return "HVR";
-    default: return "";
+    case 0:
+        return "DVR";
+    case 1:
+        return "NVR";
+    case 2:
+        return "IPC";
+    case 3:
+        return "HVR";
+    default:
+        return "";
     }
 }
 
@@ -364,8 +375,8 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
         return false;
     }
     for (const auto &m : v.members()) {
-        static const char *const known[] = {"delay_ms", "drop_answers", "duplicate_answers", "empty_mac",
-                                            "timeout", "need_reboot", "busy", "malformed"};
+        static const char *const known[] = { "delay_ms", "drop_answers", "duplicate_answers",
+            "empty_mac", "timeout", "need_reboot", "busy", "malformed" };
         bool ok = false;
         for (const char *k : known)
             ok = ok || m.first == k;
@@ -378,11 +389,13 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
     if (!readInt(v, "delay_ms", 0, 600000, out.delayMs, error)
         || !readInt(v, "drop_answers", 0, 1000, out.dropAnswers, error)
         || !readBool(v, "duplicate_answers", out.duplicateAnswers, error)
-        || !readBool(v, "empty_mac", out.emptyMac, error) || !readBool(v, "timeout", out.timeout, error)
-        || !readBool(v, "need_reboot", out.needReboot, error) || !readBool(v, "busy", out.busy, error)
-        || !readText(v, "malformed", malformed, error))
+        || !readBool(v, "empty_mac", out.emptyMac, error)
+        || !readBool(v, "timeout", out.timeout, error)
+        || !readBool(v, "need_reboot", out.needReboot, error)
+        || !readBool(v, "busy", out.busy, error) || !readText(v, "malformed", malformed, error))
         return false;
-    if (!malformed.empty() && malformed != "magic" && malformed != "oversize" && malformed != "truncate") {
+    if (!malformed.empty() && malformed != "magic" && malformed != "oversize"
+        && malformed != "truncate") {
         error = "fault \"malformed\" is magic, oversize or truncate";
         return false;
     }
@@ -420,7 +433,7 @@ bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
     }
     // "defaults" fill every device before its own members are read.
     DeviceSpec base;
-    base.users.push_back(User{kDefaultUser, kDefaultPassword});
+    base.users.push_back(User { kDefaultUser, kDefaultPassword });
     if (root.has("defaults") && !deviceFromJson(root["defaults"], base, error)) {
         error = "defaults: " + error;
         return false;
@@ -464,13 +477,20 @@ json::Value fleetToJson(const Fleet &fleet)
     json::Value list = json::Value::array();
     for (const DeviceSpec &d : fleet.devices) {
         json::Value v = json::Value::object();
-        v.set("mac", d.mac).set("serial", d.serial).set("model", d.model).set("type", deviceTypeText(d.type));
+        v.set("mac", d.mac)
+            .set("serial", d.serial)
+            .set("model", d.model)
+            .set("type", deviceTypeText(d.type));
         v.set("channels", d.channels).set("audio_channels", d.audioChannels);
-        v.set("ip", addressText(d.ip)).set("mask", addressText(d.mask)).set("gateway", addressText(d.gateway));
-        v.set("port", int(d.port)).set("standard", d.ntsc ? "NTSC" : "PAL").set("version", d.version);
+        v.set("ip", addressText(d.ip))
+            .set("mask", addressText(d.mask))
+            .set("gateway", addressText(d.gateway));
+        v.set("port", int(d.port))
+            .set("standard", d.ntsc ? "NTSC" : "PAL")
+            .set("version", d.version);
         char build[32];
-        std::snprintf(build, sizeof build, "%04d-%02d-%02d %02d:%02d:%02d", d.build[0], d.build[1], d.build[2],
-                      d.build[3], d.build[4], d.build[5]);
+        std::snprintf(build, sizeof build, "%04d-%02d-%02d %02d:%02d:%02d", d.build[0], d.build[1],
+            d.build[2], d.build[3], d.build[4], d.build[5]);
         v.set("build", build);
         json::Value users = json::Value::array();
         for (const User &u : d.users)

@@ -13,14 +13,14 @@ namespace scoutrix::devsim {
 // Faults injected per device.
 struct Faults
 {
-    int delayMs = 0;               // every answer (search, set without login, session) waits this long
-    int dropAnswers = 0;           // answers to the first N probes of each search are lost
+    int delayMs = 0; // every answer (search, set without login, session) waits this long
+    int dropAnswers = 0; // answers to the first N probes of each search are lost
     bool duplicateAnswers = false; // every search answer is sent twice
-    bool emptyMac = false;         // search answers carry an empty MAC text
-    bool timeout = false;          // logins, session requests and sets without login go unanswered
-    bool needReboot = false;       // configuration sets are applied and answer -11401
-    bool busy = false;             // logins answer "system busy" (7)
-    std::string malformed;         // "", "magic", "oversize", "truncate": broken replies after login
+    bool emptyMac = false; // search answers carry an empty MAC text
+    bool timeout = false; // logins, session requests and sets without login go unanswered
+    bool needReboot = false; // configuration sets are applied and answer -11401
+    bool busy = false; // logins answer "system busy" (7)
+    std::string malformed; // "", "magic", "oversize", "truncate": broken replies after login
 };
 
 struct User
@@ -43,18 +43,19 @@ struct DeviceSpec
     std::string mac;
     std::string serial;
     std::string model;
-    int32_t type = 2;          // 0 DVR, 1 NVR, 2 IPC, 3 HVR
-    int channels = 1;          // 1..32
+    int32_t type = 2; // 0 DVR, 1 NVR, 2 IPC, 3 HVR
+    int channels = 1; // 1..32
     int audioChannels = 1;
-    uint32_t ip = 0;           // host order
+    uint32_t ip = 0; // host order
     uint32_t mask = 0xffffff00u;
     uint32_t gateway = 0;
-    uint16_t port = 39510;     // 0: chosen by the system when the device starts
+    uint16_t port = 39510; // 0: chosen by the system when the device starts
     bool ntsc = false;
     std::string version;
-    int build[6] = {2022, 5, 10, 9, 30, 0}; // firmware build: year, month, day, hour, minute, second
+    int build[6]
+        = { 2022, 5, 10, 9, 30, 0 }; // firmware build: year, month, day, hour, minute, second
     std::vector<User> users;
-    int lockoutAfter = 5;      // wrong passwords in a row before the user is locked
+    int lockoutAfter = 5; // wrong passwords in a row before the user is locked
     int lockoutMs = 30000;
     int maxSessions = 16;
     std::vector<std::string> blacklist; // client addresses refused at login

@@ -18,7 +18,10 @@ const Value &nullValue()
 class Parser
 {
 public:
-    explicit Parser(const std::string &t) : m_t(t) {}
+    explicit Parser(const std::string &t)
+        : m_t(t)
+    {
+    }
 
     bool run(Value &out, std::string &error)
     {
@@ -54,7 +57,8 @@ private:
     }
     void skip()
     {
-        while (m_i < m_t.size() && (m_t[m_i] == ' ' || m_t[m_i] == '\t' || m_t[m_i] == '\n' || m_t[m_i] == '\r'))
+        while (m_i < m_t.size()
+            && (m_t[m_i] == ' ' || m_t[m_i] == '\t' || m_t[m_i] == '\n' || m_t[m_i] == '\r'))
             ++m_i;
     }
     bool literal(const char *word)
@@ -107,7 +111,8 @@ private:
             ++m_i;
         if (m_i >= m_t.size() || !std::isdigit(static_cast<unsigned char>(m_t[m_i])))
             return fail("value expected");
-        if (m_t[m_i] == '0' && m_i + 1 < m_t.size() && std::isdigit(static_cast<unsigned char>(m_t[m_i + 1])))
+        if (m_t[m_i] == '0' && m_i + 1 < m_t.size()
+            && std::isdigit(static_cast<unsigned char>(m_t[m_i + 1])))
             return fail("leading zero in number");
         auto digits = [&] {
             const std::size_t b = m_i;
@@ -190,14 +195,30 @@ private:
                 return fail("unterminated string");
             const char e = m_t[m_i++];
             switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            case '/':
+                out += '/';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u': {
                 uint32_t cp;
                 if (!hex4(cp))
@@ -216,7 +237,8 @@ private:
                 utf8(out, cp);
                 break;
             }
-            default: return fail("unknown escape");
+            default:
+                return fail("unknown escape");
             }
         }
     }
@@ -298,8 +320,12 @@ void writeValue(const Value &v, bool pretty, int indent, std::string &out)
     const std::string endPad = pretty ? std::string(std::size_t(indent), ' ') : std::string();
     const char *nl = pretty ? "\n" : "";
     switch (v.kind()) {
-    case Value::Kind::Null: out += "null"; break;
-    case Value::Kind::Bool: out += v.asBool() ? "true" : "false"; break;
+    case Value::Kind::Null:
+        out += "null";
+        break;
+    case Value::Kind::Bool:
+        out += v.asBool() ? "true" : "false";
+        break;
     case Value::Kind::Number: {
         const double d = v.asNumber();
         char buf[32];
@@ -310,7 +336,9 @@ void writeValue(const Value &v, bool pretty, int indent, std::string &out)
         out += buf;
         break;
     }
-    case Value::Kind::String: out += quote(v.asString()); break;
+    case Value::Kind::String:
+        out += quote(v.asString());
+        break;
     case Value::Kind::Array:
         if (v.items().empty()) {
             out += "[]";
@@ -405,11 +433,21 @@ std::string quote(const std::string &s)
     std::string out = "\"";
     for (const char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char buf[8];

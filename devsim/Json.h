@@ -15,14 +15,48 @@ public:
     enum class Kind { Null, Bool, Number, String, Array, Object };
 
     Value() = default;
-    Value(bool b) : m_kind(Kind::Bool), m_bool(b) {}
-    Value(int v) : m_kind(Kind::Number), m_number(v) {}
-    Value(int64_t v) : m_kind(Kind::Number), m_number(double(v)) {}
-    Value(double v) : m_kind(Kind::Number), m_number(v) {}
-    Value(const char *s) : m_kind(Kind::String), m_string(s) {}
-    Value(std::string s) : m_kind(Kind::String), m_string(std::move(s)) {}
-    static Value array() { Value v; v.m_kind = Kind::Array; return v; }
-    static Value object() { Value v; v.m_kind = Kind::Object; return v; }
+    Value(bool b)
+        : m_kind(Kind::Bool)
+        , m_bool(b)
+    {
+    }
+    Value(int v)
+        : m_kind(Kind::Number)
+        , m_number(v)
+    {
+    }
+    Value(int64_t v)
+        : m_kind(Kind::Number)
+        , m_number(double(v))
+    {
+    }
+    Value(double v)
+        : m_kind(Kind::Number)
+        , m_number(v)
+    {
+    }
+    Value(const char *s)
+        : m_kind(Kind::String)
+        , m_string(s)
+    {
+    }
+    Value(std::string s)
+        : m_kind(Kind::String)
+        , m_string(std::move(s))
+    {
+    }
+    static Value array()
+    {
+        Value v;
+        v.m_kind = Kind::Array;
+        return v;
+    }
+    static Value object()
+    {
+        Value v;
+        v.m_kind = Kind::Object;
+        return v;
+    }
 
     Kind kind() const { return m_kind; }
     bool isNull() const { return m_kind == Kind::Null; }

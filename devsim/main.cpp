@@ -20,21 +20,24 @@ using namespace scoutrix;
 
 namespace {
 
-const char *const kUsage =
-    "usage: scoutrix-devsim [options]\n"
-    "  --devices N           a generated fleet of N devices (1..256) instead of the default two dozen\n"
-    "  --fleet FILE          devices from a JSON fleet file\n"
-    "  --discovery HOST:PORT where search probes are heard (repeatable; default 127.0.0.1:39500;\n"
-    "                        port 0 takes a free one, printed at start)\n"
-    "  --fault WHO:FAULTS    inject faults; WHO is a device number (1..), a MAC text or 'all';\n"
-    "                        FAULTS e.g. delay_ms=300,drop_answers=1,duplicate_answers,empty_mac,\n"
-    "                        timeout,need_reboot,busy,malformed=magic|oversize|truncate\n"
-    "  --state-file FILE     keep address and configuration changes across restarts\n"
-    "  --ready-file FILE     written once every device listens\n"
-    "  --ephemeral-ports     let the system choose each device's service port\n"
-    "  --write-fleet FILE    write the fleet as JSON and exit (a start for a fleet file)\n"
-    "  --list                print the fleet and exit\n"
-    "  --verbose             log refused frames, address changes and reboots\n";
+const char *const kUsage
+    = "usage: scoutrix-devsim [options]\n"
+      "  --devices N           a generated fleet of N devices (1..256) instead of the default two "
+      "dozen\n"
+      "  --fleet FILE          devices from a JSON fleet file\n"
+      "  --discovery HOST:PORT where search probes are heard (repeatable; default "
+      "127.0.0.1:39500;\n"
+      "                        port 0 takes a free one, printed at start)\n"
+      "  --fault WHO:FAULTS    inject faults; WHO is a device number (1..), a MAC text or 'all';\n"
+      "                        FAULTS e.g. "
+      "delay_ms=300,drop_answers=1,duplicate_answers,empty_mac,\n"
+      "                        timeout,need_reboot,busy,malformed=magic|oversize|truncate\n"
+      "  --state-file FILE     keep address and configuration changes across restarts\n"
+      "  --ready-file FILE     written once every device listens\n"
+      "  --ephemeral-ports     let the system choose each device's service port\n"
+      "  --write-fleet FILE    write the fleet as JSON and exit (a start for a fleet file)\n"
+      "  --list                print the fleet and exit\n"
+      "  --verbose             log refused frames, address changes and reboots\n";
 
 int usageError(const std::string &what)
 {
@@ -44,13 +47,14 @@ int usageError(const std::string &what)
 
 void printFleet(const devsim::Fleet &f)
 {
-    std::printf("%-4s %-18s %-13s %-5s %-3s %-12s %-16s %-6s %s\n", "#", "MAC", "serial", "type", "ch", "model",
-                "address", "port", "build");
+    std::printf("%-4s %-18s %-13s %-5s %-3s %-12s %-16s %-6s %s\n", "#", "MAC", "serial", "type",
+        "ch", "model", "address", "port", "build");
     for (std::size_t i = 0; i < f.devices.size(); ++i) {
         const devsim::DeviceSpec &d = f.devices[i];
-        std::printf("%-4zu %-18s %-13s %-5s %-3d %-12s %-16s %-6u %04d-%02d-%02d\n", i + 1, d.mac.c_str(),
-                    d.serial.c_str(), devsim::deviceTypeText(d.type), d.channels, d.model.c_str(),
-                    net::ipv4Text(d.ip).c_str(), unsigned(d.port), d.build[0], d.build[1], d.build[2]);
+        std::printf("%-4zu %-18s %-13s %-5s %-3d %-12s %-16s %-6u %04d-%02d-%02d\n", i + 1,
+            d.mac.c_str(), d.serial.c_str(), devsim::deviceTypeText(d.type), d.channels,
+            d.model.c_str(), net::ipv4Text(d.ip).c_str(), unsigned(d.port), d.build[0], d.build[1],
+            d.build[2]);
     }
 }
 
@@ -161,7 +165,8 @@ int main(int argc, char **argv)
         return 0;
     }
     if (!writeFleet.empty()) {
-        if (!devsim::writeFileAtomically(writeFleet, json::write(devsim::fleetToJson(fleet)), error)) {
+        if (!devsim::writeFileAtomically(
+                writeFleet, json::write(devsim::fleetToJson(fleet)), error)) {
             std::cerr << "scoutrix-devsim: " << error << "\n";
             return 1;
         }
@@ -196,11 +201,11 @@ int main(int argc, char **argv)
     std::string endpoints;
     for (const net::Endpoint &e : emulator.discoveryEndpoints())
         endpoints += (endpoints.empty() ? "" : ",") + net::endpointText(e);
-    std::cout << "scoutrix-devsim: " << emulator.deviceCount() << " devices, discovery on " << endpoints
-              << std::endl;
+    std::cout << "scoutrix-devsim: " << emulator.deviceCount() << " devices, discovery on "
+              << endpoints << std::endl;
     if (!readyFile.empty()) {
-        const std::string content =
-            "discovery=" + endpoints + "\ndevices=" + std::to_string(emulator.deviceCount()) + "\n";
+        const std::string content = "discovery=" + endpoints
+            + "\ndevices=" + std::to_string(emulator.deviceCount()) + "\n";
         if (!devsim::writeFileAtomically(readyFile, content, error)) {
             std::cerr << "scoutrix-devsim: " << error << "\n";
             return 1;

@@ -36,7 +36,8 @@ void decodeEveryPayload(const std::vector<uint8_t> &p)
         SearchRecord rec;
         std::memcpy(&rec, b.record, sizeof rec);
         // Texts are bounded by their fields even without a terminator.
-        if (rec.net.macText().size() > sizeof rec.net.mac || rec.dev.modelText().size() > sizeof rec.dev.model)
+        if (rec.net.macText().size() > sizeof rec.net.mac
+            || rec.dev.modelText().size() > sizeof rec.dev.model)
             __builtin_trap();
         (void)rec.net.ipText();
         (void)rec.dev.serialText();
@@ -44,8 +45,8 @@ void decodeEveryPayload(const std::vector<uint8_t> &p)
     if (proto::decode(p, c)) {
         // What a decoded request encodes to decodes to the same request.
         proto::SetNoLoginRequest again;
-        if (!proto::decode(proto::encode(c), again) || again.mac != c.mac || again.record != c.record
-            || again.requestId != c.requestId)
+        if (!proto::decode(proto::encode(c), again) || again.mac != c.mac
+            || again.record != c.record || again.requestId != c.requestId)
             __builtin_trap();
     }
     proto::decode(p, d);
@@ -67,9 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int mode = in.ConsumeIntegralInRange<int>(0, 2);
     if (mode == 0) {
         // A TCP stream delivered in random pieces.
-        proto::FrameAssembler assembler(in.ConsumeIntegralInRange<uint32_t>(0, proto::MaxTcpPayload));
+        proto::FrameAssembler assembler(
+            in.ConsumeIntegralInRange<uint32_t>(0, proto::MaxTcpPayload));
         while (in.remaining_bytes() > 0) {
-            const std::vector<uint8_t> piece = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(1, 64));
+            const std::vector<uint8_t> piece
+                = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(1, 64));
             assembler.feed(piece.data(), piece.size());
             proto::Frame frame;
             proto::FrameAssembler::Status s;

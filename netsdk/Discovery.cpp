@@ -50,7 +50,8 @@ std::vector<Endpoint> broadcastTargets()
         return out;
     for (ifaddrs *i = list; i; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)
-            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_BROADCAST) || !i->ifa_broadaddr)
+            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_BROADCAST)
+            || !i->ifa_broadaddr)
             continue;
         Endpoint e;
         e.address = ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr)->sin_addr.s_addr);
@@ -85,7 +86,7 @@ struct Socket
             const int one = 1;
             setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
         }
-        sockaddr_in any{};
+        sockaddr_in any {};
         any.sin_family = AF_INET;
         if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&any), sizeof any) != 0) {
             error = std::strerror(errno);
@@ -98,12 +99,12 @@ struct Socket
     {
         int sent = 0;
         for (const Endpoint &t : targets) {
-            sockaddr_in to{};
+            sockaddr_in to {};
             to.sin_family = AF_INET;
             to.sin_port = htons(t.port);
             to.sin_addr.s_addr = htonl(t.address);
-            if (::sendto(fd.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
-                         sizeof to)
+            if (::sendto(fd.get(), datagram.data(), datagram.size(), 0,
+                    reinterpret_cast<sockaddr *>(&to), sizeof to)
                 == ssize_t(datagram.size()))
                 ++sent;
         }
@@ -111,7 +112,7 @@ struct Socket
     }
     bool wait(int ms)
     {
-        pollfd p{fd.get(), POLLIN, 0};
+        pollfd p { fd.get(), POLLIN, 0 };
         return ::poll(&p, 1, ms) > 0;
     }
     // One datagram, or false when none is waiting.
@@ -180,14 +181,14 @@ TargetChoice resolveDiscoveryTargets()
         }
         c.targets = broadcastTargets();
         if (c.targets.empty())
-            c.targets.push_back(Endpoint{0xffffffffu, proto::DiscoveryPort});
+            c.targets.push_back(Endpoint { 0xffffffffu, proto::DiscoveryPort });
         c.source = "broadcast";
         c.broadcast = true;
         return c;
     }
     if (guard) {
         const auto outside = std::remove_if(c.targets.begin(), c.targets.end(),
-                                            [](const Endpoint &e) { return !net::isLoopback(e.address); });
+            [](const Endpoint &e) { return !net::isLoopback(e.address); });
         if (outside != c.targets.end())
             c.error = "targets outside 127.0.0.0/8 dropped";
         c.targets.erase(outside, c.targets.end());
@@ -246,7 +247,7 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             probe.searchId = searchId;
             probe.attempt = uint16_t(attempt);
             const int sent = sock.sendToAll(choice.targets,
-                                            proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe)));
+                proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe)));
             anySent = anySent || sent > 0;
             stats.probesSent += sent;
             ++attempt;
@@ -289,7 +290,8 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
                 ++stats.repeats;
                 continue;
             }
-            std::memcpy(buffer + count * proto::SearchRecordSize, answer.record, proto::SearchRecordSize);
+            std::memcpy(
+                buffer + count * proto::SearchRecordSize, answer.record, proto::SearchRecordSize);
             ++count;
             lastActivity = Clock::now();
         }
@@ -306,7 +308,8 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
     return 1;
 }
 
-int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, int32_t size, int32_t timeoutMs)
+int32_t setWithoutLogin(
+    int32_t command, int32_t channel, const void *record, int32_t size, int32_t timeoutMs)
 {
     // The device is addressed by the MAC text of the network record the
     // caller sends back; without it the request could reach any device.
@@ -315,7 +318,8 @@ int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, in
     const auto *bytes = static_cast<const uint8_t *>(record);
     const char *macField = reinterpret_cast<const char *>(bytes + kMacOffset);
     const void *nul = std::memchr(macField, 0, kMacField);
-    const std::string mac(macField, nul ? std::size_t(static_cast<const char *>(nul) - macField) : kMacField);
+    const std::string mac(
+        macField, nul ? std::size_t(static_cast<const char *>(nul) - macField) : kMacField);
     if (mac.empty())
         return proto::InvalidArgument;
 
@@ -333,7 +337,8 @@ int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, in
     req.channel = channel;
     req.mac = mac;
     req.record.assign(bytes, bytes + size);
-    const std::vector<uint8_t> datagram = proto::encodeFrame(proto::Type::SetNoLogin, 0, proto::encode(req));
+    const std::vector<uint8_t> datagram
+        = proto::encodeFrame(proto::Type::SetNoLogin, 0, proto::encode(req));
 
     const int timeout = timeoutMs > 0 ? timeoutMs : kDefaultSetTimeoutMs;
     const auto start = Clock::now();
@@ -358,7 +363,8 @@ int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, in
             std::string why;
             proto::SetNoLoginReply reply;
             if (!proto::decodeDatagram(buf.data(), n, frame, why)
-                || frame.type != uint8_t(proto::Type::SetNoLoginReply) || !proto::decode(frame.payload, reply))
+                || frame.type != uint8_t(proto::Type::SetNoLoginReply)
+                || !proto::decode(frame.payload, reply))
                 continue;
             if (reply.requestId == req.requestId && reply.mac == mac)
                 return reply.result;

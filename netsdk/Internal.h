@@ -8,16 +8,16 @@
 namespace scoutrix::netsdk {
 
 uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs);
-int32_t setWithoutLogin(int32_t command, int32_t channel, const void *record, int32_t size,
-                        int32_t timeoutMs);
+int32_t setWithoutLogin(
+    int32_t command, int32_t channel, const void *record, int32_t size, int32_t timeoutMs);
 
 int32_t login(const char *address, uint16_t port, const char *user, const char *password,
-              void *loginInfo, int32_t mode, int32_t *errorCode);
+    void *loginInfo, int32_t mode, int32_t *errorCode);
 int32_t logout(int32_t handle);
-int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer, int32_t bufferSize,
-                  int32_t *bytesReturned, int32_t timeoutMs);
-int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer, int32_t size,
-                  int32_t timeoutMs);
+int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer,
+    int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs);
+int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer,
+    int32_t size, int32_t timeoutMs);
 uint8_t reboot(int32_t handle, int32_t timeoutMs);
 
 } // namespace scoutrix::netsdk

@@ -15,20 +15,20 @@ int32_t NetSdk_Init(int32_t, int32_t)
     return 1;
 }
 
-uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs,
-                            int32_t)
+uint8_t NetSdk_SearchDevice(
+    char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs, int32_t)
 {
     return netsdk::search(buffer, bufferSize, bytesReturned, timeoutMs);
 }
 
-int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *record, int32_t recordSize,
-                                     int32_t timeoutMs)
+int32_t NetSdk_SetConfigWithoutLogin(
+    int32_t command, int32_t channel, void *record, int32_t recordSize, int32_t timeoutMs)
 {
     return netsdk::setWithoutLogin(command, channel, record, recordSize, timeoutMs);
 }
 
-int32_t NetSdk_Login(const char *address, uint16_t port, const char *user, const char *password, void *loginInfo,
-                     int32_t mode, int32_t *errorCode, int32_t, int32_t)
+int32_t NetSdk_Login(const char *address, uint16_t port, const char *user, const char *password,
+    void *loginInfo, int32_t mode, int32_t *errorCode, int32_t, int32_t)
 {
     return netsdk::login(address, port, user, password, loginInfo, mode, errorCode);
 }
@@ -38,14 +38,15 @@ int32_t NetSdk_Logout(int32_t loginHandle)
     return netsdk::logout(loginHandle);
 }
 
-int32_t NetSdk_GetConfig(int32_t loginHandle, int32_t command, int32_t channel, void *buffer, int32_t bufferSize,
-                         int32_t *bytesReturned, int32_t timeoutMs)
+int32_t NetSdk_GetConfig(int32_t loginHandle, int32_t command, int32_t channel, void *buffer,
+    int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs)
 {
-    return netsdk::getConfig(loginHandle, command, channel, buffer, bufferSize, bytesReturned, timeoutMs);
+    return netsdk::getConfig(
+        loginHandle, command, channel, buffer, bufferSize, bytesReturned, timeoutMs);
 }
 
-int32_t NetSdk_SetConfig(int32_t loginHandle, int32_t command, int32_t channel, const void *buffer, int32_t size,
-                         int32_t timeoutMs)
+int32_t NetSdk_SetConfig(int32_t loginHandle, int32_t command, int32_t channel, const void *buffer,
+    int32_t size, int32_t timeoutMs)
 {
     return netsdk::setConfig(loginHandle, command, channel, buffer, size, timeoutMs);
 }

@@ -27,7 +27,7 @@ struct TargetChoice
     std::vector<net::Endpoint> targets;
     std::string source; // "explicit", "environment", "ini", "broadcast"
     bool broadcast = false;
-    std::string error;  // why there is no target, or a target that was refused
+    std::string error; // why there is no target, or a target that was refused
 };
 TargetChoice resolveDiscoveryTargets();
 
@@ -43,10 +43,10 @@ int loginTimeoutMs();
 struct SearchStats
 {
     int probesSent = 0;
-    int answers = 0;   // records placed in the buffer
-    int repeats = 0;   // byte-identical answers dropped
+    int answers = 0; // records placed in the buffer
+    int repeats = 0; // byte-identical answers dropped
     int malformed = 0; // datagrams refused
-    int foreign = 0;   // well-formed datagrams of another search or type
+    int foreign = 0; // well-formed datagrams of another search or type
     int elapsedMs = 0;
 };
 // Figures of the last search that finished in this process.

@@ -26,14 +26,14 @@ namespace {
 
 using net::Clock;
 using net::IoResult;
-using std::chrono::milliseconds;
 using proto::Type;
+using std::chrono::milliseconds;
 
 constexpr int kDefaultCallTimeoutMs = 5000;
 constexpr int kLogoutWaitMs = 1000;
 constexpr auto kKeepAliveAfter = std::chrono::seconds(20);
 
-std::atomic<int> g_loginTimeoutMs{0};
+std::atomic<int> g_loginTimeoutMs { 0 };
 
 bool isDeviceToClient(uint8_t type)
 {
@@ -58,7 +58,7 @@ bool isDeviceToClient(uint8_t type)
 
 void sendErrorFrame(int fd, int32_t code, const std::string &text)
 {
-    proto::ErrorMessage m{code, text};
+    proto::ErrorMessage m { code, text };
     const auto frame = proto::encodeFrame(Type::Error, 0, proto::encode(m));
     net::writeAll(fd, frame.data(), frame.size(), Clock::now() + milliseconds(100));
 }
@@ -67,7 +67,10 @@ class Session
 {
 public:
     Session(int32_t handle, net::Fd fd, proto::FrameAssembler assembler)
-        : m_handle(handle), m_fd(std::move(fd)), m_assembler(std::move(assembler)), m_lastSend(Clock::now())
+        : m_handle(handle)
+        , m_fd(std::move(fd))
+        , m_assembler(std::move(assembler))
+        , m_lastSend(Clock::now())
     {
     }
 
@@ -78,7 +81,7 @@ public:
     // sequence number. A reply that comes after its caller gave up is dropped
     // by the reader, so a timeout leaves the session usable.
     int32_t request(Type type, const std::vector<uint8_t> &payload, Type expect, int timeoutMs,
-                    proto::Frame &reply)
+        proto::Frame &reply)
     {
         const auto deadline = Clock::now() + milliseconds(timeoutMs);
         Waiter w;
@@ -114,7 +117,8 @@ public:
             reply = std::move(w.reply);
             if (reply.type == uint8_t(Type::Error)) {
                 proto::ErrorMessage em;
-                return proto::decode(reply.payload, em) && em.code < 0 ? em.code : proto::ProtocolError;
+                return proto::decode(reply.payload, em) && em.code < 0 ? em.code
+                                                                       : proto::ProtocolError;
             }
             return proto::Ok;
         }
@@ -128,7 +132,8 @@ public:
         const ssize_t n = ::recv(m_fd.get(), buf, sizeof buf, 0);
         if (n == 0) {
             fail(proto::NetworkError,
-                 m_assembler.pending() ? "truncated frame: device closed inside a frame" : "device closed the session");
+                m_assembler.pending() ? "truncated frame: device closed inside a frame"
+                                      : "device closed the session");
             return false;
         }
         if (n < 0)
@@ -168,7 +173,8 @@ public:
                 m_nextSeq = 1;
         }
         const auto frame = proto::encodeFrame(Type::KeepAlive, seq, {});
-        if (net::writeAll(m_fd.get(), frame.data(), frame.size(), Clock::now() + milliseconds(200)) != IoResult::Ok)
+        if (net::writeAll(m_fd.get(), frame.data(), frame.size(), Clock::now() + milliseconds(200))
+            != IoResult::Ok)
             fail(proto::NetworkError, "keep-alive failed");
         m_lastSend = Clock::now();
     }
@@ -314,14 +320,14 @@ private:
         while (!m_stop) {
             fds.clear();
             polled.clear();
-            fds.push_back(pollfd{m_wakeRead.get(), POLLIN, 0});
+            fds.push_back(pollfd { m_wakeRead.get(), POLLIN, 0 });
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 for (auto &kv : m_sessions) {
                     if (kv.second->closed())
                         continue;
                     polled.push_back(kv.second);
-                    fds.push_back(pollfd{kv.second->fd(), POLLIN, 0});
+                    fds.push_back(pollfd { kv.second->fd(), POLLIN, 0 });
                 }
             }
             const int n = ::poll(fds.data(), nfds_t(fds.size()), 1000);
@@ -329,8 +335,7 @@ private:
                 break;
             if (fds[0].revents) {
                 char drain[64];
-                while (::read(m_wakeRead.get(), drain, sizeof drain) > 0) {
-                }
+                while (::read(m_wakeRead.get(), drain, sizeof drain) > 0) { }
             }
             for (std::size_t i = 1; i < fds.size(); ++i) {
                 if (fds[i].revents)
@@ -349,7 +354,7 @@ private:
     int32_t m_nextHandle = 0;
     net::Fd m_wakeRead;
     net::Fd m_wakeWrite;
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stop { false };
     std::thread m_thread;
 };
 
@@ -366,8 +371,9 @@ int callTimeout(int32_t timeoutMs)
 
 // The login exchange runs on the caller's thread; only a finished login is
 // handed to the reader thread.
-int32_t loginExchange(const net::Endpoint &peer, const std::string &user, const std::string &password,
-                      uint8_t mode, void *loginInfo, net::Fd &fd, proto::FrameAssembler &assembler)
+int32_t loginExchange(const net::Endpoint &peer, const std::string &user,
+    const std::string &password, uint8_t mode, void *loginInfo, net::Fd &fd,
+    proto::FrameAssembler &assembler)
 {
     const auto deadline = Clock::now() + milliseconds(loginTimeoutMs());
     std::string error;
@@ -397,7 +403,8 @@ int32_t loginExchange(const net::Endpoint &peer, const std::string &user, const 
             }
             if (reply.type == uint8_t(Type::Error)) {
                 proto::ErrorMessage em;
-                return proto::decode(reply.payload, em) && em.code != 0 ? em.code : proto::ProtocolError;
+                return proto::decode(reply.payload, em) && em.code != 0 ? em.code
+                                                                        : proto::ProtocolError;
             }
             if (reply.type == uint8_t(expect) && reply.sequence == seq)
                 return proto::Ok;
@@ -428,7 +435,7 @@ int32_t loginExchange(const net::Endpoint &peer, const std::string &user, const 
     uint8_t proofBytes[proto::ProofSize];
     proto::clientProof(password, hello.user, challenge.deviceNonce, hello.clientNonce, proofBytes);
     r = exchange(Type::LoginProof, 2, proto::Writer().bytes(proofBytes, proto::ProofSize).take(),
-                 Type::LoginResult, reply);
+        Type::LoginResult, reply);
     if (r != proto::Ok)
         return r;
     proto::LoginResult result;
@@ -469,21 +476,22 @@ int openSessionCount()
     return table().count();
 }
 
-int32_t login(const char *address, uint16_t port, const char *user, const char *password, void *loginInfo,
-              int32_t mode, int32_t *errorCode)
+int32_t login(const char *address, uint16_t port, const char *user, const char *password,
+    void *loginInfo, int32_t mode, int32_t *errorCode)
 {
     int32_t ignored = 0;
     int32_t &err = errorCode ? *errorCode : ignored;
     net::Endpoint peer;
-    if (!address || !user || !password || !net::parseIpv4(address, peer.address) || port == 0) {
+    if (!address || !user || !password || !net::parseIpv4(address, peer.address) || port == 0
+        || std::strlen(user) > proto::MaxUserName) {
         err = proto::InvalidArgument;
         return 0;
     }
     peer.port = port;
     net::Fd fd;
     proto::FrameAssembler assembler;
-    const int32_t r = loginExchange(peer, std::string(user), std::string(password), uint8_t(mode), loginInfo, fd,
-                                    assembler);
+    const int32_t r = loginExchange(
+        peer, std::string(user), std::string(password), uint8_t(mode), loginInfo, fd, assembler);
     if (r != proto::Ok) {
         // Callers read 0 as "network error" (the code of success would
         // otherwise be indistinguishable inside the exchange).
@@ -507,8 +515,8 @@ int32_t logout(int32_t handle)
     return table().take(handle) ? int32_t(proto::Ok) : int32_t(proto::InvalidHandle);
 }
 
-int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer, int32_t bufferSize,
-                  int32_t *bytesReturned, int32_t timeoutMs)
+int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer,
+    int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs)
 {
     if (bytesReturned)
         *bytesReturned = 0;
@@ -518,8 +526,8 @@ int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer
     if (!s)
         return proto::InvalidHandle;
     proto::Frame reply;
-    const int32_t r = s->request(Type::GetConfig, proto::encodeGetConfig(command, channel), Type::GetConfigReply,
-                                 callTimeout(timeoutMs), reply);
+    const int32_t r = s->request(Type::GetConfig, proto::encodeGetConfig(command, channel),
+        Type::GetConfigReply, callTimeout(timeoutMs), reply);
     if (r != proto::Ok)
         return r;
     proto::GetConfigReply m;
@@ -540,8 +548,8 @@ int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer
     return m.result;
 }
 
-int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer, int32_t size,
-                  int32_t timeoutMs)
+int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer,
+    int32_t size, int32_t timeoutMs)
 {
     if (size < 0 || (!buffer && size > 0) || uint32_t(size) > proto::MaxTcpPayload - 8)
         return proto::InvalidArgument;
@@ -549,8 +557,9 @@ int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *
     if (!s)
         return proto::InvalidHandle;
     proto::Frame reply;
-    const int32_t r = s->request(Type::SetConfig, proto::encodeSetConfig(command, channel, buffer, std::size_t(size)),
-                                 Type::SetConfigReply, callTimeout(timeoutMs), reply);
+    const int32_t r = s->request(Type::SetConfig,
+        proto::encodeSetConfig(command, channel, buffer, std::size_t(size)), Type::SetConfigReply,
+        callTimeout(timeoutMs), reply);
     if (r != proto::Ok)
         return r;
     int32_t result = 0;

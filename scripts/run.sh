@@ -23,7 +23,14 @@ ready=$(mktemp)
 "$bin/scoutrix-devsim" "${fleet_args[@]}" --discovery "127.0.0.1:$port" --ready-file "$ready" &
 sim=$!
 trap 'kill $sim 2>/dev/null; rm -f "$ready"' EXIT
-for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.1; done
+for _ in $(seq 100); do
+  [ -s "$ready" ] && break
+  if ! kill -0 "$sim" 2>/dev/null; then
+    echo "scoutrix: the emulated fleet did not start (see the message above)." >&2
+    exit 1
+  fi
+  sleep 0.1
+done
 
 if [ -n "${LANG_UI:-}" ]; then
   printf '[Language]\nlanguage=%s\n' "$LANG_UI" > "$bin/Language/language.ini"

@@ -23,6 +23,11 @@ enum ConfigCommand : int32_t {
     CmdResolutionList = 175,
 };
 
+// Set without login (command 20) takes back the whole 144-byte network record
+// the search returned, with the new address, mask and gateway written in; the
+// device finds itself by the MAC text inside it.
+using NetWithoutLoginRecord = NetInfo;
+
 // A block of N raw bytes with little-endian word access by byte offset.
 template<std::size_t N>
 struct RawRecord
@@ -187,6 +192,7 @@ struct ResolutionList
     ResolutionEntry entry[Entries];
 };
 
+static_assert(sizeof(NetWithoutLoginRecord) == 144, "command 20 carries a whole network record");
 static_assert(sizeof(StreamParams) == 132, "stream parameters are 132 bytes");
 static_assert(sizeof(ChannelEncode) == 396, "a channel record is three streams");
 static_assert(sizeof(EncodeTable) == 25344, "the encode table holds 64 channels");

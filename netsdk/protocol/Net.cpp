@@ -15,7 +15,7 @@ namespace scoutrix::net {
 
 bool parseIpv4(const std::string &text, uint32_t &out)
 {
-    in_addr a{};
+    in_addr a {};
     if (text.empty() || inet_pton(AF_INET, text.c_str(), &a) != 1)
         return false;
     out = ntohl(a.s_addr);
@@ -61,7 +61,8 @@ bool parseEndpointList(const std::string &text, std::vector<Endpoint> &out, std:
     std::size_t start = 0;
     while (start <= text.size()) {
         const auto comma = text.find(',', start);
-        const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string part
+            = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (part.find_first_not_of(" \t") != std::string::npos) {
             Endpoint ep;
             if (!parseEndpoint(part, ep)) {
@@ -108,7 +109,8 @@ bool setNonBlocking(int fd)
 
 int remainingMs(Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left <= 0 ? 0 : int(left);
 }
 
@@ -119,7 +121,7 @@ IoResult connectTcp(const Endpoint &to, Clock::time_point deadline, Fd &out, std
         error = std::strerror(errno);
         return IoResult::Error;
     }
-    sockaddr_in sa{};
+    sockaddr_in sa {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(to.port);
     sa.sin_addr.s_addr = htonl(to.address);
@@ -128,7 +130,7 @@ IoResult connectTcp(const Endpoint &to, Clock::time_point deadline, Fd &out, std
             error = std::strerror(errno);
             return IoResult::Error;
         }
-        pollfd p{fd.get(), POLLOUT, 0};
+        pollfd p { fd.get(), POLLOUT, 0 };
         int n;
         do {
             n = ::poll(&p, 1, remainingMs(deadline));
@@ -139,7 +141,8 @@ IoResult connectTcp(const Endpoint &to, Clock::time_point deadline, Fd &out, std
         }
         int soError = 0;
         socklen_t len = sizeof soError;
-        if (n < 0 || getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
+        if (n < 0 || getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0
+            || soError != 0) {
             error = std::strerror(n < 0 ? errno : soError);
             return IoResult::Error;
         }
@@ -162,7 +165,7 @@ IoResult writeAll(int fd, const uint8_t *data, std::size_t size, Clock::time_poi
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
+            pollfd p { fd, POLLOUT, 0 };
             const int r = ::poll(&p, 1, remainingMs(deadline));
             if (r == 0)
                 return IoResult::Timeout;
@@ -170,20 +173,25 @@ IoResult writeAll(int fd, const uint8_t *data, std::size_t size, Clock::time_poi
                 return IoResult::Error;
             continue;
         }
-        return (n < 0 && (errno == EPIPE || errno == ECONNRESET)) ? IoResult::Closed : IoResult::Error;
+        return (n < 0 && (errno == EPIPE || errno == ECONNRESET)) ? IoResult::Closed
+                                                                  : IoResult::Error;
     }
     return IoResult::Ok;
 }
 
-IoResult readFrame(int fd, proto::FrameAssembler &assembler, proto::Frame &out, Clock::time_point deadline,
-                   std::string &error)
+IoResult readFrame(int fd, proto::FrameAssembler &assembler, proto::Frame &out,
+    Clock::time_point deadline, std::string &error)
 {
     uint8_t buf[8192];
     for (;;) {
         switch (assembler.next(out)) {
-        case proto::FrameAssembler::Status::Frame: return IoResult::Ok;
-        case proto::FrameAssembler::Status::Error: error = assembler.error(); return IoResult::Error;
-        case proto::FrameAssembler::Status::NeedMore: break;
+        case proto::FrameAssembler::Status::Frame:
+            return IoResult::Ok;
+        case proto::FrameAssembler::Status::Error:
+            error = assembler.error();
+            return IoResult::Error;
+        case proto::FrameAssembler::Status::NeedMore:
+            break;
         }
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n > 0) {
@@ -201,7 +209,7 @@ IoResult readFrame(int fd, proto::FrameAssembler &assembler, proto::Frame &out, 
             error = std::strerror(errno);
             return IoResult::Closed;
         }
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         const int r = ::poll(&p, 1, remainingMs(deadline));
         if (r == 0) {
             error = "timed out";

@@ -35,10 +35,16 @@ class Fd
 {
 public:
     Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
-    Fd(Fd &&o) noexcept : m_fd(o.release()) {}
+    Fd(Fd &&o) noexcept
+        : m_fd(o.release())
+    {
+    }
     Fd &operator=(Fd &&o) noexcept;
     ~Fd() { reset(); }
     int get() const { return m_fd; }
@@ -65,6 +71,6 @@ IoResult connectTcp(const Endpoint &to, Clock::time_point deadline, Fd &out, std
 IoResult writeAll(int fd, const uint8_t *data, std::size_t size, Clock::time_point deadline);
 // Reads until |assembler| yields a frame (or fails) or the deadline passes.
 IoResult readFrame(int fd, proto::FrameAssembler &assembler, proto::Frame &out,
-                   Clock::time_point deadline, std::string &error);
+    Clock::time_point deadline, std::string &error);
 
 } // namespace scoutrix::net

@@ -21,7 +21,7 @@ const char *const kClientLabel = "SXDP-LOGIN-CLIENT";
 const char *const kDeviceLabel = "SXDP-LOGIN-DEVICE";
 
 void proof(const char *label, const std::string &password, const std::string &user,
-           const uint8_t *first, const uint8_t *second, uint8_t out[ProofSize])
+    const uint8_t *first, const uint8_t *second, uint8_t out[ProofSize])
 {
     std::vector<uint8_t> msg(label, label + std::strlen(label));
     msg.insert(msg.end(), first, first + NonceSize);
@@ -41,36 +41,66 @@ bool isKnownType(uint8_t type)
 const char *typeName(uint8_t type)
 {
     switch (Type(type)) {
-    case Type::SearchProbe: return "search probe";
-    case Type::SearchAnswer: return "search answer";
-    case Type::SetNoLogin: return "set without login";
-    case Type::SetNoLoginReply: return "set without login reply";
-    case Type::LoginHello: return "login hello";
-    case Type::LoginChallenge: return "login challenge";
-    case Type::LoginProof: return "login proof";
-    case Type::LoginResult: return "login result";
-    case Type::Logout: return "logout";
-    case Type::LogoutReply: return "logout reply";
-    case Type::KeepAlive: return "keep-alive";
-    case Type::KeepAliveReply: return "keep-alive reply";
-    case Type::GetConfig: return "get configuration";
-    case Type::GetConfigReply: return "get configuration reply";
-    case Type::SetConfig: return "set configuration";
-    case Type::SetConfigReply: return "set configuration reply";
-    case Type::Reboot: return "reboot";
-    case Type::RebootReply: return "reboot reply";
-    case Type::UpgradeBegin: return "upgrade begin";
-    case Type::UpgradeReady: return "upgrade ready";
-    case Type::UpgradeData: return "upgrade data";
-    case Type::UpgradeDataAck: return "upgrade data ack";
-    case Type::UpgradeCommit: return "upgrade commit";
-    case Type::UpgradeStatus: return "upgrade status";
-    case Type::StreamStart: return "stream start";
-    case Type::StreamStartReply: return "stream start reply";
-    case Type::StreamData: return "stream data";
-    case Type::StreamStop: return "stream stop";
-    case Type::StreamStopReply: return "stream stop reply";
-    case Type::Error: return "error";
+    case Type::SearchProbe:
+        return "search probe";
+    case Type::SearchAnswer:
+        return "search answer";
+    case Type::SetNoLogin:
+        return "set without login";
+    case Type::SetNoLoginReply:
+        return "set without login reply";
+    case Type::LoginHello:
+        return "login hello";
+    case Type::LoginChallenge:
+        return "login challenge";
+    case Type::LoginProof:
+        return "login proof";
+    case Type::LoginResult:
+        return "login result";
+    case Type::Logout:
+        return "logout";
+    case Type::LogoutReply:
+        return "logout reply";
+    case Type::KeepAlive:
+        return "keep-alive";
+    case Type::KeepAliveReply:
+        return "keep-alive reply";
+    case Type::GetConfig:
+        return "get configuration";
+    case Type::GetConfigReply:
+        return "get configuration reply";
+    case Type::SetConfig:
+        return "set configuration";
+    case Type::SetConfigReply:
+        return "set configuration reply";
+    case Type::Reboot:
+        return "reboot";
+    case Type::RebootReply:
+        return "reboot reply";
+    case Type::UpgradeBegin:
+        return "upgrade begin";
+    case Type::UpgradeReady:
+        return "upgrade ready";
+    case Type::UpgradeData:
+        return "upgrade data";
+    case Type::UpgradeDataAck:
+        return "upgrade data ack";
+    case Type::UpgradeCommit:
+        return "upgrade commit";
+    case Type::UpgradeStatus:
+        return "upgrade status";
+    case Type::StreamStart:
+        return "stream start";
+    case Type::StreamStartReply:
+        return "stream start reply";
+    case Type::StreamData:
+        return "stream data";
+    case Type::StreamStop:
+        return "stream stop";
+    case Type::StreamStopReply:
+        return "stream stop reply";
+    case Type::Error:
+        return "error";
     }
     return "?";
 }
@@ -297,14 +327,18 @@ std::vector<uint8_t> encode(const LoginChallenge &m)
 std::vector<uint8_t> encode(const LoginResult &m)
 {
     Writer w;
-    w.i32(m.result).u32(m.sessionId).bytes(m.loginBlock, LoginBlockSize).bytes(m.deviceProof, ProofSize);
+    w.i32(m.result)
+        .u32(m.sessionId)
+        .bytes(m.loginBlock, LoginBlockSize)
+        .bytes(m.deviceProof, ProofSize);
     return w.take();
 }
 std::vector<uint8_t> encodeGetConfig(int32_t command, int32_t channel)
 {
     return Writer().i32(command).i32(channel).take();
 }
-std::vector<uint8_t> encodeSetConfig(int32_t command, int32_t channel, const void *data, std::size_t size)
+std::vector<uint8_t> encodeSetConfig(
+    int32_t command, int32_t channel, const void *data, std::size_t size)
 {
     return Writer().i32(command).i32(channel).bytes(data, size).take();
 }
@@ -338,8 +372,8 @@ bool decode(const std::vector<uint8_t> &p, SetNoLoginRequest &m)
     Reader r(p);
     uint32_t size = 0;
     // The MAC text must end inside its field, so it reads back the same.
-    if (!(r.u32(m.requestId) && r.i32(m.command) && r.i32(m.channel) && r.fixedText(m.mac, MacFieldSize)
-          && r.u32(size))
+    if (!(r.u32(m.requestId) && r.i32(m.command) && r.i32(m.channel)
+            && r.fixedText(m.mac, MacFieldSize) && r.u32(size))
         || m.mac.size() >= MacFieldSize)
         return false;
     if (size != r.left())
@@ -417,14 +451,16 @@ bool decode(const std::vector<uint8_t> &p, ErrorMessage &m)
     return n == 0 || r.bytes(&m.text[0], n);
 }
 
-void clientProof(const std::string &password, const std::string &user, const uint8_t deviceNonce[NonceSize],
-                 const uint8_t clientNonce[NonceSize], uint8_t out[ProofSize])
+void clientProof(const std::string &password, const std::string &user,
+    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+    uint8_t out[ProofSize])
 {
     proof(kClientLabel, password, user, deviceNonce, clientNonce, out);
 }
 
-void deviceProof(const std::string &password, const std::string &user, const uint8_t deviceNonce[NonceSize],
-                 const uint8_t clientNonce[NonceSize], uint8_t out[ProofSize])
+void deviceProof(const std::string &password, const std::string &user,
+    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+    uint8_t out[ProofSize])
 {
     proof(kDeviceLabel, password, user, clientNonce, deviceNonce, out);
 }
@@ -439,7 +475,7 @@ void randomBytes(uint8_t *out, std::size_t size)
     if (RAND_bytes(out, int(size)) == 1)
         return;
     // Nonces only need to be fresh, not secret; never leave them zero.
-    static thread_local std::mt19937_64 fallback{std::random_device{}()};
+    static thread_local std::mt19937_64 fallback { std::random_device {}() };
     for (std::size_t i = 0; i < size; ++i)
         out[i] = uint8_t(fallback());
 }

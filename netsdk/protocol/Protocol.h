@@ -11,13 +11,13 @@
 namespace scoutrix::proto {
 
 constexpr uint16_t DiscoveryPort = 39500; // UDP: search and set without login
-constexpr uint16_t ServicePort = 39510;   // TCP: the default session port of a device
+constexpr uint16_t ServicePort = 39510; // TCP: the default session port of a device
 
 constexpr uint32_t Magic = 0x50445853; // "SXDP" on the wire
 constexpr uint8_t Version = 1;
 constexpr std::size_t HeaderSize = 16;
-constexpr uint32_t MaxTcpPayload = 1u << 20;  // 1 MiB
-constexpr uint32_t MaxUdpPayload = 1400;      // one unfragmented datagram on any LAN
+constexpr uint32_t MaxTcpPayload = 1u << 20; // 1 MiB
+constexpr uint32_t MaxUdpPayload = 1400; // one unfragmented datagram on any LAN
 constexpr std::size_t NonceSize = 16;
 constexpr std::size_t ProofSize = 32;
 constexpr std::size_t MacFieldSize = 36;
@@ -122,7 +122,10 @@ class FrameAssembler
 public:
     enum class Status { NeedMore, Frame, Error };
 
-    explicit FrameAssembler(uint32_t maxPayload = MaxTcpPayload) : m_maxPayload(maxPayload) {}
+    explicit FrameAssembler(uint32_t maxPayload = MaxTcpPayload)
+        : m_maxPayload(maxPayload)
+    {
+    }
     void feed(const uint8_t *data, std::size_t size);
     Status next(Frame &out);
     const std::string &error() const { return m_error; }
@@ -158,8 +161,15 @@ private:
 class Reader
 {
 public:
-    Reader(const uint8_t *data, std::size_t size) : m_p(data), m_left(size) {}
-    explicit Reader(const std::vector<uint8_t> &v) : Reader(v.data(), v.size()) {}
+    Reader(const uint8_t *data, std::size_t size)
+        : m_p(data)
+        , m_left(size)
+    {
+    }
+    explicit Reader(const std::vector<uint8_t> &v)
+        : Reader(v.data(), v.size())
+    {
+    }
     bool u8(uint8_t &v);
     bool u16(uint16_t &v);
     bool u32(uint32_t &v);
@@ -176,8 +186,16 @@ private:
 };
 
 // Payloads. Each decode is strict: short or over-long payloads fail.
-struct SearchProbe { uint32_t searchId = 0; uint16_t attempt = 0; };
-struct SearchAnswer { uint32_t searchId = 0; uint8_t record[SearchRecordSize] = {}; };
+struct SearchProbe
+{
+    uint32_t searchId = 0;
+    uint16_t attempt = 0;
+};
+struct SearchAnswer
+{
+    uint32_t searchId = 0;
+    uint8_t record[SearchRecordSize] = {};
+};
 struct SetNoLoginRequest
 {
     uint32_t requestId = 0;
@@ -186,9 +204,23 @@ struct SetNoLoginRequest
     std::string mac;
     std::vector<uint8_t> record;
 };
-struct SetNoLoginReply { uint32_t requestId = 0; std::string mac; int32_t result = 0; };
-struct LoginHello { uint8_t mode = 0; std::string user; uint8_t clientNonce[NonceSize] = {}; };
-struct LoginChallenge { int32_t result = 0; uint8_t deviceNonce[NonceSize] = {}; };
+struct SetNoLoginReply
+{
+    uint32_t requestId = 0;
+    std::string mac;
+    int32_t result = 0;
+};
+struct LoginHello
+{
+    uint8_t mode = 0;
+    std::string user;
+    uint8_t clientNonce[NonceSize] = {};
+};
+struct LoginChallenge
+{
+    int32_t result = 0;
+    uint8_t deviceNonce[NonceSize] = {};
+};
 struct LoginResult
 {
     int32_t result = 0;
@@ -196,9 +228,22 @@ struct LoginResult
     uint8_t loginBlock[LoginBlockSize] = {};
     uint8_t deviceProof[ProofSize] = {};
 };
-struct ConfigRequest { int32_t command = 0; int32_t channel = 0; std::vector<uint8_t> data; };
-struct GetConfigReply { int32_t result = 0; std::vector<uint8_t> data; };
-struct ErrorMessage { int32_t code = 0; std::string text; };
+struct ConfigRequest
+{
+    int32_t command = 0;
+    int32_t channel = 0;
+    std::vector<uint8_t> data;
+};
+struct GetConfigReply
+{
+    int32_t result = 0;
+    std::vector<uint8_t> data;
+};
+struct ErrorMessage
+{
+    int32_t code = 0;
+    std::string text;
+};
 
 std::vector<uint8_t> encode(const SearchProbe &m);
 std::vector<uint8_t> encode(const SearchAnswer &m);
@@ -208,8 +253,8 @@ std::vector<uint8_t> encode(const LoginHello &m);
 std::vector<uint8_t> encode(const LoginChallenge &m);
 std::vector<uint8_t> encode(const LoginResult &m);
 std::vector<uint8_t> encodeGetConfig(int32_t command, int32_t channel);
-std::vector<uint8_t> encodeSetConfig(int32_t command, int32_t channel, const void *data,
-                                     std::size_t size);
+std::vector<uint8_t> encodeSetConfig(
+    int32_t command, int32_t channel, const void *data, std::size_t size);
 std::vector<uint8_t> encode(const GetConfigReply &m);
 std::vector<uint8_t> encodeResult(int32_t result);
 std::vector<uint8_t> encode(const ErrorMessage &m);
@@ -231,11 +276,11 @@ bool decode(const std::vector<uint8_t> &p, ErrorMessage &m);
 // never crosses the wire. The client proves first; the device answers with
 // its own proof over the nonces in the other order.
 void clientProof(const std::string &password, const std::string &user,
-                 const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-                 uint8_t out[ProofSize]);
+    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+    uint8_t out[ProofSize]);
 void deviceProof(const std::string &password, const std::string &user,
-                 const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-                 uint8_t out[ProofSize]);
+    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
+    uint8_t out[ProofSize]);
 bool proofsEqual(const uint8_t a[ProofSize], const uint8_t b[ProofSize]);
 void randomBytes(uint8_t *out, std::size_t size);
 uint32_t randomU32();

@@ -79,17 +79,19 @@ private:
         return std::make_unique<OrvaneTool>(nullptr, env);
     }
 
-    // The window starts its first search while it is built, so that search can
-    // end before a test connects its spy: searches are counted where the SDK
-    // double saw them, and the wait ends once the last one is handled.
-    static bool waitSearch(OrvaneTool &w, QSignalSpy &, int count = 1)
+    static bool waitSearch(OrvaneTool &w, QSignalSpy &spy, int count = 1)
     {
+        // The start-up search can end before the spy is connected (the worker
+        // starts as the constructor's last step), so the SDK's call count and
+        // the worker's end tell when it is over; then the queued presentation
+        // is delivered.
+        Q_UNUSED(spy);
         QElapsedTimer t;
         t.start();
-        while ((fakesdk::state().searchCalls < count || w.isSearching()) && t.elapsed() < 5000)
+        while ((fakesdk::state().searchCalls.load() < count || w.isSearching()) && t.elapsed() < 10000)
             QTest::qWait(10);
         QCoreApplication::processEvents();
-        return fakesdk::state().searchCalls >= count && !w.isSearching();
+        return fakesdk::state().searchCalls.load() >= count && !w.isSearching();
     }
 
     static QString devNum(OrvaneTool &w) { return w.findChild<QLabel *>("m_DevNum")->text(); }

@@ -26,8 +26,7 @@ bool parseFleet(const std::string &text, Fleet &fleet, std::string &error)
     return json::parse(text, v, error) && fleetFromJson(v, fleet, error);
 }
 
-template<typename R>
-R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
+template <typename R> R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
 {
     std::vector<uint8_t> bytes;
     R r;
@@ -46,13 +45,15 @@ class TestDevsim : public QObject
 private slots:
     void jsonReadsAndWritesBack()
     {
-        const std::string text = "{\"a\": [1, -2.5, true, null, \"x\\u00e9\\n\"], \"b\": {\"c\": \"\\ud83d\\ude00\"}}";
+        const std::string text
+            = "{\"a\": [1, -2.5, true, null, \"x\\u00e9\\n\"], \"b\": {\"c\": \"\\ud83d\\ude00\"}}";
         json::Value v;
         std::string error;
         QVERIFY2(json::parse(text, v, error), error.c_str());
         QCOMPARE(v["a"].items().size(), std::size_t(5));
         QCOMPARE(v["a"].items()[1].asNumber(), -2.5);
-        QCOMPARE(QString::fromStdString(v["a"].items()[4].asString()), QString::fromUtf8("x\xc3\xa9\n"));
+        QCOMPARE(
+            QString::fromStdString(v["a"].items()[4].asString()), QString::fromUtf8("x\xc3\xa9\n"));
         QCOMPARE(v["b"]["c"].asString().size(), std::size_t(4)); // one UTF-8 emoji
         json::Value back;
         QVERIFY(json::parse(json::write(v), back, error));
@@ -126,13 +127,14 @@ private slots:
     {
         Fleet f;
         std::string error;
-        QVERIFY2(parseFleet(R"({"defaults": {"port": 40000, "users": [{"name": "root", "password": "pw"}]},
+        QVERIFY2(parseFleet(
+                     R"({"defaults": {"port": 40000, "users": [{"name": "root", "password": "pw"}]},
             "devices": [{"ip": "127.0.30.2", "type": "NVR", "channels": 8, "build": "2020-01-02",
                          "faults": {"delay_ms": 250, "empty_mac": true}},
                         {"ip": "127.0.30.3", "mac": "AA:BB", "standard": "NTSC",
                          "records": [{"command": 45, "size": 32, "hex": "0102"}]}]})",
-                            f, error),
-                 error.c_str());
+                     f, error),
+            error.c_str());
         QCOMPARE(int(f.devices.size()), 2);
         QCOMPARE(f.devices[0].type, 1);
         QCOMPARE(f.devices[0].port, uint16_t(40000));
@@ -184,12 +186,13 @@ private slots:
             QCOMPARE(standard.isNtsc(), spec.ntsc);
             int64_t used = 0;
             for (int ch = 0; ch < EncodeTable::Channels; ++ch) {
-                for (const StreamParams *s : {&table.channel[ch].main, &table.channel[ch].sub}) {
+                for (const StreamParams *s : { &table.channel[ch].main, &table.channel[ch].sub }) {
                     QCOMPARE(s->videoOn(), ch < spec.channels);
                     if (!s->videoOn())
                         continue;
                     QVERIFY(s->frameRate() <= fps);
-                    const uint32_t mask = caps.entryResolutionMask(s == &table.channel[ch].main ? 0 : 1);
+                    const uint32_t mask
+                        = caps.entryResolutionMask(s == &table.channel[ch].main ? 0 : 1);
                     QVERIFY(mask & (1u << s->resolution()));
                     QVERIFY(caps.typeMask(0) & (1u << table.channel[ch].main.encodeType()));
                     used += m.pixels(s->resolution()) * s->frameRate();
@@ -198,8 +201,10 @@ private slots:
             // The default settings fit the budget the device reports.
             QVERIFY(used > 0 && used <= caps.pixelRateBudget());
             char date[16];
-            std::snprintf(date, sizeof date, "%04d-%02d-%02d", spec.build[0], spec.build[1], spec.build[2]);
-            QCOMPARE(QString::fromStdString(info.buildTimeText()).left(10), QString::fromLatin1(date));
+            std::snprintf(
+                date, sizeof date, "%04d-%02d-%02d", spec.build[0], spec.build[1], spec.build[2]);
+            QCOMPARE(
+                QString::fromStdString(info.buildTimeText()).left(10), QString::fromLatin1(date));
             const ResolutionList list = recordOf<ResolutionList>(m, CmdResolutionList, -1);
             QCOMPARE(list.entry[14].widthValue() * list.entry[14].heightValue(), 2073600);
             QVERIFY(!list.entry[0].nameText().empty());
@@ -215,7 +220,7 @@ private slots:
         std::vector<uint8_t> changed;
         {
             EmulatorOptions o;
-            o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+            o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
             o.ephemeralPorts = true;
             o.stateFile = state;
             Emulator emu(fleet, o);
@@ -224,8 +229,8 @@ private slots:
             netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
             std::vector<SearchRecord> buf(256);
             int32_t bytes = 0;
-            QVERIFY(NetSdk_SearchDevice(reinterpret_cast<char *>(buf.data()), NETSDK_SEARCH_BUFFER_SIZE, &bytes,
-                                        3000, 0));
+            QVERIFY(NetSdk_SearchDevice(
+                reinterpret_cast<char *>(buf.data()), NETSDK_SEARCH_BUFFER_SIZE, &bytes, 3000, 0));
             QCOMPARE(bytes, 3 * 312);
             const int index = emu.indexOfMac(buf[0].net.macText());
             NetInfo net = buf[0].net;
@@ -235,18 +240,20 @@ private slots:
             const auto dev = emu.device(index);
             LoginInfo info;
             int32_t err = 0;
-            const int32_t h = NetSdk_Login(net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1,
-                                           &err, 0, 0);
+            const int32_t h = NetSdk_Login(
+                net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1, &err, 0, 0);
             QVERIFY(h > 0);
             QVERIFY(emu.record(index, CmdEncodeTable, -1, changed));
             changed[200] ^= 0xff;
-            QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, changed.data(), int32_t(changed.size()), 3000), 0);
+            QCOMPARE(NetSdk_SetConfig(
+                         h, CmdEncodeTable, -1, changed.data(), int32_t(changed.size()), 3000),
+                0);
             NetSdk_Logout(h);
             emu.stop();
         }
         EmulatorOptions o;
         o.ephemeralPorts = true;
-        o.discovery.push_back(net::Endpoint{0x7f000001u, 0});
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
         o.stateFile = state;
         Emulator again(fleet, o);
         std::string error;

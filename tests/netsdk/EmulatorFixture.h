@@ -15,11 +15,11 @@
 
 namespace fixture {
 
-inline std::unique_ptr<scoutrix::devsim::Emulator> start(const scoutrix::devsim::Fleet &fleet,
-                                                        const std::string &stateFile = std::string())
+inline std::unique_ptr<scoutrix::devsim::Emulator> start(
+    const scoutrix::devsim::Fleet &fleet, const std::string &stateFile = std::string())
 {
     scoutrix::devsim::EmulatorOptions o;
-    o.discovery.push_back(scoutrix::net::Endpoint{0x7f000001u, 0});
+    o.discovery.push_back(scoutrix::net::Endpoint { 0x7f000001u, 0 });
     o.ephemeralPorts = true;
     o.stateFile = stateFile;
     auto e = std::make_unique<scoutrix::devsim::Emulator>(fleet, o);
@@ -36,16 +36,16 @@ inline std::vector<scoutrix::SearchRecord> search(int timeoutMs = 5000, bool *ok
 {
     std::vector<scoutrix::SearchRecord> buffer(NETSDK_MAX_DEVICES);
     int32_t bytes = 0;
-    const uint8_t r = NetSdk_SearchDevice(reinterpret_cast<char *>(buffer.data()), NETSDK_SEARCH_BUFFER_SIZE,
-                                          &bytes, timeoutMs, 0);
+    const uint8_t r = NetSdk_SearchDevice(
+        reinterpret_cast<char *>(buffer.data()), NETSDK_SEARCH_BUFFER_SIZE, &bytes, timeoutMs, 0);
     if (ok)
         *ok = r != 0;
     buffer.resize(std::size_t(bytes) / sizeof(scoutrix::SearchRecord));
     return buffer;
 }
 
-inline const scoutrix::SearchRecord *byMac(const std::vector<scoutrix::SearchRecord> &records,
-                                            const std::string &mac)
+inline const scoutrix::SearchRecord *byMac(
+    const std::vector<scoutrix::SearchRecord> &records, const std::string &mac)
 {
     for (const auto &r : records) {
         if (r.net.macText() == mac)
@@ -60,13 +60,15 @@ inline std::string ip(uint32_t address)
 }
 
 // Logs in to device |index| of the emulator with the given password.
-inline int32_t login(const scoutrix::devsim::Emulator &e, int index, const char *password = "739204",
-                     int32_t *error = nullptr, scoutrix::LoginInfo *info = nullptr, const char *user = "admin")
+inline int32_t login(const scoutrix::devsim::Emulator &e, int index,
+    const char *password = "739204", int32_t *error = nullptr, scoutrix::LoginInfo *info = nullptr,
+    const char *user = "admin")
 {
     const auto d = e.device(index);
     scoutrix::LoginInfo local;
     int32_t err = 12345;
-    const int32_t h = NetSdk_Login(ip(d.ip).c_str(), d.port, user, password, info ? info : &local, 1, &err, 0, 0);
+    const int32_t h = NetSdk_Login(
+        ip(d.ip).c_str(), d.port, user, password, info ? info : &local, 1, &err, 0, 0);
     if (error)
         *error = err;
     return h;

@@ -23,12 +23,13 @@ using devsim::Fleet;
 
 namespace {
 
-std::vector<uint8_t> getRecord(int32_t handle, int32_t command, int32_t channel, int32_t *result = nullptr,
-                               int timeoutMs = 3000)
+std::vector<uint8_t> getRecord(int32_t handle, int32_t command, int32_t channel,
+    int32_t *result = nullptr, int timeoutMs = 3000)
 {
     std::vector<uint8_t> buf(65536);
     int32_t got = 0;
-    const int32_t r = NetSdk_GetConfig(handle, command, channel, buf.data(), int32_t(buf.size()), &got, timeoutMs);
+    const int32_t r = NetSdk_GetConfig(
+        handle, command, channel, buf.data(), int32_t(buf.size()), &got, timeoutMs);
     if (result)
         *result = r;
     buf.resize(r < 0 ? 0 : std::size_t(got));
@@ -65,9 +66,11 @@ private slots:
             macs.insert(r.net.macText());
             const int i = emu->indexOfMac(r.net.macText());
             QVERIFY(i >= 0);
-            QCOMPARE(QString::fromStdString(r.net.ipText()), QString::fromStdString(fixture::ip(emu->device(i).ip)));
+            QCOMPARE(QString::fromStdString(r.net.ipText()),
+                QString::fromStdString(fixture::ip(emu->device(i).ip)));
             QCOMPARE(r.net.loginPort(), emu->device(i).port);
-            QCOMPARE(QString::fromStdString(r.dev.serialText()), QString::fromStdString(fleet.devices[std::size_t(i)].serial));
+            QCOMPARE(QString::fromStdString(r.dev.serialText()),
+                QString::fromStdString(fleet.devices[std::size_t(i)].serial));
         }
         QCOMPARE(int(macs.size()), 256);
 
@@ -83,15 +86,16 @@ private slots:
         fleet.devices[1].faults.duplicateAnswers = true;
         fleet.devices[2].faults.emptyMac = true;
         fleet.devices[3].faults.dropAnswers = 1; // only the second probe is answered
-        fleet.devices[4].faults.delayMs = 900;   // late, yet inside the quiet period
+        fleet.devices[4].faults.delayMs = 900; // late, yet inside the quiet period
         auto emu = fixture::start(fleet);
         QVERIFY(emu);
         const auto records = fixture::search(5000);
         const auto stats = netsdk::lastSearchStats();
         QVERIFY(stats.repeats >= 1);
         QCOMPARE(int(records.size()), 6); // the empty-MAC answer is passed on; the list drops it
-        for (int i : {0, 1, 3, 4, 5})
-            QVERIFY2(fixture::byMac(records, fleet.devices[std::size_t(i)].mac), qPrintable(QString::number(i)));
+        for (int i : { 0, 1, 3, 4, 5 })
+            QVERIFY2(fixture::byMac(records, fleet.devices[std::size_t(i)].mac),
+                qPrintable(QString::number(i)));
 
         DeviceList list;
         std::memcpy(list.searchBuffer(), records.data(), records.size() * sizeof(SearchRecord));
@@ -133,21 +137,22 @@ private slots:
         QVERIFY(emu);
         // A second target that answers the probe with every kind of garbage.
         int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in sa{};
+        sockaddr_in sa {};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(0x7f000001u);
         socklen_t len = sizeof sa;
         QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
         getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
         auto targets = emu->discoveryEndpoints();
-        targets.push_back(net::Endpoint{0x7f000001u, ntohs(sa.sin_port)});
+        targets.push_back(net::Endpoint { 0x7f000001u, ntohs(sa.sin_port) });
         netsdk::setDiscoveryTargets(targets);
 
         std::thread liar([fd] {
             uint8_t buf[2048];
-            sockaddr_in from{};
+            sockaddr_in from {};
             socklen_t fl = sizeof from;
-            const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fl);
+            const ssize_t n
+                = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fl);
             proto::Frame probeFrame;
             std::string why;
             proto::SearchProbe probe;
@@ -160,7 +165,8 @@ private slots:
             std::memset(&rec, 0, sizeof rec);
             setFieldText(rec.net.mac, "02:FA:CE:00:00:01");
             std::memcpy(good.record, &rec, sizeof rec);
-            const auto valid = proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(good));
+            const auto valid
+                = proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(good));
             std::vector<std::vector<uint8_t>> bad;
             auto badMagic = valid;
             badMagic[1] ^= 0x55;
@@ -175,7 +181,8 @@ private slots:
             proto::SearchAnswer other = good;
             other.searchId ^= 1; // another search
             bad.push_back(proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(other)));
-            bad.push_back(proto::encodeFrame(proto::Type::SearchAnswer, 0, std::vector<uint8_t>(10, 0)));
+            bad.push_back(
+                proto::encodeFrame(proto::Type::SearchAnswer, 0, std::vector<uint8_t>(10, 0)));
             for (const auto &b : bad)
                 ::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), fl);
             ::sendto(fd, valid.data(), valid.size(), 0, reinterpret_cast<sockaddr *>(&from), fl);
@@ -201,7 +208,7 @@ private slots:
         const std::string oldIp = found->net.ipText();
 
         NetInfo net = found->net;
-        const uint8_t newIp[4] = {127, 0, 77, 5};
+        const uint8_t newIp[4] = { 127, 0, 77, 5 };
         std::memcpy(net.ip, newIp, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 10000), 0);
         records = fixture::search(3000);
@@ -213,16 +220,18 @@ private slots:
 
         int32_t err = -1;
         LoginInfo info;
-        int32_t h = NetSdk_Login("127.0.77.5", found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
+        int32_t h = NetSdk_Login(
+            "127.0.77.5", found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
         QVERIFY(h > 0);
         NetSdk_Logout(h);
-        h = NetSdk_Login(oldIp.c_str(), found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
+        h = NetSdk_Login(
+            oldIp.c_str(), found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
         QCOMPARE(h, 0);
         QCOMPARE(err, 0);
 
         // A foreign subnet: still found, no longer reachable (and never contacted here).
         net = found->net;
-        const uint8_t foreign[4] = {10, 99, 0, 5};
+        const uint8_t foreign[4] = { 10, 99, 0, 5 };
         std::memcpy(net.ip, foreign, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 10000), 0);
         records = fixture::search(3000);
@@ -230,7 +239,8 @@ private slots:
         QVERIFY(found);
         QCOMPARE(QString::fromStdString(found->net.ipText()), QStringLiteral("10.99.0.5"));
         QVERIFY(!emu->device(emu->indexOfMac(mac)).reachable);
-        h = NetSdk_Login("127.0.77.5", found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
+        h = NetSdk_Login(
+            "127.0.77.5", found->net.loginPort(), "admin", "739204", &info, 1, &err, 0, 0);
         QCOMPARE(h, 0);
         QCOMPARE(err, 0);
     }
@@ -244,23 +254,29 @@ private slots:
         QCOMPARE(int(records.size()), 2);
         NetInfo net = records[0].net;
 
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 100, 1000), int32_t(proto::InvalidArgument));
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, nullptr, 144, 1000), int32_t(proto::InvalidArgument));
+        QCOMPARE(
+            NetSdk_SetConfigWithoutLogin(20, -1, &net, 100, 1000), int32_t(proto::InvalidArgument));
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, nullptr, 144, 1000),
+            int32_t(proto::InvalidArgument));
         NetInfo noMac = net;
         std::memset(noMac.mac, 0, sizeof noMac.mac);
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &noMac, 144, 1000), int32_t(proto::InvalidArgument));
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &noMac, 144, 1000),
+            int32_t(proto::InvalidArgument));
         NetInfo zero = net;
         std::memset(zero.ip, 0, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &zero, 144, 3000), int32_t(proto::Fail));
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(21, -1, &net, 144, 3000), int32_t(proto::NotSupported));
+        QCOMPARE(
+            NetSdk_SetConfigWithoutLogin(21, -1, &net, 144, 3000), int32_t(proto::NotSupported));
 
         NetInfo stranger = net;
         setFieldText(stranger.mac, "02:00:00:00:00:99");
         QElapsedTimer t;
         t.start();
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &stranger, 144, 800), int32_t(proto::Timeout));
+        QCOMPARE(
+            NetSdk_SetConfigWithoutLogin(20, -1, &stranger, 144, 800), int32_t(proto::Timeout));
         QVERIFY(msOf(t) >= 700 && msOf(t) < 800 + 500);
-        QCOMPARE(QString::fromStdString(fixture::ip(emu->device(0).ip)), QString::fromStdString(net.ipText()));
+        QCOMPARE(QString::fromStdString(fixture::ip(emu->device(0).ip)),
+            QString::fromStdString(net.ipText()));
     }
 
     void loginErrorCodes_data()
@@ -269,13 +285,20 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("expected");
-        QTest::newRow("wrong password") << 0 << "admin" << "nope" << int(proto::WrongPassword);
-        QTest::newRow("no such user") << 0 << "ghost" << "739204" << int(proto::NoSuchUser);
-        QTest::newRow("busy") << 1 << "admin" << "739204" << int(proto::SystemBusy);
-        QTest::newRow("uninitialised") << 2 << "admin" << "739204" << int(proto::Uninitialised);
-        QTest::newRow("blacklisted") << 3 << "admin" << "739204" << int(proto::BlackListed);
-        QTest::newRow("second user") << 4 << "viewer" << "v1ew" << 1;
-        QTest::newRow("second user, wrong password") << 4 << "viewer" << "739204" << int(proto::WrongPassword);
+        QTest::newRow("wrong password") << 0 << "admin"
+                                        << "nope" << int(proto::WrongPassword);
+        QTest::newRow("no such user") << 0 << "ghost"
+                                      << "739204" << int(proto::NoSuchUser);
+        QTest::newRow("busy") << 1 << "admin"
+                              << "739204" << int(proto::SystemBusy);
+        QTest::newRow("uninitialised") << 2 << "admin"
+                                       << "739204" << int(proto::Uninitialised);
+        QTest::newRow("blacklisted") << 3 << "admin"
+                                     << "739204" << int(proto::BlackListed);
+        QTest::newRow("second user") << 4 << "viewer"
+                                     << "v1ew" << 1;
+        QTest::newRow("second user, wrong password") << 4 << "viewer"
+                                                     << "739204" << int(proto::WrongPassword);
     }
 
     void loginErrorCodes()
@@ -288,12 +311,12 @@ private slots:
         fleet.devices[1].faults.busy = true;
         fleet.devices[2].uninitialised = true;
         fleet.devices[3].blacklist.push_back("127.0.0.1");
-        fleet.devices[4].users.push_back(devsim::User{"viewer", "v1ew"});
+        fleet.devices[4].users.push_back(devsim::User { "viewer", "v1ew" });
         auto emu = fixture::start(fleet);
         QVERIFY(emu);
         int32_t err = 12345;
-        const int32_t h = fixture::login(*emu, device, password.toLatin1().constData(), &err, nullptr,
-                                         user.toLatin1().constData());
+        const int32_t h = fixture::login(*emu, device, password.toLatin1().constData(), &err,
+            nullptr, user.toLatin1().constData());
         if (expected == 1) {
             QVERIFY(h > 0);
             NetSdk_Logout(h);
@@ -349,6 +372,10 @@ private slots:
         QCOMPARE(err, int32_t(proto::LoginNetworkError));
         QCOMPARE(NetSdk_Login("not an address", 39510, "admin", "739204", &info, 1, &err, 0, 0), 0);
         QCOMPARE(err, int32_t(proto::InvalidArgument));
+        const std::string longName(64, 'u'); // longer than the hello can carry
+        QCOMPARE(
+            NetSdk_Login("127.0.0.1", 39510, longName.c_str(), "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::InvalidArgument));
     }
 
     void loginBlockDescribesTheDevice()
@@ -365,7 +392,8 @@ private slots:
             QCOMPARE(info.videoChannelCount(), fleet.devices[std::size_t(i)].channels);
             QCOMPARE(info.loginDeviceType(), fleet.devices[std::size_t(i)].type);
             QCOMPARE(info.audioChannelCount(), fleet.devices[std::size_t(i)].audioChannels);
-            QCOMPARE(QString::fromStdString(info.versionText()), QString::fromStdString(fleet.devices[std::size_t(i)].version));
+            QCOMPARE(QString::fromStdString(info.versionText()),
+                QString::fromStdString(fleet.devices[std::size_t(i)].version));
             NetSdk_Logout(h);
         }
     }
@@ -377,10 +405,12 @@ private slots:
         QVERIFY(emu);
         const int32_t h = fixture::login(*emu, 1);
         QVERIFY(h > 0);
-        const struct {
+        const struct
+        {
             int32_t command, channel;
             std::size_t size;
-        } records[] = {{10, -1, 4692}, {17, 0, 408}, {18, -1, 192}, {19, -1, 25344}, {175, -1, 1280}};
+        } records[] = { { 10, -1, 4692 }, { 17, 0, 408 }, { 18, -1, 192 }, { 19, -1, 25344 },
+            { 175, -1, 1280 } };
         for (const auto &r : records) {
             int32_t result = 0;
             const auto got = getRecord(h, r.command, r.channel, &result);
@@ -397,43 +427,50 @@ private slots:
         et.channel[0].main.bytes[100] ^= 0x5a; // a byte no page interprets
         et.channel[0].sub.setBitRate(256);
         std::memcpy(table.data(), &et, sizeof et);
-        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), 3000), 0);
+        QCOMPARE(
+            NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), 3000), 0);
         QVERIFY(getRecord(h, CmdEncodeTable, -1) == table);
 
         // Refusals a page can meet.
-        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), 100, 3000), int32_t(proto::Fail));
+        QCOMPARE(
+            NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), 100, 3000), int32_t(proto::Fail));
         const auto caps = getRecord(h, CmdEncodeCaps, -1);
         QCOMPARE(NetSdk_SetConfig(h, CmdEncodeCaps, -1, caps.data(), int32_t(caps.size()), 3000),
-                 int32_t(proto::NotSupported));
+            int32_t(proto::NotSupported));
         int32_t result = 0;
         getRecord(h, 4242, 0, &result);
         QCOMPARE(result, int32_t(proto::NotSupported));
         EncodeTable greedy = et;
         greedy.channel[0].main.setResolution(20); // 8M at full rate exceeds the budget
-        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, &greedy, int32_t(sizeof greedy), 3000), int32_t(proto::Fail));
+        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, &greedy, int32_t(sizeof greedy), 3000),
+            int32_t(proto::Fail));
 
         // A new video standard takes a restart.
         auto standard = getRecord(h, CmdVideoStandard, -1);
         VideoStandard vs;
         std::memcpy(&vs, standard.data(), sizeof vs);
         vs.setNtsc(!vs.isNtsc());
-        QCOMPARE(NetSdk_SetConfig(h, CmdVideoStandard, -1, &vs, int32_t(sizeof vs), 3000), int32_t(proto::NeedReboot));
+        QCOMPARE(NetSdk_SetConfig(h, CmdVideoStandard, -1, &vs, int32_t(sizeof vs), 3000),
+            int32_t(proto::NeedReboot));
 
         // Never half a record.
         std::vector<uint8_t> small(100);
         int32_t got = 0;
-        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeTable, -1, small.data(), 100, &got, 3000), int32_t(proto::BufferTooSmall));
+        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeTable, -1, small.data(), 100, &got, 3000),
+            int32_t(proto::BufferTooSmall));
         QCOMPARE(got, 25344);
 
         devsim::Faults f;
         f.needReboot = true;
         emu->setFaults(1, f);
         QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), 3000),
-                 int32_t(proto::NeedReboot));
+            int32_t(proto::NeedReboot));
         NetSdk_Logout(h);
 
-        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeTable, -1, small.data(), 100, &got, 3000), int32_t(proto::InvalidHandle));
-        QCOMPARE(NetSdk_SetConfig(0, CmdEncodeTable, -1, small.data(), 100, 3000), int32_t(proto::InvalidHandle));
+        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeTable, -1, small.data(), 100, &got, 3000),
+            int32_t(proto::InvalidHandle));
+        QCOMPARE(NetSdk_SetConfig(0, CmdEncodeTable, -1, small.data(), 100, 3000),
+            int32_t(proto::InvalidHandle));
         QCOMPARE(NetSdk_Logout(h), int32_t(proto::InvalidHandle));
         QCOMPARE(int(NetSdk_Reboot(h, 0, 1000)), 0);
     }
@@ -446,7 +483,7 @@ private slots:
         std::vector<std::vector<uint8_t>> expected(8);
         for (int i = 0; i < 8; ++i)
             QVERIFY(emu->record(i, CmdEncodeTable, -1, expected[std::size_t(i)]));
-        std::atomic<int> failures{0};
+        std::atomic<int> failures { 0 };
         std::vector<std::thread> threads;
         for (int t = 0; t < 16; ++t) {
             threads.emplace_back([&, t] {
@@ -460,7 +497,8 @@ private slots:
                         continue;
                     }
                     int32_t r = 0;
-                    if (getRecord(h, CmdEncodeTable, -1, &r, 10000) != expected[std::size_t(device)] || r != 0)
+                    if (getRecord(h, CmdEncodeTable, -1, &r, 10000) != expected[std::size_t(device)]
+                        || r != 0)
                         ++failures;
                     if (getRecord(h, CmdEncodeCaps, -1, &r, 10000).size() != 4692)
                         ++failures;

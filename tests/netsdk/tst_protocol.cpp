@@ -19,7 +19,8 @@ class TestProtocol : public QObject
 private slots:
     void assemblerCutsAStreamIntoFrames()
     {
-        const auto a = proto::encodeFrame(proto::Type::GetConfig, 7, proto::encodeGetConfig(19, -1));
+        const auto a
+            = proto::encodeFrame(proto::Type::GetConfig, 7, proto::encodeGetConfig(19, -1));
         const auto b = proto::encodeFrame(proto::Type::KeepAlive, 8, {});
         std::vector<uint8_t> stream = a;
         stream.insert(stream.end(), b.begin(), b.end());
@@ -78,7 +79,8 @@ private slots:
         FrameAssembler asmb;
         asmb.feed(header.data(), header.size());
         proto::Frame f;
-        QCOMPARE(asmb.next(f), FrameAssembler::Status::NeedMore); // at the limit: waits for the payload
+        QCOMPARE(
+            asmb.next(f), FrameAssembler::Status::NeedMore); // at the limit: waits for the payload
         header.clear();
         proto::appendHeader(header, proto::Type::SetConfig, 1, proto::MaxTcpPayload + 1);
         FrameAssembler over;
@@ -88,7 +90,8 @@ private slots:
 
     void datagramsMustBeExact()
     {
-        const auto d = proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(proto::SearchProbe{42, 1}));
+        const auto d = proto::encodeFrame(
+            proto::Type::SearchProbe, 0, proto::encode(proto::SearchProbe { 42, 1 }));
         proto::Frame f;
         std::string why;
         QVERIFY(proto::decodeDatagram(d.data(), d.size(), f, why));
@@ -137,15 +140,15 @@ private slots:
         QVERIFY(!proto::decode(s, r2));
 
         proto::ErrorMessage em;
-        std::vector<uint8_t> e = {1, 0, 0, 0, 5, 0, 'a', 'b'};
+        std::vector<uint8_t> e = { 1, 0, 0, 0, 5, 0, 'a', 'b' };
         QVERIFY(!proto::decode(e, em));
         int32_t result = 0;
-        QVERIFY(!proto::decodeResult(std::vector<uint8_t>{1, 2, 3}, result));
+        QVERIFY(!proto::decodeResult(std::vector<uint8_t> { 1, 2, 3 }, result));
     }
 
     void proofsDependOnEveryInput()
     {
-        uint8_t dn[16] = {1}, cn[16] = {2}, a[32], b[32];
+        uint8_t dn[16] = { 1 }, cn[16] = { 2 }, a[32], b[32];
         proto::clientProof("739204", "admin", dn, cn, a);
         proto::clientProof("739204", "admin", dn, cn, b);
         QVERIFY(proto::proofsEqual(a, b));
@@ -188,7 +191,7 @@ private slots:
         QCOMPARE(c.targets[0].port, uint16_t(4000));
         QVERIFY(!c.broadcast);
 
-        netsdk::setDiscoveryTargets({net::Endpoint{0x7f000009u, 5000}});
+        netsdk::setDiscoveryTargets({ net::Endpoint { 0x7f000009u, 5000 } });
         c = netsdk::resolveDiscoveryTargets();
         QCOMPARE(QString::fromStdString(c.source), QStringLiteral("explicit"));
         QCOMPARE(c.targets[0].port, uint16_t(5000));

@@ -25,7 +25,8 @@ net::Fd connectTo(uint32_t ip, uint16_t port)
 {
     net::Fd fd;
     std::string error;
-    net::connectTcp(net::Endpoint{ip, port}, net::Clock::now() + std::chrono::seconds(5), fd, error);
+    net::connectTcp(
+        net::Endpoint { ip, port }, net::Clock::now() + std::chrono::seconds(5), fd, error);
     return fd;
 }
 
@@ -36,7 +37,7 @@ std::vector<uint8_t> readUntilClosed(int fd, int ms, bool *closed)
     const auto deadline = net::Clock::now() + std::chrono::milliseconds(ms);
     *closed = false;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
             return out;
         uint8_t buf[4096];
@@ -55,8 +56,8 @@ bool isErrorFrame(const std::vector<uint8_t> &bytes)
     a.feed(bytes.data(), bytes.size());
     proto::Frame f;
     proto::ErrorMessage m;
-    return a.next(f) == proto::FrameAssembler::Status::Frame && f.type == uint8_t(proto::Type::Error)
-        && proto::decode(f.payload, m) && !m.text.empty();
+    return a.next(f) == proto::FrameAssembler::Status::Frame
+        && f.type == uint8_t(proto::Type::Error) && proto::decode(f.payload, m) && !m.text.empty();
 }
 
 std::vector<uint8_t> helloFrame()
@@ -94,8 +95,8 @@ private slots:
         unknownType[5] = char(0x66);
         QTest::newRow("unknown type") << unknownType << true;
         auto get = proto::encodeFrame(proto::Type::GetConfig, 1, proto::encodeGetConfig(19, -1));
-        QTest::newRow("request before login") << QByteArray(reinterpret_cast<const char *>(get.data()), int(get.size()))
-                                              << true;
+        QTest::newRow("request before login")
+            << QByteArray(reinterpret_cast<const char *>(get.data()), int(get.size())) << true;
         QByteArray shortHello = good;
         shortHello[12] = 3; // a hello with a 3-byte payload
         QTest::newRow("short payload") << shortHello.left(19) << true;
@@ -116,7 +117,8 @@ private slots:
         const auto dev = emu->device(0);
         net::Fd fd = connectTo(dev.ip, dev.port);
         QVERIFY(fd.valid());
-        QCOMPARE(::send(fd.get(), bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
+        QCOMPARE(::send(fd.get(), bytes.constData(), std::size_t(bytes.size()), MSG_NOSIGNAL),
+            ssize_t(bytes.size()));
         if (!errorFrameExpected)
             ::shutdown(fd.get(), SHUT_WR); // the frame ends with the connection
         bool closed = false;
@@ -130,7 +132,9 @@ private slots:
         QVERIFY(emu->record(0, CmdEncodeCaps, -1, expected));
         std::vector<uint8_t> buf(8192);
         int32_t got = 0;
-        QCOMPARE(NetSdk_GetConfig(healthy, CmdEncodeCaps, -1, buf.data(), int32_t(buf.size()), &got, 3000), 0);
+        QCOMPARE(NetSdk_GetConfig(
+                     healthy, CmdEncodeCaps, -1, buf.data(), int32_t(buf.size()), &got, 3000),
+            0);
         buf.resize(std::size_t(got));
         QVERIFY(buf == expected);
         const int32_t fresh = fixture::login(*emu, 0);
@@ -145,13 +149,14 @@ private slots:
         QVERIFY(emu);
         const net::Endpoint hub = emu->discoveryEndpoints().front();
         int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
+        sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(hub.port);
         to.sin_addr.s_addr = htonl(hub.address);
-        proto::SearchProbe probe{7, 0};
+        proto::SearchProbe probe { 7, 0 };
         auto good = proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe));
-        std::vector<std::vector<uint8_t>> bad = {std::vector<uint8_t>(5, 1), std::vector<uint8_t>(good.begin(), good.end() - 2)};
+        std::vector<std::vector<uint8_t>> bad
+            = { std::vector<uint8_t>(5, 1), std::vector<uint8_t>(good.begin(), good.end() - 2) };
         auto magic = good;
         magic[3] = 0;
         bad.push_back(magic);
@@ -189,11 +194,18 @@ private slots:
         int32_t got = 0;
         QElapsedTimer t;
         t.start();
-        const int32_t r = NetSdk_GetConfig(broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 5000);
-        QVERIFY2(r == proto::ProtocolError || r == proto::NetworkError, qPrintable(QString::number(r)));
+        const int32_t r = NetSdk_GetConfig(
+            broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 5000);
+        QVERIFY2(
+            r == proto::ProtocolError || r == proto::NetworkError, qPrintable(QString::number(r)));
         QVERIFY(t.elapsed() < 3000); // refused at once, not waited out
-        QCOMPARE(NetSdk_GetConfig(broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 1000) < 0, true);
-        QCOMPARE(NetSdk_GetConfig(healthy, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 3000), 0);
+        QCOMPARE(NetSdk_GetConfig(
+                     broken, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 1000)
+                < 0,
+            true);
+        QCOMPARE(NetSdk_GetConfig(
+                     healthy, CmdEncodeTable, -1, buf.data(), int32_t(buf.size()), &got, 3000),
+            0);
         QCOMPARE(got, 25344);
         QCOMPARE(NetSdk_Logout(broken), 0);
         NetSdk_Logout(healthy);
@@ -203,7 +215,7 @@ private slots:
     {
         // A stranger on a device's port that answers the hello with nonsense.
         int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
+        sockaddr_in sa {};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(0x7f000001u);
         socklen_t len = sizeof sa;
@@ -222,10 +234,12 @@ private slots:
                 } else {
                     // A well-formed challenge that never gets its result.
                     proto::LoginChallenge ch;
-                    const auto f = proto::encodeFrame(proto::Type::LoginChallenge, 1, proto::encode(ch));
+                    const auto f
+                        = proto::encodeFrame(proto::Type::LoginChallenge, 1, proto::encode(ch));
                     (void)!::send(c, f.data(), f.size(), MSG_NOSIGNAL);
                     (void)!::recv(c, buf, sizeof buf, 0);
-                    auto half = proto::encodeFrame(proto::Type::LoginResult, 2, std::vector<uint8_t>(40, 0));
+                    auto half = proto::encodeFrame(
+                        proto::Type::LoginResult, 2, std::vector<uint8_t>(40, 0));
                     (void)!::send(c, half.data(), 30, MSG_NOSIGNAL);
                 }
                 ::close(c);
