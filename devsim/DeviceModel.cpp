@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "EncodeTables.h"
 #include "Net.h"
 #include "Protocol.h"
 
@@ -41,35 +42,6 @@ const Resolution kResolutions[21] = {
     { 3072, 2048, 2048, "6M(3072x2048)", "6M(3072x2048)" },
     { 3840, 2160, 2160, "8M(3840x2160)", "8M(3840x2160)" },
 };
-
-// H.264 bit rates by resolution and quality grade, kbit/s.
-int h264Rate(int res, int grade)
-{
-    static const int rows[21][6] = {
-        { 512, 768, 1024, 1536, 2048, 2560 },
-        { 384, 512, 768, 1024, 1536, 2048 },
-        { 1024, 1536, 2048, 2560, 3072, 4096 },
-        { 64, 192, 384, 512, 768, 1024 },
-        { 64, 128, 192, 384, 448, 512 },
-        { 512, 768, 896, 1280, 1536, 2048 },
-        { 256, 384, 512, 640, 768, 1024 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 896, 1024, 1536, 2048, 3072, 4096 },
-        { 1024, 1536, 2048, 2560, 3072, 4096 },
-        { 1024, 1536, 2048, 3072, 4096, 5120 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 640, 1024, 1536, 2048, 3072, 4096 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-        { 1024, 2048, 3072, 4096, 6144, 8192 },
-    };
-    return (res >= 0 && res < 21 && grade >= 0 && grade < 6) ? rows[res][grade] : 0;
-}
 
 uint32_t bits(std::initializer_list<int> indices)
 {
@@ -194,7 +166,9 @@ void DeviceModel::buildRecords()
         c.main.setBitControl(0);
         c.main.setQuality(4);
         c.main.setFrameRate(fps);
-        c.main.setBitRate(h264Rate(p.mainRes, 3));
+        // A device's own default bit rate is one its encode page offers: the
+        // grade value of the stream's encode type at the full frame rate.
+        c.main.setBitRate(gradeBitRate(p.mainRes, 3, usesH265Table(p.encodeType)));
         c.main.setIFrameInterval(2 * fps);
         c.main.setVideoOn(true);
         c.main.setAudioOn(audio);
@@ -203,7 +177,7 @@ void DeviceModel::buildRecords()
         c.sub.setBitControl(1);
         c.sub.setQuality(3);
         c.sub.setFrameRate(fps);
-        c.sub.setBitRate(h264Rate(p.subRes, 2));
+        c.sub.setBitRate(gradeBitRate(p.subRes, 2, false));
         c.sub.setIFrameInterval(2 * fps);
         c.sub.setVideoOn(true);
         c.sub.setAudioOn(false);
