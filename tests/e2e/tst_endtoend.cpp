@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <QComboBox>
 #include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
@@ -308,9 +309,96 @@ private slots:
         QTreeWidgetItem *item = tree->findItems(QStringLiteral("127.0.31.12"), Qt::MatchExactly | Qt::MatchRecursive).first();
         QCOMPARE(item->data(1, Qt::UserRole + 1).toInt(), 0);
 
+        // Channel 2's main stream gets a smaller resolution and another bit
+        // rate; the device keeps exactly that.
+        CEncodeCfgWidget *encode = config->encodeWidget();
+        auto *channel = encode->findChild<QComboBox *>("m_cmbChannel");
+        auto *framesize = encode->findChild<QComboBox *>("m_cmbFramesize");
+        auto *bitRate = encode->findChild<QComboBox *>("m_cmbBitRate");
+        channel->setCurrentIndex(1);
+        emit channel->activated(1);
+        const int oldRes = framesize->currentData().toInt();
+        int smaller = -1;
+        for (int i = 0; i < framesize->count(); ++i) {
+            if (framesize->itemData(i).toInt() != oldRes)
+                smaller = i;
+        }
+        QVERIFY(smaller >= 0);
+        const int newRes = framesize->itemData(smaller).toInt();
+        framesize->setCurrentIndex(smaller);
+        emit framesize->activated(smaller);
+        QVERIFY(bitRate->count() > 1);
+        bitRate->setCurrentIndex(0);
+        emit bitRate->activated(0);
+        const int newRate = bitRate->currentText().toInt();
+        save->click();
+        QTRY_COMPARE_WITH_TIMEOUT(item->data(1, Qt::UserRole + 1).toInt(), 0, 5000);
+
+        std::vector<uint8_t> edited;
+        QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, edited));
+        scoutrix::EncodeTable t;
+        std::memcpy(&t, edited.data(), sizeof t);
+        QCOMPARE(t.channel[1].main.resolution(), newRes);
+        QCOMPARE(t.channel[1].main.bitRate(), newRate);
+        // Only channel 2's main-stream words may differ (resolution, frame
+        // rate, bit rate, quality); every other byte is as the device had it.
+        const std::size_t first = sizeof(scoutrix::ChannelEncode) + scoutrix::StreamParams::Resolution;
+        const std::size_t last = sizeof(scoutrix::ChannelEncode) + scoutrix::StreamParams::IFrameInterval;
+        for (std::size_t i = 0; i < edited.size(); ++i) {
+            if (i >= first && i < last)
+                continue;
+            QVERIFY2(edited[i] == before[i], qPrintable(QStringLiteral("byte %1 changed").arg(i)));
+        }
+
+        // A fresh login reads the new values back.
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        channel->setCurrentIndex(1);
+        emit channel->activated(1);
+        QCOMPARE(framesize->currentData().toInt(), newRes);
+        QCOMPARE(bitRate->currentText().toInt(), newRate);
+
         // Closing logs the recorder out.
         w.OnClose();
         QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
+    }
+
+    void saveOverTheDevicesBudgetIsRefusedAndMarked()
+    {
+        // A recorder left over its budget by someone else: every channel's
+        // main stream at 8M. Editing channel 1 cannot make that fit, and the
+        // device refuses the table as a whole.
+        Fleet f = fleet();
+        DeviceSpec &dvr = f.devices[2];
+        const int index = m_sim->indexOfMac(dvr.mac);
+        std::vector<uint8_t> bytes;
+        QVERIFY(m_sim->record(index, scoutrix::CmdEncodeTable, -1, bytes));
+        scoutrix::EncodeTable table;
+        std::memcpy(&table, bytes.data(), sizeof table);
+        for (int ch = 0; ch < dvr.channels; ++ch)
+            table.channel[ch].main.setResolution(20);
+        std::memcpy(bytes.data(), &table, sizeof table);
+        dvr.extraRecords.push_back({scoutrix::CmdEncodeTable, -1, bytes});
+        m_sim.reset();
+        QVERIFY(startFleet(f));
+
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        CConfigSetWidget *config = w.configPage();
+        auto *tree = config->findChild<QTreeWidget *>();
+        QTreeWidgetItem *item =
+            tree->findItems(QStringLiteral("127.0.31.13"), Qt::MatchExactly | Qt::MatchRecursive).first();
+        tree->setCurrentItem(item);
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        config->encodeWidget()->findChild<QPushButton *>("m_btnSave")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(item->data(1, Qt::UserRole + 1).toInt() < 0, 5000);
+        std::vector<uint8_t> after;
+        QVERIFY(m_sim->record(m_sim->indexOfMac(dvr.mac), scoutrix::CmdEncodeTable, -1, after));
+        QVERIFY(after == bytes);
+        w.OnClose();
     }
 
     void wrongPasswordAsksForCredentialsThatThenWork()
