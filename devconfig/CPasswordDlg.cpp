@@ -1,17 +1,15 @@
 #include "CPasswordDlg.h"
 #include "ui_CPasswordDlg.h"
 
-#include <QMouseEvent>
 
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
 
 CPasswordDlg::CPasswordDlg(QWidget *parent)
-    : QDialog(parent)
+    : CFramelessDialog(parent)
     , m_ui(std::make_unique<Ui::CPasswordDlg>())
 {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Password.qss")));
     m_ui->labUser->setText(CMultiLanguage::text(QStringLiteral("User")));
     // The key carries its historic spelling; the language files hold the text.
@@ -46,21 +44,4 @@ void CPasswordDlg::slotOK()
 void CPasswordDlg::slotClose()
 {
     close();
-}
-
-void CPasswordDlg::mousePressEvent(QMouseEvent *event)
-{
-    m_drag.press(event, this);
-    QDialog::mousePressEvent(event);
-}
-
-void CPasswordDlg::mouseMoveEvent(QMouseEvent *event)
-{
-    QPoint pos;
-    if (m_drag.move(event, &pos)) {
-        move(pos);
-        emit mouseButtonMove(pos);
-        emit signalMainWindowMove();
-    }
-    QDialog::mouseMoveEvent(event);
 }

@@ -2,17 +2,15 @@
 // Frameless credentials dialog, run by the main window and the configuration
 // page. OK closes it and then hands on what was typed.
 
-#include <QDialog>
-
 #include <memory>
 
-#include "FramelessDrag.h"
+#include "CFramelessDialog.h"
 
 namespace Ui {
 class CPasswordDlg;
 }
 
-class CPasswordDlg final : public QDialog
+class CPasswordDlg final : public CFramelessDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CPasswordDlg)
@@ -28,19 +26,12 @@ public:
     QString passwordText() const;
 
 signals:
-    void mouseButtonMove(QPoint pos);
-    void signalMainWindowMove();
     void PasswordDlgChange(QString user, QString password);
 
 public slots:
     void slotOK();
     void slotClose();
 
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-
 private:
     std::unique_ptr<Ui::CPasswordDlg> m_ui;
-    FramelessDrag m_drag;
 };

@@ -6,7 +6,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -46,25 +45,14 @@ AddressPlan::Octets octetsOf(const CIPLineEdit *edit)
 } // namespace
 
 CChangerIPDlg::CChangerIPDlg(QWidget *parent)
-    : QDialog(parent)
+    : CFramelessDialog(parent)
 {
     setObjectName(QStringLiteral("CChangerIPDlg"));
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     setFixedWidth(420);
     setWindowTitle(CMultiLanguage::text(QStringLiteral("ChangeIP")));
 
-    auto *band = new QWidget(this);
-    band->setObjectName(QStringLiteral("widget_2"));
-    band->setFixedHeight(24);
-    band->setAttribute(Qt::WA_StyledBackground);
-    auto *btnClose = new QPushButton(band);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setFixedSize(24, 24);
-    auto *bandLayout = new QHBoxLayout(band);
-    bandLayout->setContentsMargins(10, 0, 0, 0);
-    bandLayout->addWidget(namedLabel(QStringLiteral("labTip"), CMultiLanguage::text(QStringLiteral("ChangeIP")), band));
-    bandLayout->addStretch();
-    bandLayout->addWidget(btnClose);
+    QPushButton *btnClose = nullptr;
+    QWidget *band = titleBand(CMultiLanguage::text(QStringLiteral("ChangeIP")), &btnClose);
 
     auto *body = new QWidget(this);
     body->setObjectName(QStringLiteral("widget"));
@@ -243,21 +231,4 @@ void CChangerIPDlg::slot_OK()
 void CChangerIPDlg::slot_Close()
 {
     close();
-}
-
-void CChangerIPDlg::mousePressEvent(QMouseEvent *event)
-{
-    m_drag.press(event, this);
-    QDialog::mousePressEvent(event);
-}
-
-void CChangerIPDlg::mouseMoveEvent(QMouseEvent *event)
-{
-    QPoint pos;
-    if (m_drag.move(event, &pos)) {
-        move(pos);
-        emit mouseButtonMove(pos);
-        emit signalMainWindowMove();
-    }
-    QDialog::mouseMoveEvent(event);
 }

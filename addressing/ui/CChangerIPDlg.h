@@ -2,17 +2,15 @@
 // Changes the address, mask and gateway of one device or of a batch, without
 // logging in. Each device's outcome leaves through ChangerIPResult.
 
-#include <QDialog>
-
 #include "DeviceRecords.h"
-#include "FramelessDrag.h"
+#include "CFramelessDialog.h"
 
 class CIPLineEdit;
 class QCheckBox;
 class QLabel;
 class QPushButton;
 
-class CChangerIPDlg final : public QDialog
+class CChangerIPDlg final : public CFramelessDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CChangerIPDlg)
@@ -30,18 +28,12 @@ public:
     QString warningText() const;
 
 signals:
-    void mouseButtonMove(QPoint pos);
-    void signalMainWindowMove();
     void ChangerIPResult(int Result, int Channel, QString ip);
 
 public slots:
     void slot_OK();
     void slot_Close();
     void updateWarnings();
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     void fillFrom(const scoutrix::NetInfo &record);
@@ -59,5 +51,4 @@ private:
     QCheckBox *m_checkSameIP = nullptr;
     QLabel *m_labDeviceNum = nullptr;
     QLabel *m_labWarning = nullptr;
-    FramelessDrag m_drag;
 };

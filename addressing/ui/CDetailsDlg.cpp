@@ -1,9 +1,7 @@
 #include "CDetailsDlg.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -28,26 +26,15 @@ QString stored(const std::string &text)
 } // namespace
 
 CDetailsDlg::CDetailsDlg(QWidget *parent, const scoutrix::DeviceRecord &record)
-    : QDialog(parent)
+    : CFramelessDialog(parent)
     , m_record(record)
 {
     setObjectName(QStringLiteral("CDetailsDlg"));
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     setFixedSize(416, 364);
     setWindowTitle(CMultiLanguage::text(QStringLiteral("Details")));
 
-    auto *band = new QWidget(this);
-    band->setObjectName(QStringLiteral("widget_2"));
-    band->setFixedHeight(24);
-    band->setAttribute(Qt::WA_StyledBackground);
-    auto *btnClose = new QPushButton(band);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setFixedSize(24, 24);
-    auto *bandLayout = new QHBoxLayout(band);
-    bandLayout->setContentsMargins(10, 0, 0, 0);
-    bandLayout->addWidget(namedLabel(QStringLiteral("labTip"), CMultiLanguage::text(QStringLiteral("Details")), band));
-    bandLayout->addStretch();
-    bandLayout->addWidget(btnClose);
+    QPushButton *btnClose = nullptr;
+    QWidget *band = titleBand(CMultiLanguage::text(QStringLiteral("Details")), &btnClose);
 
     auto *body = new QWidget(this);
     body->setObjectName(QStringLiteral("widget"));
@@ -113,21 +100,4 @@ QString CDetailsDlg::value(const char *objectName) const
 void CDetailsDlg::OnClose()
 {
     close();
-}
-
-void CDetailsDlg::mousePressEvent(QMouseEvent *event)
-{
-    m_drag.press(event, this);
-    QDialog::mousePressEvent(event);
-}
-
-void CDetailsDlg::mouseMoveEvent(QMouseEvent *event)
-{
-    QPoint pos;
-    if (m_drag.move(event, &pos)) {
-        move(pos);
-        emit mouseButtonMove(pos);
-        emit signalMainWindowMove();
-    }
-    QDialog::mouseMoveEvent(event);
 }

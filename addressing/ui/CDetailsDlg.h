@@ -1,12 +1,10 @@
 #pragma once
 // A read-only card of what the search learned about one device.
 
-#include <QDialog>
-
+#include "CFramelessDialog.h"
 #include "DeviceRecords.h"
-#include "FramelessDrag.h"
 
-class CDetailsDlg final : public QDialog
+class CDetailsDlg final : public CFramelessDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CDetailsDlg)
@@ -17,18 +15,9 @@ public:
     // The value shown beside a label, by the value label's object name.
     QString value(const char *objectName) const;
 
-signals:
-    void mouseButtonMove(QPoint pos);
-    void signalMainWindowMove();
-
 public slots:
     void OnClose();
 
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-
 private:
     scoutrix::DeviceRecord m_record;
-    FramelessDrag m_drag;
 };

@@ -1,9 +1,7 @@
 #include "CToolTips.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,32 +20,20 @@ QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
 } // namespace
 
 CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int operation, int reserved)
-    : QDialog(parent)
+    : CFramelessDialog(parent)
 {
     Q_UNUSED(reserved)
     setObjectName(QStringLiteral("CToolTips"));
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Dialog);
     setFixedSize(415, 357);
     setStyleSheet(QStringLiteral("color:white"));
     setWindowTitle(CMultiLanguage::text(QStringLiteral("Details")));
 
-    auto *band = new QWidget(this);
-    band->setObjectName(QStringLiteral("widget_2"));
-    band->setFixedHeight(24);
-    band->setAttribute(Qt::WA_StyledBackground);
+    QPushButton *btnClose = nullptr;
+    QWidget *band = titleBand(CMultiLanguage::text(QStringLiteral("Details")), &btnClose);
     band->setStyleSheet(QStringLiteral("background-color:rgba(80,85,90);;"));
-    auto *labTip = namedLabel(QStringLiteral("labTip"), CMultiLanguage::text(QStringLiteral("Details")), band);
-    auto *btnClose = new QPushButton(band);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setFixedSize(24, 24);
     btnClose->setStyleSheet(QStringLiteral(
         "QPushButton{border:none;background-color:rgba(80,85,90);background-image: url(Skin/close-normal.png);}"
         "QPushButton:hover{background-image: url(Skin/close-hover.png)}"));
-    auto *bandLayout = new QHBoxLayout(band);
-    bandLayout->setContentsMargins(10, 0, 0, 0);
-    bandLayout->addWidget(labTip);
-    bandLayout->addStretch();
-    bandLayout->addWidget(btnClose);
 
     auto *body = new QWidget(this);
     body->setObjectName(QStringLiteral("widget"));
@@ -95,21 +81,4 @@ QString CToolTips::resultText() const { return m_labType2->text(); }
 void CToolTips::OnClose()
 {
     close();
-}
-
-void CToolTips::mousePressEvent(QMouseEvent *event)
-{
-    m_drag.press(event, this);
-    QDialog::mousePressEvent(event);
-}
-
-void CToolTips::mouseMoveEvent(QMouseEvent *event)
-{
-    QPoint pos;
-    if (m_drag.move(event, &pos)) {
-        move(pos);
-        emit mouseButtonMove(pos);
-        emit signalMainWindowMove();
-    }
-    QDialog::mouseMoveEvent(event);
 }

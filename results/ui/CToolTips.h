@@ -2,14 +2,12 @@
 // The result notice: names the device, the operation and the outcome in
 // words. Callers create it without a parent, run it modally and drop it.
 
-#include <QDialog>
-
-#include "FramelessDrag.h"
+#include "CFramelessDialog.h"
 
 class QLabel;
 class QPushButton;
 
-class CToolTips final : public QDialog
+class CToolTips final : public CFramelessDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CToolTips)
@@ -22,20 +20,11 @@ public:
     QString operationText() const;
     QString resultText() const;
 
-signals:
-    void mouseButtonMove(QPoint pos);
-    void signalMainWindowMove();
-
 public slots:
     void OnClose();
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
     QLabel *m_labIP2 = nullptr;
     QLabel *m_labMode2 = nullptr;
     QLabel *m_labType2 = nullptr;
-    FramelessDrag m_drag;
 };

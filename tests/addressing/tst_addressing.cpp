@@ -16,6 +16,7 @@
 #include "COneIPLineEdit.h"
 #include "CPortTable.h"
 #include "FakeNetSdk.h"
+#include "LanguageCopy.h"
 #include "ModalHelpers.h"
 #include "WebLogin.h"
 
@@ -62,15 +63,12 @@ std::string s(const Octets &o) { return AddressPlan::text(o); }
 class TestAddressing : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_lang;
+    testsupport::LanguageCopy m_lang;
 
 private slots:
     void initTestCase()
     {
-        AppPaths::enterProgramDir();
-        for (const char *name : {"language.ini", "Eng.ini", "Zh.ini"})
-            QVERIFY(QFile::copy(QStringLiteral("Language/") + name, m_lang.filePath(QString::fromLatin1(name))));
-        CMultiLanguage::setLanguageDir(m_lang.path());
+        QVERIFY(m_lang.install());
     }
     void cleanup() { WebLogin::setOpener({}); }
 

@@ -21,6 +21,7 @@
 #include "CPortTable.h"
 #include "CToolTips.h"
 #include "FakeNetSdk.h"
+#include "LanguageCopy.h"
 #include "ModalHelpers.h"
 #include "TableRules.h"
 #include "WebLogin.h"
@@ -81,15 +82,12 @@ QPushButton *rowButton(CIPSearch &page, int row, const char *name, int col = CIP
 class TestDeviceTable : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_lang;
+    testsupport::LanguageCopy m_lang;
 
 private slots:
     void initTestCase()
     {
-        AppPaths::enterProgramDir();
-        for (const char *name : {"language.ini", "Eng.ini", "Zh.ini"})
-            QVERIFY(QFile::copy(QStringLiteral("Language/") + name, m_lang.filePath(QString::fromLatin1(name))));
-        CMultiLanguage::setLanguageDir(m_lang.path());
+        QVERIFY(m_lang.install());
     }
 
     void ipValues_data()

@@ -23,6 +23,7 @@
 #include "CPortTable.h"
 #include "ConfigRecords.h"
 #include "Emulator.h"
+#include "LanguageCopy.h"
 #include "ModalHelpers.h"
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
@@ -104,7 +105,7 @@ QString ipOfMac(CIPSearch *page, const QString &mac)
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_lang;
+    testsupport::LanguageCopy m_lang;
     std::unique_ptr<Emulator> m_sim;
 
     bool startFleet(const Fleet &f)
@@ -143,10 +144,7 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase()
     {
-        AppPaths::enterProgramDir();
-        for (const char *name : {"language.ini", "Eng.ini", "Zh.ini"})
-            QVERIFY(QFile::copy(QStringLiteral("Language/") + name, m_lang.filePath(QString::fromLatin1(name))));
-        CMultiLanguage::setLanguageDir(m_lang.path());
+        QVERIFY(m_lang.install());
     }
 
     void init() { QVERIFY(startFleet(fleet())); }

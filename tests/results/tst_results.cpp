@@ -7,23 +7,19 @@
 
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
+#include "LanguageCopy.h"
 #include "CToolTips.h"
 #include "ResultTexts.h"
 
 class TestResults : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    testsupport::LanguageCopy m_lang;
 
 private slots:
-    // A copy of the shipped files, so switching languages never touches them.
     void initTestCase()
     {
-        AppPaths::enterProgramDir();
-        QVERIFY(m_dir.isValid());
-        for (const char *name : {"language.ini", "Eng.ini", "Zh.ini"})
-            QVERIFY(QFile::copy(QStringLiteral("Language/") + name, m_dir.filePath(QString::fromLatin1(name))));
-        CMultiLanguage::setLanguageDir(m_dir.path());
+        QVERIFY(m_lang.install());
         CMultiLanguage::setLanguageName(QStringLiteral("Eng"));
     }
 
