@@ -66,6 +66,14 @@ QPoint sectionCentre(QHeaderView *header, int section)
                   header->height() / 2);
 }
 
+// On screen at a realistic size: header clicks and row buttons need a layout.
+bool showPage(CIPSearch &page)
+{
+    page.resize(1000, 500);
+    page.show();
+    return QTest::qWaitForWindowExposed(&page);
+}
+
 void clickSection(QHeaderView *header, int section)
 {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, sectionCentre(header, section));
@@ -203,9 +211,7 @@ private slots:
     void sortingOnlyWhereAllowed()
     {
         CIPSearch page;
-        page.resize(1000, 500);
-        page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(showPage(page));
         Fleet fleet;
         fleet.add("m1", {10, 0, 0, 10}, IPC, "B", "S3");
         fleet.add("m2", {10, 0, 0, 2}, IPC, "A", "S1");
@@ -240,9 +246,7 @@ private slots:
     void headerBoxStates()
     {
         CIPSearch page;
-        page.resize(1000, 500);
-        page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(showPage(page));
         Fleet fleet;
         for (int i = 0; i < 4; ++i)
             fleet.add(qPrintable(QStringLiteral("m%1").arg(i)), {10, 0, 0, uint8_t(i + 1)}, IPC);
@@ -302,9 +306,7 @@ private slots:
     void rowWhoseDeviceIsGoneActsOnNothing()
     {
         CIPSearch page;
-        page.resize(1000, 500);
-        page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(showPage(page));
         Fleet fleet;
         fleet.add("aa:01", {10, 0, 0, 1}, IPC);
         fleet.add("aa:02", {10, 0, 0, 2}, IPC);
@@ -324,9 +326,7 @@ private slots:
     void resultCellsAndTheirNotice()
     {
         CIPSearch page;
-        page.resize(1000, 500);
-        page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(showPage(page));
         Fleet fleet;
         fleet.add("aa:01", {10, 0, 0, 1}, IPC);
         fleet.add("aa:02", {10, 0, 0, 2}, IPC);
@@ -372,9 +372,7 @@ private slots:
     void actionCellsFollowTheScrolling()
     {
         CIPSearch page;
-        page.resize(1000, 500);
-        page.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QVERIFY(showPage(page));
         Fleet fleet;
         for (int i = 0; i < 256; ++i)
             fleet.add(qPrintable(QStringLiteral("m%1").arg(i, 3, 10, QLatin1Char('0'))),

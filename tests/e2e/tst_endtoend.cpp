@@ -131,6 +131,18 @@ class TestEndToEnd : public QObject
         return ended.wait(15000) || ended.count() > 0;
     }
 
+    // The configuration page's tree item of a device, the page shown.
+    static QTreeWidgetItem *configItem(OrvaneTool &w, const QString &ip)
+    {
+        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        auto *tree = w.configPage()->findChild<QTreeWidget *>();
+        const auto items = tree->findItems(ip, Qt::MatchExactly | Qt::MatchRecursive);
+        if (items.size() != 1)
+            return nullptr;
+        tree->setCurrentItem(items.first());
+        return items.first();
+    }
+
     static bool waitIdle(OrvaneTool &w)
     {
         QElapsedTimer t;
@@ -281,14 +293,10 @@ private slots:
         BoxAnswerer no(QMessageBox::No);
         OrvaneTool w(nullptr, environment(false));
         QVERIFY(search(w));
-        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.12"));
+        QVERIFY(item);
         CConfigSetWidget *config = w.configPage();
-        auto *tree = config->findChild<QTreeWidget *>();
-        QVERIFY(tree);
-        const auto items = tree->findItems(QStringLiteral("127.0.31.12"), Qt::MatchExactly | Qt::MatchRecursive);
-        QCOMPARE(items.size(), 1);
-        tree->setCurrentItem(items.first());
-        config->slot_itemDoubleClicked(items.first(), 0);
+        config->slot_itemDoubleClicked(item, 0);
         QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
 
         const int nvr = m_sim->indexOfMac("02:E2:E0:00:00:02");
@@ -304,7 +312,6 @@ private slots:
         std::vector<uint8_t> after;
         QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, after));
         QVERIFY(before == after);
-        QTreeWidgetItem *item = tree->findItems(QStringLiteral("127.0.31.12"), Qt::MatchExactly | Qt::MatchRecursive).first();
         QCOMPARE(item->data(1, Qt::UserRole + 1).toInt(), 0);
 
         // Channel 2's main stream gets a smaller resolution and another bit
@@ -383,12 +390,9 @@ private slots:
         BoxAnswerer no(QMessageBox::No);
         OrvaneTool w(nullptr, environment(false));
         QVERIFY(search(w));
-        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.13"));
+        QVERIFY(item);
         CConfigSetWidget *config = w.configPage();
-        auto *tree = config->findChild<QTreeWidget *>();
-        QTreeWidgetItem *item =
-            tree->findItems(QStringLiteral("127.0.31.13"), Qt::MatchExactly | Qt::MatchRecursive).first();
-        tree->setCurrentItem(item);
         config->slot_itemDoubleClicked(item, 0);
         QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
         config->encodeWidget()->findChild<QPushButton *>("m_btnSave")->click();
@@ -404,17 +408,15 @@ private slots:
         BoxAnswerer no(QMessageBox::No);
         OrvaneTool w(nullptr, environment(false));
         QVERIFY(search(w));
-        w.findChild<QAbstractButton *>("m_DevCfg")->click();
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.14"));
+        QVERIFY(item);
         CConfigSetWidget *config = w.configPage();
-        auto *tree = config->findChild<QTreeWidget *>();
-        QTreeWidgetItem *item = tree->findItems(QStringLiteral("127.0.31.14"), Qt::MatchExactly | Qt::MatchRecursive).first();
         QString failure;
         testsupport::ModalHandler<CPasswordDlg> credentials([&](CPasswordDlg *d) {
             failure = config->findChild<QLabel *>("labText")->text();
             d->setCredentials(QStringLiteral("admin"), QStringLiteral("site-pass"), QString());
             d->slotOK();
         });
-        tree->setCurrentItem(item);
         config->slot_itemDoubleClicked(item, 0);
         QTRY_COMPARE_WITH_TIMEOUT(credentials.count, 1, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
