@@ -70,6 +70,12 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
     if (!name.isEmpty())
         m_labMode2->setText(name);
     m_labType2->setText(ResultTexts::resultText(result, operation));
+    // The outcome is what the installer looks for: coloured so it reads at a
+    // glance (done, done but the device wants a reboot, not done).
+    const char *colour = ResultTexts::isSuccess(result) ? "#4CC38A"
+        : result == ResultTexts::CodeNeedReboot         ? "#E8A33D"
+                                                        : "#E5675A";
+    m_labType2->setStyleSheet(QStringLiteral("color:%1;").arg(QLatin1String(colour)));
 
     connect(btnClose, &QPushButton::clicked, this, &CToolTips::OnClose);
 }

@@ -18,6 +18,9 @@
 #include "CDetailsDlg.h"
 #include "CIPLineEdit.h"
 #include "CMultiLanguage.h"
+#include "CPasswordDlg.h"
+#include "CToolTips.h"
+#include "ResultTexts.h"
 
 using scoutrix::NetInfo;
 
@@ -93,6 +96,16 @@ int main(int argc, char *argv[])
         scoutrix::setFieldText(r.devInfo.serial, "SXI20250100064");
         CDetailsDlg card(nullptr, r);
         ok &= save(card, out + QStringLiteral("/details-%1.png").arg(lang));
+    }
+    {
+        CToolTips notice(nullptr, QStringLiteral("192.168.1.64"), -10005, ResultTexts::OpModifyIP, 0);
+        ok &= save(notice, out + QStringLiteral("/notice-%1.png").arg(lang));
+    }
+    {
+        CPasswordDlg credentials;
+        credentials.setCredentials(QStringLiteral("admin"), QStringLiteral("739204"),
+                                   CMultiLanguage::text(QStringLiteral("Settings")));
+        ok &= save(credentials, out + QStringLiteral("/credentials-%1.png").arg(lang));
     }
     return ok ? 0 : 1;
 }
