@@ -480,6 +480,10 @@ void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
     layout->addWidget(mark);
 
     m_results.insert(oldIp, Result >= 0 ? 1 : Result);
+    // After a single change the table's record holds the new address, and
+    // the notice looks the outcome up by it.
+    if (Result >= 0 && text != oldIp)
+        m_results.insert(text, 1);
     // The cell lies over the IP item, which stays for sorting and the search
     // text; its own text would show through the label.
     ipItem->setForeground(QBrush(Qt::transparent));

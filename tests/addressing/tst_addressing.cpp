@@ -14,6 +14,7 @@
 #include "CIPSearch.h"
 #include "CMultiLanguage.h"
 #include "COneIPLineEdit.h"
+#include "CToolTips.h"
 #include "CPortTable.h"
 #include "FakeNetSdk.h"
 #include "LanguageCopy.h"
@@ -314,6 +315,43 @@ private slots:
         QVERIFY(!page.table()->cellWidget(0, CIPSearch::ColIP));
         // Modify-all changes a copy: the table still knows where the search found it.
         QCOMPARE(QString::fromStdString(page.netInfo(1).ipText()), QStringLiteral("10.0.0.2"));
+    }
+
+    void rowChangeAndItsNotice()
+    {
+        CIPSearch page;
+        NetInfo net[1] = {record("aa:01", {10, 0, 0, 7})};
+        scoutrix::DevInfo dev[1] = {};
+        page.setDevices(net, dev, 1);
+        auto change = [&](int32_t sdkResult) {
+            setSdkResults({sdkResult});
+            testsupport::ModalHandler<CChangerIPDlg> handler([](CChangerIPDlg *d) {
+                d->ipEdit()->setOctet(99, 3);
+                d->slot_OK();
+            });
+            page.table()->cellWidget(0, CIPSearch::ColOperate)->findChild<QPushButton *>("btnModify")->click();
+        };
+        auto notice = [&](const char *markName) {
+            QString text;
+            testsupport::ModalHandler<CToolTips> handler([&](CToolTips *t) {
+                text = t->resultText();
+                t->OnClose();
+            });
+            page.table()->cellWidget(0, CIPSearch::ColIP)->findChild<QPushButton *>(markName)->click();
+            return text;
+        };
+
+        // Refused: the table still knows the device at its old address, and
+        // the notice says it failed.
+        change(-10005);
+        QCOMPARE(QString::fromStdString(page.netInfo(0).ipText()), QStringLiteral("10.0.0.7"));
+        QCOMPARE(page.table()->cellWidget(0, CIPSearch::ColIP)->findChild<QLabel *>()->text(), QStringLiteral("10.0.0.7"));
+        QCOMPARE(notice("resultError"), CMultiLanguage::text("Time out"));
+
+        // Taken: the new address, and the notice says so.
+        change(0);
+        QCOMPARE(QString::fromStdString(page.netInfo(0).ipText()), QStringLiteral("10.0.0.99"));
+        QCOMPARE(notice("resultOk"), CMultiLanguage::text("successful"));
     }
 
     void detailsCard()
