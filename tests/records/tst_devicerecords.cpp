@@ -27,7 +27,8 @@ void runSearch(DeviceList &list, const std::vector<SearchRecord> &answers, bool 
                const std::string &user = "admin", const std::string &pass = "739204")
 {
     list.clear();
-    std::memcpy(list.searchBuffer(), answers.data(), answers.size() * sizeof(SearchRecord));
+    if (!answers.empty())
+        std::memcpy(list.searchBuffer(), answers.data(), answers.size() * sizeof(SearchRecord));
     list.build(ok, int(answers.size() * sizeof(SearchRecord)), user, pass);
 }
 
