@@ -32,9 +32,8 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-if [ -n "${LANG_UI:-}" ]; then
-  printf '[Language]\nlanguage=%s\n' "$LANG_UI" > "$bin/Language/language.ini"
-fi
+# The language of this run; a run without LANG_UI is English again.
+printf '[Language]\nlanguage=%s\n' "${LANG_UI:-Eng}" > "$bin/Language/language.ini"
 # The emulated fleet lives on 127.0.10.x; devices elsewhere are offered a move.
 SCOUTRIX_DISCOVERY="127.0.0.1:$port" SCOUTRIX_LOCAL_ADDRESSES=${SCOUTRIX_LOCAL_ADDRESSES:-127.0.10.1} \
   "$bin/scoutrix"
