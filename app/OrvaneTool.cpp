@@ -245,14 +245,17 @@ void OrvaneTool::slot_searchShow()
     // the worker ran is not lost.
     m_list.setCredentials(m_user.toLatin1().toStdString(), m_password.toLatin1().toStdString());
     m_ui->m_DevNum->setText(QString::number(m_list.count()));
-    offerSegmentMove();
+    // The table fills before the segment question, so the installer sees
+    // which devices it is about; it fills again with the moved addresses.
     if (m_tablePage)
+        m_tablePage->setDevices(m_list.netArray(), m_list.devArray(), m_list.rawCount());
+    if (offerSegmentMove() && m_tablePage)
         m_tablePage->setDevices(m_list.netArray(), m_list.devArray(), m_list.rawCount());
     ensurePages();
     handOutDeviceList();
 }
 
-void OrvaneTool::offerSegmentMove()
+bool OrvaneTool::offerSegmentMove()
 {
     bool ok = false;
     const QList<QHostAddress> addresses = m_env.localAddresses ? m_env.localAddresses(&ok)
@@ -260,9 +263,10 @@ void OrvaneTool::offerSegmentMove()
     uint8_t segment[3] = {0, 0, 0};
     // Without a known segment of our own there is nothing to move devices into.
     if (!ok || !localSegment(addresses, segment))
-        return;
+        return false;
 
     bool agreed = false;
+    bool moved = false;
     NetInfo *net = m_list.netArray();
     for (int j = 0; j < m_list.rawCount(); ++j) {
         if (!net[j].hasMac())
@@ -293,8 +297,10 @@ void OrvaneTool::offerSegmentMove()
             // The device records still hold the old addresses: the next page
             // switch searches again, as after an IP change.
             m_modified = 1;
+            moved = true;
         }
     }
+    return moved;
 }
 
 void OrvaneTool::ensurePages()

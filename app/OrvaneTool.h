@@ -98,7 +98,8 @@ private:
     bool switchPage(Page page);
     void ensurePages();
     void handOutDeviceList();
-    void offerSegmentMove();
+    // Whether any device was moved.
+    bool offerSegmentMove();
     void updatePageButtons();
     void makeTitlePictures();
 

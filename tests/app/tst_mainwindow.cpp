@@ -163,6 +163,32 @@ private slots:
         QCOMPARE(w->configPage()->deviceCount(), 0);
     }
 
+    void tableIsFilledWhileTheSegmentQuestionIsAsked()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 7}})});
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setResults = {0};
+        }
+        OrvaneTool *window = nullptr;
+        int rowsWhenAsked = -1;
+        testsupport::ModalHandler<QMessageBox> handler([&](QMessageBox *box) {
+            if (window)
+                rowsWhenAsked = window->tablePage()->findChild<QTableWidget *>("tableAuto")->rowCount();
+            box->button(QMessageBox::Yes)->click();
+        });
+        auto w = makeWindow();
+        window = w.get();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_COMPARE(handler.count, 1);
+        // The installer sees which devices the question is about...
+        QCOMPARE(rowsWhenAsked, 2);
+        // ...and afterwards where they went.
+        auto *table = w->tablePage()->findChild<QTableWidget *>("tableAuto");
+        QTRY_COMPARE(table->item(1, CIPSearch::ColIP)->text(), QStringLiteral("10.0.0.7"));
+    }
+
     void segmentQuestion_data()
     {
         QTest::addColumn<int>("answer");
