@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "NetSdk.h"
+
 namespace scoutrix::proto {
 
 constexpr uint16_t DiscoveryPort = 39500; // UDP: search and set without login
@@ -64,30 +66,30 @@ enum class Type : uint8_t {
 bool isKnownType(uint8_t type);
 const char *typeName(uint8_t type);
 
-// Result codes carried on the wire and returned by the SDK. The SDK's own
-// header lists the ones the program reads; the rest are described in the
-// protocol document.
+// Result codes carried on the wire and returned by the SDK. The ones the
+// program reads take their values from the SDK's own header, so the two can
+// never disagree; the rest are described in the protocol document.
 enum Code : int32_t {
-    Ok = 0,
-    Fail = -1,
-    NotSupported = -3,
+    Ok = NETSDK_OK,
+    Fail = NETSDK_ERR_FAIL,
+    NotSupported = NETSDK_ERR_NOT_SUPPORTED,
     InvalidArgument = -10001,
     InvalidHandle = -10002,
     NetworkError = -10003,
     ProtocolError = -10004,
-    Timeout = -10005,
+    Timeout = NETSDK_ERR_TIMEOUT,
     BufferTooSmall = -10006,
     NotLoggedIn = -10007,
-    WrongPassword = -11301,
-    NoSuchUser = -11302,
-    Locked = -11303,
-    BlackListed = -11304,
-    InUse = -11305,
-    NotFound = -11307,
-    Uninitialised = -11317,
-    NeedReboot = -11401,
-    LoginNetworkError = 0,
-    SystemBusy = 7,
+    WrongPassword = NETSDK_ERR_PASSWORD,
+    NoSuchUser = NETSDK_ERR_NO_USER,
+    Locked = NETSDK_ERR_LOCKED,
+    BlackListed = NETSDK_ERR_BLACKLIST,
+    InUse = NETSDK_ERR_IN_USE,
+    NotFound = NETSDK_ERR_NOT_FOUND,
+    Uninitialised = NETSDK_ERR_UNINIT,
+    NeedReboot = NETSDK_ERR_NEED_REBOOT,
+    LoginNetworkError = NETSDK_LOGIN_NET_ERROR,
+    SystemBusy = NETSDK_LOGIN_SYSTEM_BUSY,
 };
 
 struct Header
