@@ -147,7 +147,7 @@ void CChangerIPDlg::writeOctets(const CIPLineEdit *edit, uint8_t out[4]) const
 
 QString CChangerIPDlg::warningText() const
 {
-    return m_labWarning->isVisible() || !m_labWarning->text().isEmpty() ? m_labWarning->text() : QString();
+    return m_labWarning->text();
 }
 
 void CChangerIPDlg::updateWarnings()
