@@ -22,6 +22,7 @@
 #include "CSystemCFGWidget.h"
 #include "CUpgradeWidget.h"
 #include "NetSdk.h"
+#include "Prompt.h"
 
 using scoutrix::NetInfo;
 
@@ -274,7 +275,7 @@ bool OrvaneTool::offerSegmentMove()
         if (std::memcmp(net[j].ip, segment, 3) == 0)
             continue;
         if (!agreed) {
-            const auto answer = QMessageBox::question(
+            const auto answer = Prompt::question(
                 this, CMultiLanguage::text(QStringLiteral("tips")),
                 CMultiLanguage::text(QStringLiteral(
                     "Please confirm whether it is changed to the same network segment. Different "

@@ -19,6 +19,7 @@
 #include "CMultiLanguage.h"
 #include "CPortTable.h"
 #include "CToolTips.h"
+#include "Prompt.h"
 #include "ResultMark.h"
 #include "ResultTexts.h"
 #include "WebLogin.h"
@@ -324,7 +325,7 @@ int CIPSearch::rowOfSender() const
 
 void CIPSearch::warnDeviceGone()
 {
-    QMessageBox::warning(this, CMultiLanguage::text(QStringLiteral("warning")),
+    Prompt::warning(this, CMultiLanguage::text(QStringLiteral("warning")),
                          CMultiLanguage::text(QStringLiteral("This device is no longer in the list. Search again.")));
 }
 
