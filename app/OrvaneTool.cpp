@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include "AppPaths.h"
+#include "CActivityLogDlg.h"
 #include "CPasswordDlg.h"
 #include "CConfigSetWidget.h"
 #include "CIPSearch.h"
@@ -107,8 +108,7 @@ OrvaneTool::OrvaneTool(QWidget *parent, Environment env)
         m_chinese ? QStringLiteral("Mainsheet.qss") : QStringLiteral("MainsheetEn.qss")));
 
     m_movie = new QMovie(QStringLiteral("Skin/update_p.gif"), QByteArray(), this);
-    m_ui->m_Search->setMovie(m_movie);
-    m_movie->jumpToFrame(0);
+    showSearchIdle();
     m_ui->m_Search->setToolTip(CMultiLanguage::text(QStringLiteral("Search")));
     m_ui->btnSearchSet->setToolTip(CMultiLanguage::text(QStringLiteral("Settings")));
     m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("devices were found")));
@@ -187,11 +187,29 @@ int OrvaneTool::currentPage() const { return m_ui->stackedWidget->currentIndex()
 
 void OrvaneTool::slot_ModifyIPFlag() { m_modified = 1; }
 
-void OrvaneTool::SearchDev()
+void OrvaneTool::showSearchIdle()
+{
+    m_movie->stop();
+    // A stopped movie keeps its last frame, a partial arc that reads as a
+    // search still running; at rest the button shows the plain ring.
+    m_ui->m_Search->setPixmap(QPixmap(QStringLiteral("Skin/search_idle.png")));
+}
+
+void OrvaneTool::showSearchBusy()
 {
     m_ui->m_Search->setMovie(m_movie);
     m_movie->stop();
     m_movie->start();
+    // The last count is stale while the devices answer again.
+    m_ui->m_DevNum->clear();
+    m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Searching...")));
+}
+
+void OrvaneTool::SearchDev()
+{
+    if (m_closed)
+        return;
+    showSearchBusy();
     if (!m_thread.isRunning()) {
         m_thread.setRoutine(&OrvaneTool::searchRoutine, this);
         m_thread.start(QThread::InheritPriority);
@@ -212,7 +230,6 @@ void OrvaneTool::runSearch()
     int32_t bytes = 0;
     const uint8_t ok = NetSdk_SearchDevice(m_list.searchBuffer(), scoutrix::SearchBufferSize,
                                            &bytes, kSearchTimeoutMs, 0);
-    QMetaObject::invokeMethod(m_movie, &QMovie::stop, Qt::QueuedConnection);
     m_list.build(ok != 0, bytes, std::string(), std::string());
     emit searchEnd();
 }
@@ -245,7 +262,9 @@ void OrvaneTool::slot_searchShow()
     // Credentials are applied here, on the GUI thread, so a change made while
     // the worker ran is not lost.
     m_list.setCredentials(m_user.toLatin1().toStdString(), m_password.toLatin1().toStdString());
+    showSearchIdle();
     m_ui->m_DevNum->setText(QString::number(m_list.count()));
+    m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("devices were found")));
     // The table fills before the segment question, so the installer sees
     // which devices it is about; it fills again with the moved addresses.
     if (m_tablePage)
@@ -436,9 +455,24 @@ void OrvaneTool::slot_OPenMenu()
                                       "QMenu::item:selected{background-color:rgba(61,66,72);}"));
     QAction *help = menu.addAction(CMultiLanguage::text(QStringLiteral("Help")));
     QAction *language = menu.addAction(CMultiLanguage::text(QStringLiteral("Language")));
+    QAction *log = menu.addAction(CMultiLanguage::text(QStringLiteral("Activity log")));
     connect(help, &QAction::triggered, this, &OrvaneTool::slot_OPenHelpPDF);
+    connect(log, &QAction::triggered, this, &OrvaneTool::slot_OpenActivityLog);
     connect(language, &QAction::triggered, this, &OrvaneTool::slot_ChangeLanguage);
     menu.exec(QCursor::pos());
+}
+
+void OrvaneTool::slot_OpenActivityLog()
+{
+    // Kept open beside the window while the installer works, and filled as
+    // changes are made; one instance, raised when asked for again.
+    if (!m_activityLog) {
+        m_activityLog = new CActivityLogDlg(this);
+        m_activityLog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_activityLog->show();
+    m_activityLog->raise();
+    m_activityLog->activateWindow();
 }
 
 void OrvaneTool::slot_OPenHelpPDF()

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@ class CIPSearch;
 class CConfigSetWidget;
 class CSystemCFGWidget;
 class CUpgradeWidget;
+class CActivityLogDlg;
 
 namespace Ui {
 class OrvaneToolClass;
@@ -86,6 +88,7 @@ public slots:
     void slot_ChangeLanguage();
     void slot_searchShow();
     void slot_UpgradeFlag(bool busy);
+    void slot_OpenActivityLog();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -102,6 +105,8 @@ private:
     bool offerSegmentMove();
     void updatePageButtons();
     void makeTitlePictures();
+    void showSearchIdle();
+    void showSearchBusy();
 
     std::unique_ptr<Ui::OrvaneToolClass> m_ui;
     Environment m_env;
@@ -120,5 +125,6 @@ private:
     CSystemCFGWidget *m_systemPage = nullptr;
     CUpgradeWidget *m_upgradePage = nullptr;
     QMovie *m_movie = nullptr;
+    QPointer<CActivityLogDlg> m_activityLog;
     CMyThread m_thread;
 };

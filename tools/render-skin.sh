@@ -56,6 +56,7 @@ declare -A size=(
   [tabAll_unCheck.png]=120x30 [tabAll_Check.png]=120x30
   [start.png]=160x120 [loadfaile.png]=160x120
   [upgrade_n.png]=80x30 [upgrade_p.png]=80x30 [btn_nor.png]=80x28 [btn_over.png]=80x28
+  [search_idle.png]=44x44
   [update_p.gif]=44x44 [loading.gif]=64x64
 )
 

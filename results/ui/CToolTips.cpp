@@ -12,7 +12,10 @@ namespace {
 
 QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    // Values come from devices: a model text must never render as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setObjectName(name);
     return label;
 }

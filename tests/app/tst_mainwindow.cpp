@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMovie>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
@@ -14,6 +15,7 @@
 
 #include <functional>
 
+#include "CActivityLogDlg.h"
 #include "CConfigSetWidget.h"
 #include "CIPSearch.h"
 #include "CMultiLanguage.h"
@@ -22,7 +24,9 @@
 #include "CUpgradeWidget.h"
 #include "FakeNetSdk.h"
 #include "OrvaneTool.h"
+#include "Prompt.h"
 #include "ToolLab.h"
+#include "LanguageCopy.h"
 #include "ModalHelpers.h"
 
 using testsupport::BoxAnswerer;
@@ -443,6 +447,61 @@ private slots:
         drag(QPoint(500, 400), QPoint(30, 40)); // the body is no handle
         QCOMPARE(w->pos(), start + QPoint(30, 40));
         QCOMPARE(moved.count(), 1);
+    }
+
+    void searchButtonShowsWhetherASearchRuns()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}})}, true, 400);
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        auto *button = w->findChild<ToolLab *>("m_Search");
+        auto *label = w->findChild<QLabel *>("m_Devlabel");
+        QVERIFY(w->isSearching());
+        // No stale count while devices answer again.
+        QCOMPARE(devNum(*w), QString());
+        QCOMPARE(label->text(), CMultiLanguage::text(QStringLiteral("Searching...")));
+        QVERIFY(button->movie() && button->movie()->state() == QMovie::Running);
+        QVERIFY(waitSearch(*w, ended));
+        QCOMPARE(devNum(*w), QStringLiteral("1"));
+        QCOMPARE(label->text(), CMultiLanguage::text(QStringLiteral("devices were found")));
+        // At rest the button shows a still picture, not a frozen frame of the
+        // busy animation.
+        QVERIFY(!button->movie());
+        QVERIFY(!button->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    void activityLogWindowIsOneAndStaysOpen()
+    {
+        setAnswer({});
+        auto w = makeWindow(false);
+        w->slot_OpenActivityLog();
+        auto *first = w->findChild<CActivityLogDlg *>();
+        QVERIFY(first && first->isVisible());
+        QVERIFY(!first->isModal());
+        w->slot_OpenActivityLog();
+        QCOMPARE(w->findChildren<CActivityLogDlg *>().size(), 1);
+        first->close();
+        QTRY_VERIFY(w->findChildren<CActivityLogDlg *>().isEmpty());
+        w->slot_OpenActivityLog();
+        QCOMPARE(w->findChildren<CActivityLogDlg *>().size(), 1);
+    }
+
+    void questionButtonsSpeakTheLanguage()
+    {
+        testsupport::LanguageCopy copy;
+        QVERIFY(copy.install());
+        CMultiLanguage::setLanguageName(QStringLiteral("Zh"));
+        QStringList texts;
+        testsupport::ModalHandler<QMessageBox> handler([&texts](QMessageBox *box) {
+            for (QAbstractButton *b : box->buttons())
+                texts << b->text();
+            box->button(QMessageBox::No)->click();
+        });
+        const auto answer = Prompt::question(nullptr, QStringLiteral("t"), QStringLiteral("<b>MODEL</b>"));
+        CMultiLanguage::setLanguageDir(QStringLiteral("Language"));
+        QCOMPARE(answer, QMessageBox::No);
+        texts.sort();
+        QCOMPARE(texts, (QStringList{QStringLiteral("否"), QStringLiteral("是")}));
     }
 };
 
