@@ -39,7 +39,7 @@ CActivityLogDlg::CActivityLogDlg(QWidget *parent, ActivityLog *log)
     , m_log(log ? log : &ActivityLog::instance())
 {
     setObjectName(QStringLiteral("CActivityLogDlg"));
-    resize(980, 560);
+    resize(1120, 560);
     setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("ActivityLog.qss")));
     const QString title = CMultiLanguage::text(QStringLiteral("Activity log"));
     setWindowTitle(title);
@@ -74,10 +74,11 @@ CActivityLogDlg::CActivityLogDlg(QWidget *parent, ActivityLog *log)
     m_table->setShowGrid(false);
     m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {80, 150, 110, 110, 120, 250, 120};
+    // Addresses, MACs and codes cut short are useless; the change text takes
+    // what is left and shows whole in its tool tip.
     for (int c = 0; c < ColumnCount; ++c)
-        m_table->setColumnWidth(c, widths[c]);
+        m_table->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(ColChange, QHeaderView::Stretch);
 
     auto *tools = new QHBoxLayout;
     tools->addWidget(new QLabel(CMultiLanguage::text(QStringLiteral("Log.Day")), body));

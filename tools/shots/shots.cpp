@@ -9,11 +9,14 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QPixmap>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstring>
 
+#include "ActivityLog.h"
 #include "AppPaths.h"
+#include "CActivityLogDlg.h"
 #include "CChangerIPDlg.h"
 #include "CDetailsDlg.h"
 #include "CIPLineEdit.h"
@@ -106,6 +109,45 @@ int main(int argc, char *argv[])
         credentials.setCredentials(QStringLiteral("admin"), QStringLiteral("739204"),
                                    CMultiLanguage::text(QStringLiteral("Settings")));
         ok &= save(credentials, out + QStringLiteral("/credentials-%1.png").arg(lang));
+    }
+    {
+        // A private log with the changes of a short morning on site.
+        QTemporaryDir logDir;
+        ActivityLog log(logDir.path());
+        const QDate day = QDate::currentDate();
+        struct Sample {
+            const char *time, *mac, *serial, *model, *address;
+            int operation;
+            const char *oldValue, *newValue;
+            int result;
+        } samples[] = {
+            {"09:12:04", "00:1a:2b:3c:4d:01", "SXI20250100020", "SX-IPC-D4", "192.168.0.20", ResultTexts::OpModifyIP,
+             "192.168.0.20", "192.168.1.20", 0},
+            {"09:12:05", "00:1a:2b:3c:4d:02", "SXI20250100021", "SX-IPC-D4", "192.168.0.21", ResultTexts::OpModifyIP,
+             "192.168.0.21", "192.168.1.21", 0},
+            {"09:12:05", "00:1a:2b:3c:4d:03", "SXI20250100022", "SX-IPC-B2", "192.168.0.64", ResultTexts::OpModifyIP,
+             "192.168.0.64", "", -4},
+            {"09:20:31", "00:1a:2b:3c:4d:10", "SXN20250100007", "SX-NVR-16", "192.168.1.30", ResultTexts::OpEncode,
+             "ch2 main 1920x1080 25fps 4096kbps", "ch2 main 1280x720 25fps 2048kbps", 0},
+            {"09:24:12", "00:1a:2b:3c:4d:11", "SXN20250100008", "SX-NVR-16", "192.168.1.31", ResultTexts::OpEncode,
+             "ch1 main 2048kbps", "ch1 main 8192kbps", -1},
+        };
+        for (const Sample &x : samples) {
+            ActivityEntry e;
+            e.time = QDateTime(day, QTime::fromString(QString::fromLatin1(x.time), QStringLiteral("HH:mm:ss")));
+            e.mac = QString::fromLatin1(x.mac);
+            e.serial = QString::fromLatin1(x.serial);
+            e.model = QString::fromLatin1(x.model);
+            e.address = QString::fromLatin1(x.address);
+            e.operation = x.operation;
+            e.oldValue = QString::fromLatin1(x.oldValue);
+            e.newValue = QString::fromLatin1(x.newValue);
+            e.result = x.result;
+            log.append(e);
+        }
+        CActivityLogDlg dialog(nullptr, &log);
+        dialog.resize(1120, 360);
+        ok &= save(dialog, out + QStringLiteral("/activity-log-%1.png").arg(lang));
     }
     return ok ? 0 : 1;
 }
