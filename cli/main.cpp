@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "ActivityLog.h"
 #include "DeviceRecords.h"
 #include "Net.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 #include "Protocol.h"
+#include "ResultTexts.h"
 
 using namespace scoutrix;
 
@@ -134,6 +136,32 @@ std::string loginCodeText(int32_t code)
     if (code == proto::SystemBusy)
         return "the device is busy (7)";
     return codeText(code);
+}
+
+// Changes made from the command line go to the same activity log as the
+// window's; a log that cannot be written is said, never fatal to the change.
+void logChange(const std::string &mac, const std::string &serial, const std::string &model,
+               const std::string &address, int operation, const std::string &oldValue,
+               const std::string &newValue, int32_t code)
+{
+    ActivityEntry e;
+    e.mac = QString::fromStdString(mac);
+    e.serial = QString::fromStdString(serial);
+    e.model = QString::fromStdString(model);
+    e.address = QString::fromStdString(address);
+    e.operation = operation;
+    e.oldValue = QString::fromStdString(oldValue);
+    e.newValue = QString::fromStdString(newValue);
+    e.result = code;
+    e.resultText = QString::fromStdString(codeText(code));
+    if (!ActivityLog::instance().append(e))
+        std::cerr << "scoutrix-cli: the activity log in "
+                  << ActivityLog::instance().directory().toStdString() << " could not be written\n";
+}
+
+std::string netText(const NetInfo &n)
+{
+    return octetsText(n.ip) + " mask " + octetsText(n.mask) + " gw " + octetsText(n.gateway);
 }
 
 int exitForCode(int32_t code)
@@ -289,6 +317,8 @@ int cmdSetIp(const Args &a)
     if (a.has("gateway"))
         std::memcpy(net.gateway, gw, 4);
     const int32_t r = NetSdk_SetConfigWithoutLogin(20, -1, &net, int32_t(sizeof net), timeout);
+    logChange(mac, found->dev.serialText(), found->dev.modelText(), octetsText(found->net.ip),
+              ResultTexts::OpModifyIP, netText(found->net), netText(net), r);
     if (r != 0)
         return fail(exitForCode(r), "set-ip " + mac + ": " + codeText(r));
     std::cout << mac << " -> " << octetsText(net.ip) << "\n";
@@ -424,6 +454,10 @@ int cmdSet(const Args &a)
         return r;
     const int32_t r = NetSdk_SetConfig(login.handle, int32_t(command), int32_t(channel),
         data.data(), int32_t(data.size()), timeout);
+    logChange(std::string(), std::string(), login.info.versionText(), a.positional[1], ResultTexts::OpSetRecord,
+              std::string(), "command " + std::to_string(command) + " channel " + std::to_string(channel) + ", "
+                  + std::to_string(data.size()) + " bytes",
+              r);
     if (r != 0 && r != 1) {
         if (r == proto::NeedReboot) {
             std::cout << "set " << command << ": " << codeText(r) << "\n";
@@ -443,7 +477,10 @@ int cmdReboot(const Args &a)
     Login login;
     if (const int r = doLogin(a, login))
         return r;
-    if (!NetSdk_Reboot(login.handle, 0, timeout))
+    const bool rebooted = NetSdk_Reboot(login.handle, 0, timeout);
+    logChange(std::string(), std::string(), login.info.versionText(), a.positional[1], ResultTexts::OpReboot,
+              std::string(), std::string(), rebooted ? 0 : -1);
+    if (!rebooted)
         return fail(ExitFailed, "reboot of " + a.positional[1] + " failed");
     std::cout << "rebooting " << a.positional[1] << "\n";
     return ExitOk;

@@ -20,10 +20,12 @@ QString defaultDirectory()
     const QByteArray fixed = qgetenv("SCOUTRIX_ACTIVITY_DIR");
     if (!fixed.isEmpty())
         return QString::fromLocal8Bit(fixed);
-    QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    // Not the per-application folder: the window and scoutrix-cli are two
+    // programs, and a site's changes belong in one log.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.scoutrix");
-    return base + QStringLiteral("/activity");
+        base = QDir::homePath();
+    return base + QStringLiteral("/Scoutrix/activity");
 }
 
 QJsonObject toJson(const ActivityEntry &e)

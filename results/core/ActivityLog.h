@@ -33,7 +33,7 @@ class ActivityLog : public QObject
 
 public:
     // The program's one log. Its folder is SCOUTRIX_ACTIVITY_DIR when set
-    // (tests, scripted runs), else <AppDataLocation>/activity.
+    // (tests, scripted runs), else <GenericDataLocation>/Scoutrix/activity.
     static ActivityLog &instance();
 
     explicit ActivityLog(const QString &directory = QString(), QObject *parent = nullptr);

@@ -29,6 +29,7 @@ QString operationKey(int operation)
     case OpLanguageVideo: return QStringLiteral(LANG_KEY("LanguageVideoFormat"));
     case OpDhcp: return QStringLiteral(LANG_KEY("DHCP"));
     case OpAudio: return QStringLiteral(LANG_KEY("AudioSet"));
+    case OpSetRecord: return QStringLiteral(LANG_KEY("Set record"));
     default: return QString();
     }
 }

@@ -29,6 +29,8 @@ enum Operation : int {
     OpLanguageVideo = 25,
     OpDhcp = 26,
     OpAudio = 27,
+    // A whole configuration record written by command number (scoutrix-cli set).
+    OpSetRecord = 90,
 };
 
 // Result codes with a text of their own.

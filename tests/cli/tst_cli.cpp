@@ -8,6 +8,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "ActivityLog.h"
+#include "ResultTexts.h"
+#include <QTemporaryDir>
+
 #include "ConfigRecords.h"
 #include "Emulator.h"
 #include "Fleet.h"
@@ -29,10 +33,14 @@ class TestCli : public QObject
     std::unique_ptr<devsim::Emulator> m_emu;
     devsim::Fleet m_fleet;
     QString m_discovery;
+    QTemporaryDir m_logDir;
 
     Run cli(const QStringList &args)
     {
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SCOUTRIX_ACTIVITY_DIR"), m_logDir.path());
+        p.setProcessEnvironment(env);
         p.start(QStringLiteral(SCOUTRIX_CLI),
             QStringList { QStringLiteral("--discovery"), m_discovery } + args);
         Run r;
@@ -96,6 +104,7 @@ private slots:
     void setIpThenSearchSeesTheNewAddress()
     {
         const QString mac = QString::fromStdString(m_fleet.devices[1].mac);
+        const QString before = ipOf(1);
         Run r = cli({ QStringLiteral("set-ip"), mac, QStringLiteral("127.0.66.9"),
             QStringLiteral("--gateway"), QStringLiteral("127.0.66.1") });
         QCOMPARE(r.code, 0);
@@ -111,6 +120,18 @@ private slots:
             }
         }
         QVERIFY(seen);
+        // The change is in the activity log with the record before and after.
+        const QVector<ActivityEntry> log = ActivityLog(m_logDir.path()).entries(QDate::currentDate());
+        QVERIFY(!log.isEmpty());
+        const ActivityEntry &e = log.last();
+        QCOMPARE(e.mac, mac);
+        QCOMPARE(e.operation, int(ResultTexts::OpModifyIP));
+        QCOMPARE(e.serial, QString::fromStdString(m_fleet.devices[1].serial));
+        QCOMPARE(e.address, before);
+        QVERIFY2(e.oldValue.startsWith(before + QStringLiteral(" mask ")), qPrintable(e.oldValue));
+        QVERIFY2(e.newValue.startsWith(QStringLiteral("127.0.66.9 mask ")), qPrintable(e.newValue));
+        QVERIFY(e.newValue.endsWith(QStringLiteral("gw 127.0.66.1")));
+        QCOMPARE(e.result, 0);
         r = cli({ QStringLiteral("set-ip"), QStringLiteral("02:00:00:00:00:00"),
             QStringLiteral("127.0.66.10") });
         QCOMPARE(r.code, 3);
