@@ -149,8 +149,34 @@ private slots:
         w->SearchDev();
         QVERIFY(waitSearch(*w, ended, 2));
         QCOMPARE(devNum(*w), QStringLiteral("2"));
-        QCOMPARE(w->deviceList().devices()[0].loginHandle, 0);
         QCOMPARE(w->tablePage()->findChild<QTableWidget *>("tableAuto")->rowCount(), 2);
+        // The open session stays with its device rather than being forgotten.
+        QCOMPARE(w->deviceList().devices()[0].loginHandle, 11);
+        QVERIFY(fakesdk::state().logouts.isEmpty());
+    }
+
+    void sessionsFollowTheirDeviceAcrossSearches()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        auto *devices = w->deviceList().devices();
+        devices[0].loginHandle = 11;
+        devices[1].loginHandle = 12;
+        devices[2].loginHandle = -11301;
+        const uint32_t before = w->deviceList().generation();
+
+        // B answers first now, A not at all.
+        setAnswer({dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, 2));
+        QCOMPARE(w->deviceList().generation(), before + 1);
+        QCOMPARE(w->deviceList().count(), 2);
+        QCOMPARE(QString::fromStdString(devices[0].netInfo.macText()), QStringLiteral("B"));
+        QCOMPARE(devices[0].loginHandle, 12);
+        QCOMPARE(devices[1].loginHandle, 0); // a failed login is no session
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{11});
     }
 
     void firstSearchWithNothingShowsZero()
