@@ -30,7 +30,7 @@ int indexOfMac(const DeviceRecord *devices, int count, const std::string &mac)
 }
 
 LoginPlacement placeLoginResult(const LoginResult &result, uint32_t currentGeneration,
-                                bool listRebuilding, const DeviceRecord *devices, int count)
+    bool listRebuilding, const DeviceRecord *devices, int count)
 {
     LoginPlacement p;
     if (!listRebuilding && result.generation == currentGeneration)

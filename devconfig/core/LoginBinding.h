@@ -13,8 +13,8 @@ namespace scoutrix {
 // What the login worker needs; it never holds a pointer into the device list.
 struct LoginRequest
 {
-    uint64_t sequence = 0;     // one per login the page starts
-    uint32_t generation = 0;   // of the device list when the login started
+    uint64_t sequence = 0; // one per login the page starts
+    uint32_t generation = 0; // of the device list when the login started
     std::string mac;
     std::string ip;
     uint16_t port = 0;
@@ -30,21 +30,21 @@ struct LoginResult
     std::string mac;
     int32_t handle = 0;
     int32_t error = 0;
-    LoginInfo info{};
+    LoginInfo info {};
 };
 
 LoginRequest makeLoginRequest(const DeviceRecord &device, uint32_t generation, uint64_t sequence);
 
 struct LoginPlacement
 {
-    int index = -1;      // record that takes the result, -1 when it is dropped
+    int index = -1; // record that takes the result, -1 when it is dropped
     bool logout = false; // a session nobody will own: log it out
 };
 
 // A result is written into the record with its MAC, and only while the list
 // is the one it started under; otherwise a session it opened is logged out.
 LoginPlacement placeLoginResult(const LoginResult &result, uint32_t currentGeneration,
-                                bool listRebuilding, const DeviceRecord *devices, int count);
+    bool listRebuilding, const DeviceRecord *devices, int count);
 
 int indexOfMac(const DeviceRecord *devices, int count, const std::string &mac);
 
