@@ -374,7 +374,9 @@ void CConfigSetWidget::slot_Password()
 {
     // Asked for by a failed login; not if another device was chosen since.
     const DeviceRecord *d = selectedRecord();
-    if (!d || d->loginHandle > 0 || loginRunning() || m_shutDown)
+    // The worker may still be returning from the failed login: only an
+    // awaited result (a retry already under way) keeps the dialog away.
+    if (!d || d->loginHandle > 0 || m_activeSequence != 0 || m_shutDown)
         return;
     CPasswordDlg dialog(this);
     connect(&dialog, &CPasswordDlg::PasswordDlgChange, this, &CConfigSetWidget::slot_SetPasswordChange);
