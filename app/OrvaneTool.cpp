@@ -197,6 +197,8 @@ void OrvaneTool::showSearchIdle()
 
 void OrvaneTool::showSearchBusy()
 {
+    if (m_closed || m_closePending)
+        return;
     m_ui->m_Search->setMovie(m_movie);
     m_movie->stop();
     m_movie->start();
@@ -211,6 +213,10 @@ void OrvaneTool::SearchDev()
         return;
     showSearchBusy();
     if (!m_thread.isRunning()) {
+        // From here the worker owns the list; logins started earlier are stale.
+        m_list.beginSearch();
+        if (m_configPage)
+            m_configPage->listRebuildStarted(m_list.generation());
         m_thread.setRoutine(&OrvaneTool::searchRoutine, this);
         m_thread.start(QThread::InheritPriority);
     }
@@ -231,6 +237,7 @@ void OrvaneTool::runSearch()
     const uint8_t ok = NetSdk_SearchDevice(m_list.searchBuffer(), scoutrix::SearchBufferSize,
                                            &bytes, kSearchTimeoutMs, 0);
     m_list.build(ok != 0, bytes, std::string(), std::string());
+    m_list.releaseOrphanedSessions([](int32_t handle) { NetSdk_Logout(handle); });
     emit searchEnd();
 }
 
@@ -255,6 +262,8 @@ void OrvaneTool::slot_searchShow()
 {
     if (m_thread.isRunning())
         m_thread.wait(); // searchEnd() is the routine's last step; this returns at once
+    if (m_closed)
+        return; // a late delivery: no page comes back, nothing is asked
     if (m_closePending) {
         OnClose();
         return;
@@ -356,7 +365,7 @@ void OrvaneTool::handOutDeviceList()
 
 bool OrvaneTool::switchPage(Page page)
 {
-    if (m_upgradeBusy)
+    if (m_upgradeBusy || m_closed)
         return false;
     if (page != TablePage && m_modified)
         SearchDev();
@@ -524,6 +533,8 @@ void OrvaneTool::OnClose()
         return;
     }
     m_closed = true;
+    if (m_configPage)
+        m_configPage->shutdown();
     m_list.logoutAll([](int32_t handle) { NetSdk_Logout(handle); });
     delete m_tablePage;
     m_tablePage = nullptr;

@@ -85,26 +85,57 @@ CConfigSetWidget::CConfigSetWidget(QWidget *parent)
             Qt::QueuedConnection);
     connect(this, &CConfigSetWidget::sig_LoginError, this, &CConfigSetWidget::slot_LoginError,
             Qt::QueuedConnection);
+    qRegisterMetaType<scoutrix::LoginResult>();
     connect(this, &CConfigSetWidget::sig_LoginFinished, this, &CConfigSetWidget::finishLogin,
             Qt::QueuedConnection);
-    connect(&m_thread, &QThread::finished, this, &CConfigSetWidget::onWorkerFinished);
 }
 
 CConfigSetWidget::~CConfigSetWidget()
 {
-    // The worker writes into the device list and signals this page.
-    m_pendingLogin = -1;
+    shutdown();
+}
+
+void CConfigSetWidget::shutdown()
+{
+    m_shutDown = true;
+    m_pendingMac.clear();
     m_thread.wait();
+    // A result still on its way to the GUI thread would never be delivered.
+    if (m_activeSequence != 0) {
+        m_activeSequence = 0;
+        if (m_result.handle > 0)
+            NetSdk_Logout(m_result.handle);
+    }
+}
+
+bool CConfigSetWidget::loginRunning() const
+{
+    return m_activeSequence != 0 || m_thread.isRunning();
 }
 
 void CConfigSetWidget::setDeviceList(DeviceRecord *devices, int count)
 {
     m_devices = devices;
     m_count = devices ? std::max(count, 0) : 0;
+    m_rebuilding = false;
+    m_ui->IPTree->setEnabled(true);
+    // List indices mean nothing across searches; the MAC names the device.
+    m_selected = m_selectedMac.empty() ? -1 : scoutrix::indexOfMac(m_devices, m_count, m_selectedMac);
     buildTree();
     if (m_currentPage == scoutrix::StartPage)
         hidePageButtons();
     showPage(m_currentPage);
+    startPendingLogin();
+}
+
+void CConfigSetWidget::listRebuildStarted(uint32_t generation)
+{
+    m_generation = generation;
+    m_rebuilding = true;
+    m_devices = nullptr;
+    m_count = 0;
+    m_selected = -1;
+    m_ui->IPTree->setEnabled(false);
 }
 
 void CConfigSetWidget::resetToFirstView()
@@ -194,87 +225,138 @@ void CConfigSetWidget::slot_itemDoubleClicked(QTreeWidgetItem *item, int)
     showPage(m_currentPage);
     if (!item)
         return;
-    m_selected = item->data(0, kIndexRole).toInt();
-    if (m_selected < 0) {
+    const int index = item->data(0, kIndexRole).toInt();
+    // The tree is stale while a search rewrites the list.
+    const bool device = !m_rebuilding && m_devices && index >= 0 && index < m_count;
+    m_selected = device ? index : -1;
+    m_selectedMac = device ? m_devices[index].netInfo.macText() : std::string();
+    if (!device) {
         // A group: nothing to log in to; a login still running is no longer wanted.
-        m_pendingLogin = -1;
-        if (m_thread.isRunning())
+        m_pendingMac.clear();
+        if (loginRunning())
             stopLoading();
         return;
     }
+    startLoading();
+    startLogin(m_selected);
+}
+
+void CConfigSetWidget::startLoading()
+{
     if (!m_movie)
         m_movie = new QMovie(QDir::currentPath() + QStringLiteral("/Skin/loading.gif"), QByteArray(), this);
     m_ui->labPic->setMovie(m_movie);
     m_movie->start();
-    startLogin(m_selected);
+}
+
+void CConfigSetWidget::showHint()
+{
+    stopLoading();
+    m_ui->labPic->setPixmap(programPicture(QStringLiteral("start.png")));
+    m_ui->labText->setText(CMultiLanguage::text(QStringLiteral("Double click on the device to get device information")));
 }
 
 // One worker, one login at a time: a device chosen while another login runs
-// waits for it, so no two logins ever write the same record at once, and the
-// latest choice is the one whose pages appear.
+// waits for it, and the latest choice is the one whose pages appear. The
+// worker gets a copy of the record and the record's session to log out; the
+// result is written back on the GUI thread by finishLogin().
 void CConfigSetWidget::startLogin(int index)
 {
-    if (m_thread.isRunning()) {
-        m_pendingLogin = index == m_loginIndex ? -1 : index;
+    if (m_shutDown || m_rebuilding || !m_devices || index < 0 || index >= m_count)
+        return;
+    DeviceRecord &d = m_devices[index];
+    const std::string mac = d.netInfo.macText();
+    if (m_activeSequence != 0) {
+        m_pendingMac = mac == m_request.mac ? std::string() : mac;
         return;
     }
-    if (!m_devices || index < 0 || index >= m_count)
-        return;
-    m_loginIndex = index;
-    m_loginRecord = &m_devices[index];
+    // The previous worker has delivered its result and is at most returning.
+    m_thread.wait();
+    m_request = scoutrix::makeLoginRequest(d, m_generation, ++m_nextSequence);
+    if (d.loginHandle > 0)
+        d.loginHandle = 0;
+    m_activeSequence = m_request.sequence;
     m_thread.setRoutine(&CConfigSetWidget::loginRoutine, this);
     m_thread.start(QThread::InheritPriority);
 }
 
-void CConfigSetWidget::onWorkerFinished()
+void CConfigSetWidget::startPendingLogin()
 {
-    m_thread.wait();
-    const int next = m_pendingLogin;
-    m_pendingLogin = -1;
-    if (next >= 0 && next == m_selected)
-        startLogin(next);
+    if (m_pendingMac.empty() || m_rebuilding || m_activeSequence != 0)
+        return;
+    const std::string mac = m_pendingMac;
+    m_pendingMac.clear();
+    if (mac != m_selectedMac)
+        return;
+    const int index = scoutrix::indexOfMac(m_devices, m_count, mac);
+    if (index < 0) {
+        showHint(); // the device did not answer the last search
+        return;
+    }
+    m_selected = index;
+    startLogin(index);
 }
 
 int CConfigSetWidget::loginRoutine(void *context)
 {
     auto *page = static_cast<CConfigSetWidget *>(context);
-    const LoginOutcome outcome = loginDevice(*page->m_loginRecord);
-    emit page->sig_LoginFinished(page->m_loginIndex, outcome.handle, outcome.error);
-    return outcome.handle;
+    page->m_result = runLogin(page->m_request);
+    emit page->sig_LoginFinished(page->m_result);
+    return page->m_result.handle;
 }
 
-CConfigSetWidget::LoginOutcome CConfigSetWidget::loginDevice(DeviceRecord &d)
+scoutrix::LoginResult CConfigSetWidget::runLogin(const scoutrix::LoginRequest &request)
 {
     // A handle of 0 or less never was a login.
-    if (d.loginHandle > 0) {
-        NetSdk_Logout(d.loginHandle);
-        d.loginHandle = 0;
-    }
-    const std::string ip = scoutrix::fieldText(d.ipText);
-    const std::string user = scoutrix::fieldText(d.userName);
-    const std::string password = scoutrix::fieldText(d.password);
-    qDebug() << "m_Device.szDevIP" << ip.c_str();
-    int32_t error = 0;
-    const int32_t handle = NetSdk_Login(ip.c_str(), d.port, user.c_str(), password.c_str(),
-                                        d.loginInfo.bytes, kLoginMode, &error, 0, 0);
-    d.loginHandle = handle;
-    return {handle, error};
+    if (request.previousHandle > 0)
+        NetSdk_Logout(request.previousHandle);
+    qDebug() << "m_Device.szDevIP" << request.ip.c_str();
+    scoutrix::LoginResult r;
+    r.sequence = request.sequence;
+    r.generation = request.generation;
+    r.mac = request.mac;
+    r.handle = NetSdk_Login(request.ip.c_str(), request.port, request.user.c_str(),
+                            request.password.c_str(), r.info.bytes, kLoginMode, &r.error, 0, 0);
+    return r;
 }
 
-void CConfigSetWidget::finishLogin(int index, int32_t handle, int32_t error)
+void CConfigSetWidget::finishLogin(const scoutrix::LoginResult &result)
 {
+    // Already settled by shutdown(), or not the login this page waits for.
+    if (result.sequence != m_activeSequence)
+        return;
+    m_activeSequence = 0;
+    const scoutrix::LoginPlacement place
+        = scoutrix::placeLoginResult(result, m_generation, m_rebuilding, m_devices, m_count);
+    if (place.index < 0) {
+        if (place.logout) {
+            qDebug() << "login of" << result.mac.c_str() << "outlived its device list; logged out";
+            NetSdk_Logout(result.handle);
+        }
+        // The device is still wanted: log in again once the list is settled.
+        if (result.mac == m_selectedMac && m_pendingMac.empty())
+            m_pendingMac = result.mac;
+        startPendingLogin();
+        return;
+    }
+    DeviceRecord &d = m_devices[place.index];
+    d.loginHandle = result.handle;
+    d.loginInfo = result.info;
+    if (!m_pendingMac.empty()) {
+        startPendingLogin();
+        return;
+    }
     // A login the user has since moved away from changes nothing on screen.
-    if (index != m_selected)
+    if (result.mac != m_selectedMac)
         return;
-    const DeviceRecord *d = selectedRecord();
-    if (!d)
-        return;
-    if (handle <= 0) {
-        emit sig_LoginError(error);
-        emit sig_EncodePassword();
-    } else if (d->loginInfo.videoChannelCount() != 0) {
+    m_selected = place.index;
+    if (result.handle <= 0) {
+        emit sig_LoginError(result.error);
+        if (scoutrix::loginErrorAsksForCredentials(result.error))
+            emit sig_EncodePassword();
+    } else if (d.loginInfo.videoChannelCount() != 0) {
         emit sig_EncodeWidget();
-        if (d->loginInfo.loginDeviceType() == kIpcType) {
+        if (d.loginInfo.loginDeviceType() == kIpcType) {
             emit sig_CameraWidget();
             emit sig_AidioWidget();
         }
@@ -292,7 +374,9 @@ void CConfigSetWidget::slot_Password()
 {
     // Asked for by a failed login; not if another device was chosen since.
     const DeviceRecord *d = selectedRecord();
-    if (!d || d->loginHandle > 0 || m_thread.isRunning())
+    // The worker may still be returning from the failed login: only an
+    // awaited result (a retry already under way) keeps the dialog away.
+    if (!d || d->loginHandle > 0 || m_activeSequence != 0 || m_shutDown)
         return;
     CPasswordDlg dialog(this);
     connect(&dialog, &CPasswordDlg::PasswordDlgChange, this, &CConfigSetWidget::slot_SetPasswordChange);
@@ -305,14 +389,13 @@ void CConfigSetWidget::slot_SetPasswordChange(QString user, QString password)
     DeviceRecord *d = selectedRecord();
     if (!d)
         return;
-    if (m_thread.isRunning()) {
-        // The worker owns the record until it is done; log in right after.
-        m_pendingLogin = m_selected;
-        return;
-    }
     d->setCredentials(user.toLatin1().toStdString(), password.toLatin1().toStdString());
-    const LoginOutcome outcome = loginDevice(*d);
-    finishLogin(m_selected, outcome.handle, outcome.error);
+    startLoading();
+    // The retry runs on the worker like the first login, never on the GUI thread.
+    if (m_activeSequence != 0)
+        m_pendingMac = m_selectedMac;
+    else
+        startLogin(m_selected);
 }
 
 void CConfigSetWidget::slot_InitEncodeWidget()

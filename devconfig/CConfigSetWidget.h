@@ -4,12 +4,15 @@
 // encode, camera and audio pages of the logged-in device. Holds a borrowed
 // pointer to the main window's device list; it never frees it.
 
+#include <QMetaType>
 #include <QWidget>
 
 #include <memory>
+#include <string>
 
 #include "CMyThread.h"
 #include "DeviceRecords.h"
+#include "LoginBinding.h"
 
 namespace Ui {
 class CConfigSetWidget;
@@ -32,12 +35,21 @@ public:
     void setDeviceList(scoutrix::DeviceRecord *devices, int count);
     int deviceCount() const { return m_count; }
 
+    // The main window's search starts rewriting the list: nothing is read
+    // from it until the next setDeviceList(), and a login that started under
+    // an older generation is logged out when it comes back.
+    void listRebuildStarted(uint32_t generation);
+
+    // Waits for a running login and logs out the session it opened; after
+    // this the page starts no login. Part of the window's close.
+    void shutdown();
+
     // Back to the start view (index 0), page buttons hidden.
     void resetToFirstView();
 
     int currentPage() const { return m_currentPage; }
     int selectedDevice() const { return m_selected; }
-    bool loginRunning() const { return m_thread.isRunning(); }
+    bool loginRunning() const;
     CEncodeCfgWidget *encodeWidget() const { return m_encode; }
 
 signals:
@@ -47,7 +59,7 @@ signals:
     void sig_AidioWidget();
     void sig_LoginError(int Error);
     // From the login worker to the GUI thread.
-    void sig_LoginFinished(int device, int handle, int error);
+    void sig_LoginFinished(scoutrix::LoginResult result);
     // Asked for when a result mark is pressed: the device's address text, the
     // stored result and the operation id.
     void sig_OpenResultNotice(QString device, int result, int operationId);
@@ -69,17 +81,13 @@ public slots:
     void slot_btnOpenTips();
 
 private:
-    struct LoginOutcome
-    {
-        int32_t handle;
-        int32_t error;
-    };
-
     static int loginRoutine(void *context);
-    static LoginOutcome loginDevice(scoutrix::DeviceRecord &device);
-    void finishLogin(int index, int32_t handle, int32_t error);
+    static scoutrix::LoginResult runLogin(const scoutrix::LoginRequest &request);
+    void finishLogin(const scoutrix::LoginResult &result);
     void startLogin(int index);
-    void onWorkerFinished();
+    void startPendingLogin();
+    void startLoading();
+    void showHint();
     void buildTree();
     void showPage(int index);
     void hidePageButtons();
@@ -96,12 +104,21 @@ private:
     QMovie *m_movie = nullptr;
     int m_currentPage = 0;
     int m_selected = -1;
-    // Device the worker logs in, taken on the GUI thread while the worker is
-    // idle, so the worker never reads the list pointer or count.
-    int m_loginIndex = -1;
-    scoutrix::DeviceRecord *m_loginRecord = nullptr;
-    // A device chosen while the worker was busy; its login follows.
-    int m_pendingLogin = -1;
+    // The selected device as the list knows it across searches.
+    std::string m_selectedMac;
+    uint32_t m_generation = 0;
+    bool m_rebuilding = false;
+    bool m_shutDown = false;
+    // Written on the GUI thread before the worker starts; the worker reads
+    // only this copy and writes only m_result.
+    scoutrix::LoginRequest m_request;
+    scoutrix::LoginResult m_result;
+    uint64_t m_nextSequence = 0;
+    // The login whose result is awaited, 0 when none.
+    uint64_t m_activeSequence = 0;
+    // A device chosen while the worker was busy, or whose login came back to
+    // a list that has changed since; its login follows.
+    std::string m_pendingMac;
     CEncodeCfgWidget *m_encode = nullptr;
     QWidget *m_camera = nullptr;
     QWidget *m_audio = nullptr;
@@ -109,3 +126,5 @@ private:
     bool m_filterActive = false;
     CMyThread m_thread;
 };
+
+Q_DECLARE_METATYPE(scoutrix::LoginResult)

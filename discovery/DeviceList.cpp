@@ -15,6 +15,16 @@ void DeviceList::clear()
     std::memset(m_devices.data(), 0, sizeof(m_devices));
 }
 
+void DeviceList::beginSearch()
+{
+    ++m_generation;
+    for (int i = 0; i < m_count; ++i) {
+        const DeviceRecord &d = m_devices[i];
+        if (d.loginHandle > 0)
+            m_carried.push_back({d.netInfo.macText(), d.loginHandle, d.loginInfo});
+    }
+}
+
 void DeviceList::build(bool searchSucceeded, int bytesFilled, const std::string &user,
                        const std::string &password)
 {
@@ -54,6 +64,35 @@ void DeviceList::build(bool searchSucceeded, int bytesFilled, const std::string 
         rec.devInfo = m_dev[m];
         rec.setCredentials(user, password);
     }
+
+    for (const Session &s : m_carried) {
+        const int i = indexOfMac(s.mac);
+        if (i >= 0 && m_devices[i].loginHandle <= 0) {
+            m_devices[i].loginHandle = s.handle;
+            m_devices[i].loginInfo = s.info;
+        } else {
+            m_orphaned.push_back(s.handle);
+        }
+    }
+    m_carried.clear();
+}
+
+int DeviceList::indexOfMac(const std::string &mac) const
+{
+    if (mac.empty())
+        return -1;
+    for (int i = 0; i < m_count; ++i) {
+        if (m_devices[i].netInfo.macText() == mac)
+            return i;
+    }
+    return -1;
+}
+
+void DeviceList::releaseOrphanedSessions(const std::function<void(int32_t)> &logout)
+{
+    for (int32_t handle : m_orphaned)
+        logout(handle);
+    m_orphaned.clear();
 }
 
 void DeviceList::setCredentials(const std::string &user, const std::string &password)
@@ -70,6 +109,7 @@ void DeviceList::logoutAll(const std::function<void(int32_t)> &logout)
             m_devices[i].loginHandle = 0;
         }
     }
+    releaseOrphanedSessions(logout);
 }
 
 } // namespace scoutrix

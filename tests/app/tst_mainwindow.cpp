@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <functional>
 
@@ -98,6 +99,13 @@ private:
         return fakesdk::state().searchCalls.load() >= count && !w.isSearching();
     }
 
+    static QTreeWidgetItem *configItem(OrvaneTool &w, const QString &ip)
+    {
+        const auto items = w.configPage()->findChild<QTreeWidget *>("IPTree")->findItems(
+            ip, Qt::MatchExactly | Qt::MatchRecursive);
+        return items.size() == 1 ? items.first() : nullptr;
+    }
+
     static QString devNum(OrvaneTool &w) { return w.findChild<QLabel *>("m_DevNum")->text(); }
 
 private slots:
@@ -153,8 +161,34 @@ private slots:
         w->SearchDev();
         QVERIFY(waitSearch(*w, ended, 2));
         QCOMPARE(devNum(*w), QStringLiteral("2"));
-        QCOMPARE(w->deviceList().devices()[0].loginHandle, 0);
         QCOMPARE(w->tablePage()->findChild<QTableWidget *>("tableAuto")->rowCount(), 2);
+        // The open session stays with its device rather than being forgotten.
+        QCOMPARE(w->deviceList().devices()[0].loginHandle, 11);
+        QVERIFY(fakesdk::state().logouts.isEmpty());
+    }
+
+    void sessionsFollowTheirDeviceAcrossSearches()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        auto *devices = w->deviceList().devices();
+        devices[0].loginHandle = 11;
+        devices[1].loginHandle = 12;
+        devices[2].loginHandle = -11301;
+        const uint32_t before = w->deviceList().generation();
+
+        // B answers first now, A not at all.
+        setAnswer({dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, 2));
+        QCOMPARE(w->deviceList().generation(), before + 1);
+        QCOMPARE(w->deviceList().count(), 2);
+        QCOMPARE(QString::fromStdString(devices[0].netInfo.macText()), QStringLiteral("B"));
+        QCOMPARE(devices[0].loginHandle, 12);
+        QCOMPARE(devices[1].loginHandle, 0); // a failed login is no session
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{11});
     }
 
     void firstSearchWithNothingShowsZero()
@@ -355,6 +389,81 @@ private slots:
         QVERIFY(waitSearch(*w, ended));
         QTRY_VERIFY(!w->tablePage());
         QCOMPARE(m_quits, 1);
+    }
+
+    void closeWhileALoginRunsLogsItOut()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().loginDelayMs = 300;
+        }
+        CConfigSetWidget *config = w->configPage();
+        config->slot_itemDoubleClicked(configItem(*w, "10.0.0.5"), 0);
+        QVERIFY(config->loginRunning());
+        w->OnClose();
+        QCOMPARE(fakesdk::state().loginCalls.size(), 1);
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{100});
+        QVERIFY(!w->configPage());
+        QCOMPARE(m_quits, 1);
+    }
+
+    void lateSearchEndAfterCloseRevivesNothing()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 7}})});
+        BoxAnswerer no(QMessageBox::No);
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_COMPARE(no.count, 1);
+        w->OnClose();
+        QCOMPARE(m_quits, 1);
+
+        emit w->searchEnd();
+        w->SearchDev();
+        w->OnDevCfg();
+        QTest::qWait(100);
+        QCOMPARE(no.count, 1);
+        QCOMPARE(fakesdk::state().searchCalls.load(), 1);
+        QVERIFY(!w->tablePage() && !w->configPage() && !w->systemPage() && !w->upgradePage());
+        QCOMPARE(m_quits, 1);
+    }
+
+    void searchDuringALoginKeepsEachSessionWithItsDevice()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().loginDelayMs = 200;
+        }
+        CConfigSetWidget *config = w->configPage();
+        config->slot_itemDoubleClicked(configItem(*w, "10.0.0.6"), 0);
+        QVERIFY(config->loginRunning());
+
+        // The devices answer the next search in the other order.
+        setAnswer({dev("B", {{10, 0, 0, 6}}), dev("A", {{10, 0, 0, 5}})}, true, 50);
+        w->SearchDev();
+        QVERIFY(waitSearch(*w, ended, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!config->loginRunning(), 5000);
+        QTest::qWait(20);
+
+        const auto *devices = w->deviceList().devices();
+        QCOMPARE(QString::fromStdString(devices[0].netInfo.macText()), QStringLiteral("B"));
+        QCOMPARE(config->selectedDevice(), 0);
+        // The first login belonged to the old list and was logged out; B was
+        // logged in again where it sits now, and A holds nothing.
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{100});
+        const auto calls = fakesdk::state().loginCalls;
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(QString::fromStdString(calls[1].address), QStringLiteral("10.0.0.6"));
+        QCOMPARE(devices[0].loginHandle, 101);
+        QCOMPARE(devices[1].loginHandle, 0);
     }
 
     void pageButtons()

@@ -7,18 +7,20 @@
 #include <vector>
 
 #include "ConfigPageLogic.h"
+#include "LoginBinding.h"
 
 using namespace scoutrix;
 
 namespace {
 
-DeviceRecord device(uint8_t a, uint8_t b, uint8_t c, uint8_t d, int32_t type)
+DeviceRecord device(uint8_t a, uint8_t b, uint8_t c, uint8_t d, int32_t type, const char *mac = "")
 {
     DeviceRecord r;
     std::memset(&r, 0, sizeof r);
     const uint8_t ip[4] = {a, b, c, d};
     std::memcpy(r.netInfo.ip, ip, 4);
     r.devInfo.setDeviceType(type);
+    setFieldText(r.netInfo.mac, mac);
     return r;
 }
 
@@ -97,6 +99,83 @@ private slots:
             found += indices(g);
         std::sort(found.begin(), found.end());
         QCOMPARE(found, kept);
+    }
+
+    void onlyCredentialErrorsAskForCredentials_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("wrong password") << -11301 << true;
+        QTest::newRow("unknown user") << -11302 << true;
+        QTest::newRow("not reachable") << 0 << false;
+        QTest::newRow("busy") << 7 << false;
+        QTest::newRow("timeout") << -10005 << false;
+        QTest::newRow("locked") << -11303 << false;
+        QTest::newRow("black list") << -11304 << false;
+        QTest::newRow("in use") << -11305 << false;
+        QTest::newRow("unknown") << -11306 << false;
+        QTest::newRow("uninitialised") << -11317 << false;
+    }
+    void onlyCredentialErrorsAskForCredentials()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, asks);
+        QCOMPARE(loginErrorAsksForCredentials(code), asks);
+    }
+
+    void requestCopiesTheRecord()
+    {
+        DeviceRecord d = device(127, 0, 31, 12, 1, "02:00:00:00:00:0B");
+        setFieldText(d.ipText, "127.0.31.12");
+        d.port = 34567;
+        d.setCredentials("admin", "secret");
+        d.loginHandle = 42;
+        const LoginRequest r = makeLoginRequest(d, 3, 9);
+        QCOMPARE(r.sequence, uint64_t(9));
+        QCOMPARE(r.generation, uint32_t(3));
+        QCOMPARE(QString::fromStdString(r.mac), QStringLiteral("02:00:00:00:00:0B"));
+        QCOMPARE(QString::fromStdString(r.ip), QStringLiteral("127.0.31.12"));
+        QCOMPARE(r.port, uint16_t(34567));
+        QCOMPARE(QString::fromStdString(r.user), QStringLiteral("admin"));
+        QCOMPARE(QString::fromStdString(r.password), QStringLiteral("secret"));
+        QCOMPARE(r.previousHandle, 42);
+    }
+
+    void loginResultsGoToTheirDevice_data()
+    {
+        QTest::addColumn<QString>("mac");
+        QTest::addColumn<uint>("generation");
+        QTest::addColumn<bool>("rebuilding");
+        QTest::addColumn<int>("handle");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("logout");
+        // The list holds A, B, C under generation 5.
+        QTest::newRow("current") << "B" << 5u << false << 100 << 1 << false;
+        QTest::newRow("current failure") << "C" << 5u << false << -1 << 2 << false;
+        QTest::newRow("older generation") << "B" << 4u << false << 100 << -1 << true;
+        QTest::newRow("older generation, failed") << "B" << 4u << false << 0 << -1 << false;
+        QTest::newRow("list being rebuilt") << "B" << 5u << true << 100 << -1 << true;
+        QTest::newRow("device gone") << "D" << 5u << false << 100 << -1 << true;
+        QTest::newRow("no MAC") << "" << 5u << false << 100 << -1 << true;
+    }
+    void loginResultsGoToTheirDevice()
+    {
+        QFETCH(QString, mac);
+        QFETCH(uint, generation);
+        QFETCH(bool, rebuilding);
+        QFETCH(int, handle);
+        QFETCH(int, index);
+        QFETCH(bool, logout);
+        std::vector<DeviceRecord> list = {device(10, 0, 0, 1, 2, "A"), device(10, 0, 0, 2, 2, "B"),
+                                          device(10, 0, 0, 3, 0, "C")};
+        LoginResult r;
+        r.mac = mac.toStdString();
+        r.generation = generation;
+        r.handle = handle;
+        const LoginPlacement p = placeLoginResult(r, 5, rebuilding, list.data(), int(list.size()));
+        QCOMPARE(p.index, index);
+        QCOMPARE(p.logout, logout);
+        QCOMPARE(placeLoginResult(r, 5, rebuilding, nullptr, 0).index, -1);
     }
 
     void saveOperationIds()

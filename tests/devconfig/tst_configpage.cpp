@@ -289,11 +289,22 @@ private slots:
             shownWithDialog << labText()->text();
             dialogFields << dlg->userText() + "|" + dlg->passwordText() + "|" + dlg->windowTitle();
         };
-        DialogAnswerer answerer({[&](CPasswordDlg *d) { remember(d); typeAndOk("admin", "still wrong")(d); },
-                                 [&](CPasswordDlg *d) { remember(d); typeAndOk("admin", "right")(d); }});
+        // Each retry is still running when OK has returned: it is on the worker.
+        QVector<bool> runningAfterOk;
+        DialogAnswerer answerer({[&](CPasswordDlg *d) {
+                                     remember(d);
+                                     typeAndOk("admin", "still wrong")(d);
+                                     runningAfterOk << m_page->loginRunning();
+                                 },
+                                 [&](CPasswordDlg *d) {
+                                     remember(d);
+                                     typeAndOk("admin", "right")(d);
+                                     runningAfterOk << m_page->loginRunning();
+                                 }});
         doubleClick("10.0.0.8");
         QTRY_COMPARE_WITH_TIMEOUT(m_page->currentPage(), 1, 5000);
         QCOMPARE(answerer.count, 2);
+        QCOMPARE(runningAfterOk, (QVector<bool>{true, true}));
         QCOMPARE(shownWithDialog, (QStringList{tr_("PasswdError"), tr_("PasswdError")}));
         const QString fresh = "admin||" + tr_("Login");
         QCOMPARE(dialogFields, (QStringList{fresh, fresh}));
@@ -326,15 +337,20 @@ private slots:
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("key");
-        QTest::newRow("locked") << -11303 << "Locked";
-        QTest::newRow("busy") << 7 << "SystemBusy";
-        QTest::newRow("no answer") << 0 << "NetError";
-        QTest::newRow("unknown") << -11306 << "UnknowError";
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("wrong password") << -11301 << "PasswdError" << true;
+        QTest::newRow("unknown user") << -11302 << "UserNotExisted" << true;
+        QTest::newRow("locked") << -11303 << "Locked" << false;
+        QTest::newRow("busy") << 7 << "SystemBusy" << false;
+        QTest::newRow("no answer") << 0 << "NetError" << false;
+        QTest::newRow("timeout") << -10005 << "Timeout" << false;
+        QTest::newRow("unknown") << -11306 << "UnknowError" << false;
     }
     void loginErrorsAreWorded()
     {
         QFETCH(int, code);
         QFETCH(QString, key);
+        QFETCH(bool, asks);
         {
             QMutexLocker lock(&fakesdk::state().mutex);
             fakesdk::state().loginAnswers = {{-1, code, {}}};
@@ -346,9 +362,14 @@ private slots:
             QTest::mouseClick(d->findChild<QPushButton *>("btnClose"), Qt::LeftButton);
         }});
         doubleClick("10.0.0.4");
-        QTRY_COMPARE(answerer.count, 1);
+        // Only credentials the user can mend bring the dialog up.
+        QTRY_COMPARE(labText()->text(), CMultiLanguage::text(key));
+        QVERIFY(waitIdle(*m_page));
+        QTest::qWait(50);
         QTRY_VERIFY(!QApplication::activeModalWidget());
-        QCOMPARE(textWithDialog, CMultiLanguage::text(key));
+        QCOMPARE(answerer.count, asks ? 1 : 0);
+        if (asks)
+            QCOMPARE(textWithDialog, CMultiLanguage::text(key));
         QCOMPARE(labText()->text(), CMultiLanguage::text(key));
         // The failed value is kept; the dialog's close button ends the loop.
         QCOMPARE(m_list[0].loginHandle, -1);
@@ -404,6 +425,78 @@ private slots:
         QVERIFY(waitIdle(*m_page));
         QCOMPARE(fakesdk::state().loginCalls.size(), 1);
         QCOMPARE(m_page->currentPage(), 0);
+    }
+
+    void loginThatOutlivesItsListIsLoggedOutAndRedone()
+    {
+        installDevice(2, kNvr);
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().loginDelayMs = 200;
+        }
+        setList({testdevice::deviceRecord("A", 10, 0, 0, 21, kNvr), testdevice::deviceRecord("B", 10, 0, 0, 22, kNvr)});
+        doubleClick("10.0.0.22");
+        QVERIFY(m_page->loginRunning());
+
+        // A search starts and the devices come back in the other order.
+        m_page->listRebuildStarted(1);
+        QVERIFY(!tree()->isEnabled());
+        std::swap(m_list[0], m_list[1]);
+        QTest::qWait(50);
+        m_page->setDeviceList(m_list.data(), 2);
+        QVERIFY(tree()->isEnabled());
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->currentPage(), 1, 5000);
+        QVERIFY(waitIdle(*m_page));
+        // The first session belonged to a list that is gone: logged out, and
+        // B logged in again where it sits now.
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{100});
+        const auto calls = fakesdk::state().loginCalls;
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(QString::fromStdString(calls[1].address), QStringLiteral("10.0.0.22"));
+        QCOMPARE(m_page->selectedDevice(), 0);
+        QCOMPARE(QString::fromStdString(m_list[0].netInfo.macText()), QStringLiteral("B"));
+        QCOMPARE(m_list[0].loginHandle, 101);
+        QCOMPARE(m_list[1].loginHandle, 0);
+        QCOMPARE(QString::fromStdString(m_page->encodeWidget()->device().netInfo.macText()), QStringLiteral("B"));
+        QCOMPARE(m_page->encodeWidget()->device().loginHandle, 101);
+    }
+
+    void noLoginWhileTheListIsRebuilt()
+    {
+        setList({testdevice::deviceRecord("A", 10, 0, 0, 23, kNvr)});
+        QTreeWidgetItem *item = itemFor("10.0.0.23");
+        m_page->listRebuildStarted(7);
+        m_page->slot_itemDoubleClicked(item, 0);
+        QTest::qWait(50);
+        QVERIFY(!m_page->loginRunning());
+        QVERIFY(fakesdk::state().loginCalls.isEmpty());
+        QCOMPARE(m_page->deviceCount(), 0);
+    }
+
+    void shutdownLogsOutTheLoginItWaitedFor()
+    {
+        installDevice(2, kNvr);
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().loginDelayMs = 150;
+        }
+        setList({testdevice::deviceRecord("A", 10, 0, 0, 24, kNvr)});
+        DialogAnswerer answerer({});
+        doubleClick("10.0.0.24");
+        QVERIFY(m_page->loginRunning());
+        m_page->shutdown();
+        QVERIFY(!m_page->loginRunning());
+        QCOMPARE(fakesdk::state().logouts, QVector<int32_t>{100});
+        QTest::qWait(50);
+        // The queued result finds nothing to do.
+        QCOMPARE(m_list[0].loginHandle, 0);
+        QCOMPARE(m_page->currentPage(), 0);
+        QVERIFY(!m_page->encodeWidget());
+        // And nothing starts afterwards.
+        doubleClick("10.0.0.24");
+        QTest::qWait(50);
+        QCOMPARE(fakesdk::state().loginCalls.size(), 1);
     }
 
     void saveResultsMarkTheDevice()

@@ -411,17 +411,128 @@ private slots:
         QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.14"));
         QVERIFY(item);
         CConfigSetWidget *config = w.configPage();
+        // A slow device: the retry takes a while, and the window keeps
+        // handling events meanwhile.
+        const int ipc = m_sim->indexOfMac("02:E2:E0:00:00:04");
+        scoutrix::devsim::Faults slow;
+        slow.delayMs = 300;
+        m_sim->setFaults(ipc, slow);
         QString failure;
+        bool okPressed = false;
+        int ticksDuringRetry = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            if (okPressed && config->loginRunning())
+                ++ticksDuringRetry;
+        });
+        ticker.start(10);
         testsupport::ModalHandler<CPasswordDlg> credentials([&](CPasswordDlg *d) {
             failure = config->findChild<QLabel *>("labText")->text();
             d->setCredentials(QStringLiteral("admin"), QStringLiteral("site-pass"), QString());
             d->slotOK();
+            okPressed = true;
         });
         config->slot_itemDoubleClicked(item, 0);
         QTRY_COMPARE_WITH_TIMEOUT(credentials.count, 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 15000);
         QCOMPARE(failure, CMultiLanguage::text("PasswdError"));
+        QVERIFY(ticksDuringRetry > 0);
         QVERIFY(scoutrix::netsdk::openSessionCount() >= 1);
+        w.OnClose();
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
+    }
+
+    void loginErrorsTheUserCannotTypeAwayAskNothing_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("nothing listens") << "unreachable" << "NetError";
+        QTest::newRow("no answer") << "timeout" << "Timeout";
+        QTest::newRow("busy") << "busy" << "SystemBusy";
+    }
+    void loginErrorsTheUserCannotTypeAwayAskNothing()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, key);
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.13"));
+        QVERIFY(item);
+        const int index = item->data(0, Qt::UserRole + 1).toInt();
+        scoutrix::devsim::Faults faults;
+        if (fault == "unreachable") {
+            // The record points at a loopback address where nothing listens.
+            scoutrix::setFieldText(w.deviceList().devices()[index].ipText, "127.0.33.1");
+        } else {
+            faults.timeout = fault == "timeout";
+            faults.busy = fault == "busy";
+            m_sim->setFaults(m_sim->indexOfMac("02:E2:E0:00:00:03"), faults);
+        }
+        scoutrix::netsdk::setLoginTimeoutMs(800);
+        int dialogs = 0;
+        testsupport::ModalHandler<CPasswordDlg> credentials([&](CPasswordDlg *d) {
+            ++dialogs;
+            d->slotClose();
+        });
+        CConfigSetWidget *config = w.configPage();
+        auto *text = config->findChild<QLabel *>("labText");
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(text->text(), CMultiLanguage::text(key), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!config->loginRunning(), 5000);
+        QTest::qWait(100);
+        scoutrix::netsdk::setLoginTimeoutMs(5000);
+        QCOMPARE(dialogs, 0);
+        QCOMPARE(config->currentPage(), 0);
+        QVERIFY(w.deviceList().devices()[index].loginHandle <= 0);
+        w.OnClose();
+    }
+
+    void searchDuringALoginKeepsTheSessionWithItsDevice()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        const std::string macB = "02:E2:E0:00:00:03";
+        const int oldIndex = w.deviceList().indexOfMac(macB);
+        QVERIFY(oldIndex >= 0);
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.13"));
+        QVERIFY(item);
+
+        // B answers everything late: its login is slow, and it answers the
+        // next search last, so another device takes its place in the list.
+        const int b = m_sim->indexOfMac(macB);
+        scoutrix::devsim::Faults slow;
+        slow.delayMs = 700;
+        m_sim->setFaults(b, slow);
+        CConfigSetWidget *config = w.configPage();
+        config->slot_itemDoubleClicked(item, 0);
+        QVERIFY(config->loginRunning());
+        QVERIFY(search(w));
+        m_sim->setFaults(b, scoutrix::devsim::Faults());
+
+        const int newIndex = w.deviceList().indexOfMac(macB);
+        QVERIFY(newIndex >= 0);
+        QVERIFY2(newIndex != oldIndex, "the search did not change the order");
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!config->loginRunning(), 5000);
+
+        // The encode page shows B, and B's record holds B's session.
+        const scoutrix::DeviceRecord &shown = config->encodeWidget()->device();
+        QCOMPARE(shown.netInfo.macText(), macB);
+        QCOMPARE(QString::fromStdString(shown.devInfo.modelText()), QStringLiteral("E2E-DVR-4"));
+        QCOMPARE(config->encodeWidget()->budget().channelCount(), 4);
+        const scoutrix::DeviceRecord *devices = w.deviceList().devices();
+        QVERIFY(devices[newIndex].loginHandle > 0);
+        QCOMPARE(devices[newIndex].loginHandle, shown.loginHandle);
+        QCOMPARE(devices[oldIndex].loginHandle, 0);
+        // The session of the first login was logged out: B holds one, no
+        // other device any.
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 1, 5000);
+        for (int i = 0; i < m_sim->deviceCount(); ++i)
+            QTRY_COMPARE_WITH_TIMEOUT(m_sim->device(i).sessions, i == b ? 1 : 0, 5000);
+        w.OnClose();
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
     }
 };
 

@@ -221,6 +221,38 @@ private slots:
         QCOMPARE(list.devices()[2].loginHandle, 0);
     }
 
+    void sessionsFollowTheirMacThroughASearch()
+    {
+        DeviceList list;
+        runSearch(list, {record("A", {10, 0, 0, 1}), record("B", {10, 0, 0, 2}), record("C", {10, 0, 0, 3})});
+        list.devices()[0].loginHandle = 5;
+        list.devices()[0].loginInfo.setWord(LoginInfo::VideoChannelCount, 16);
+        list.devices()[1].loginHandle = 6;
+        list.devices()[2].loginHandle = -11301;
+        const uint32_t g = list.generation();
+
+        list.beginSearch();
+        QCOMPARE(list.generation(), g + 1);
+        // C and A answer, in that order; B is gone.
+        runSearch(list, {record("C", {10, 0, 0, 3}), record("A", {10, 0, 0, 1})});
+        QCOMPARE(list.indexOfMac("A"), 1);
+        QCOMPARE(list.indexOfMac("B"), -1);
+        QCOMPARE(list.devices()[1].loginHandle, 5);
+        QCOMPARE(list.devices()[1].loginInfo.videoChannelCount(), 16);
+        QCOMPARE(list.devices()[0].loginHandle, 0);
+        std::vector<int32_t> loggedOut;
+        list.releaseOrphanedSessions([&](int32_t h) { loggedOut.push_back(h); });
+        QCOMPARE(loggedOut, std::vector<int32_t>{6});
+        list.releaseOrphanedSessions([&](int32_t h) { loggedOut.push_back(h); });
+        QCOMPARE(loggedOut.size(), std::size_t(1));
+
+        // Without beginSearch() a rebuild keeps no session (and sets none aside).
+        runSearch(list, {record("A", {10, 0, 0, 1})});
+        QCOMPARE(list.devices()[0].loginHandle, 0);
+        list.releaseOrphanedSessions([&](int32_t h) { loggedOut.push_back(h); });
+        QCOMPARE(loggedOut.size(), std::size_t(1));
+    }
+
     void fullListOf256UniqueDevices()
     {
         DeviceList list;
