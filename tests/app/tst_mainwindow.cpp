@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "CConfigSetWidget.h"
+#include "ActivityLog.h"
 #include "CIPSearch.h"
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
@@ -254,6 +255,9 @@ private slots:
         // A holds 10.0.0.5, so B cannot have it; C and D share a last octet.
         setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 5}}), dev("C", {{192, 168, 1, 7}}),
                    dev("D", {{172, 16, 0, 7}}), dev("E", {{172, 16, 0, 9}})});
+        QTemporaryDir logDir;
+        const QString logBefore = ActivityLog::instance().directory();
+        ActivityLog::instance().setDirectory(logDir.path());
         BoxAnswerer answerer{QMessageBox::Yes};
         auto w = makeWindow();
         QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
@@ -283,6 +287,19 @@ private slots:
         QCOMPARE(page->storedDetail("E"), CMultiLanguage::text("AddressHeldByPc").arg("10.0.0.9"));
         QCOMPARE(QString::fromStdString(w->deviceList().netArray()[1].ipText()), QStringLiteral("192.168.1.5"));
         QCOMPARE(QString::fromStdString(w->deviceList().netArray()[2].ipText()), QStringLiteral("10.0.0.7"));
+
+        // The log holds the move and each device left out, with its reason.
+        const QVector<ActivityEntry> log = ActivityLog::instance().entries(QDate::currentDate());
+        ActivityLog::instance().setDirectory(logBefore);
+        QCOMPARE(log.size(), 4);
+        QCOMPARE(log[0].mac, QStringLiteral("B"));
+        QCOMPARE(log[0].result, int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(log[0].resultText, CMultiLanguage::text("Address in use"));
+        QCOMPARE(log[1].mac, QStringLiteral("C"));
+        QCOMPARE(log[1].result, 0);
+        QCOMPARE(log[1].oldValue, QStringLiteral("192.168.1.7 / 255.255.255.0 / 192.168.1.1"));
+        QCOMPARE(log[1].newValue, QStringLiteral("10.0.0.7 / 255.255.255.0 / 10.0.0.1"));
+        QCOMPARE(log[1].operation, int(ResultTexts::OpModifyIP));
     }
 
     void nothingToAskWhenNoDeviceCanMove()
