@@ -14,6 +14,9 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <limits>
+
+#include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CActivityLogDlg.h"
 #include "CPasswordDlg.h"
@@ -24,16 +27,19 @@
 #include "CUpgradeWidget.h"
 #include "NetSdk.h"
 #include "Prompt.h"
+#include "ResultTexts.h"
+#include "TableRules.h"
 
+using scoutrix::DevInfo;
 using scoutrix::NetInfo;
 
 namespace {
 
 const char *const kDefaultUser = "admin";
 const char *const kDefaultPassword = "739204";
-constexpr int kSetWithoutLoginCommand = 20;
-constexpr int kSetWithoutLoginTimeoutMs = 10000;
 constexpr int kSearchTimeoutMs = 5000;
+// A planned move whose call never ran (the window closed first).
+constexpr int kNotSent = std::numeric_limits<int>::min();
 
 QList<QHostAddress> ipv4Only(const QList<QHostAddress> &addresses, bool keepLoopback)
 {
@@ -148,6 +154,9 @@ OrvaneTool::OrvaneTool(QWidget *parent, Environment env)
     connect(m_ui->m_menu, &QPushButton::clicked, this, &OrvaneTool::slot_OPenMenu);
     // The worker emits from its own thread; the window presents on the GUI thread.
     connect(this, &OrvaneTool::searchEnd, this, &OrvaneTool::slot_searchShow, Qt::QueuedConnection);
+    connect(&m_mover, &SegmentMover::progress, this, &OrvaneTool::segmentMoveProgress, Qt::QueuedConnection);
+    connect(&m_mover, &SegmentMover::moved, this, &OrvaneTool::segmentMoveResult, Qt::QueuedConnection);
+    connect(&m_mover, &SegmentMover::done, this, &OrvaneTool::finishSegmentMove, Qt::QueuedConnection);
 
     if (m_env.startSearch)
         SearchDev();
@@ -157,6 +166,8 @@ OrvaneTool::~OrvaneTool()
 {
     // The worker writes into m_list: wait for it before anything goes away.
     m_thread.wait();
+    m_mover.cancel();
+    m_mover.wait();
 }
 
 void OrvaneTool::makeTitlePictures()
@@ -197,8 +208,6 @@ void OrvaneTool::showSearchIdle()
 
 void OrvaneTool::showSearchBusy()
 {
-    if (m_closed || m_closePending)
-        return;
     m_ui->m_Search->setMovie(m_movie);
     m_movie->stop();
     m_movie->start();
@@ -209,8 +218,14 @@ void OrvaneTool::showSearchBusy()
 
 void OrvaneTool::SearchDev()
 {
-    if (m_closed)
+    if (m_closed || m_closePending)
         return;
+    // A search now would replace the records the move is reporting on: it
+    // runs once the last outcome is in.
+    if (m_moving) {
+        m_searchAfterMove = true;
+        return;
+    }
     showSearchBusy();
     if (!m_thread.isRunning()) {
         // From here the worker owns the list; logins started earlier are stale.
@@ -278,13 +293,14 @@ void OrvaneTool::slot_searchShow()
     // which devices it is about; it fills again with the moved addresses.
     if (m_tablePage)
         m_tablePage->setDevices(m_list.netArray(), m_list.devArray(), m_list.rawCount());
-    if (offerSegmentMove() && m_tablePage)
-        m_tablePage->setDevices(m_list.netArray(), m_list.devArray(), m_list.rawCount());
+    // The move changes only the network array; the device records keep the
+    // addresses found, so the pages can have them now.
     ensurePages();
     handOutDeviceList();
+    offerSegmentMove();
 }
 
-bool OrvaneTool::offerSegmentMove()
+void OrvaneTool::offerSegmentMove()
 {
     bool ok = false;
     const QList<QHostAddress> addresses = m_env.localAddresses ? m_env.localAddresses(&ok)
@@ -292,44 +308,161 @@ bool OrvaneTool::offerSegmentMove()
     uint8_t segment[3] = {0, 0, 0};
     // Without a known segment of our own there is nothing to move devices into.
     if (!ok || !localSegment(addresses, segment))
-        return false;
+        return;
+    std::vector<AddressPlan::Octets> pc;
+    for (const QHostAddress &a : addresses) {
+        bool v4 = false;
+        const quint32 value = a.toIPv4Address(&v4);
+        if (v4)
+            pc.push_back(AddressPlan::fromValue(value));
+    }
 
-    bool agreed = false;
-    bool moved = false;
+    auto plan = std::make_unique<SegmentMovePlan>(m_list.netArray(), m_list.rawCount(), segment, pc);
+    if (plan->foreignCount() == 0)
+        return;
+    // With nothing that could move there is nothing to ask; the marks alone
+    // tell the installer why those devices stay outside.
+    m_moveAgreed = plan->moveCount() > 0;
+    if (m_moveAgreed) {
+        const auto answer = Prompt::question(this, CMultiLanguage::text(QStringLiteral("tips")),
+                                             segmentMoveQuestion(*plan), QMessageBox::Yes | QMessageBox::No,
+                                             QMessageBox::NoButton);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+
+    const NetInfo *net = m_list.netArray();
+    m_moveFound.assign(net, net + m_list.rawCount());
+    m_moveResults.assign(m_moveFound.size(), kNotSent);
+    std::vector<SegmentMover::Job> jobs;
+    for (int i = 0; i < int(m_moveFound.size()); ++i) {
+        const SegmentMovePlan::Step &step = plan->step(i);
+        if (step.action == SegmentMovePlan::Action::Move)
+            jobs.push_back({i, SegmentMovePlan::movedRecord(m_moveFound[size_t(i)], step)});
+    }
+    m_movePlan = std::move(plan);
+    m_moving = true;
+    updateBusyState();
+    if (jobs.empty() || !m_mover.startJobs(std::move(jobs)))
+        finishSegmentMove();
+}
+
+QString OrvaneTool::segmentMoveQuestion(const SegmentMovePlan &plan) const
+{
+    const QString segment = QString::fromStdString(plan.segmentText());
+    QString counts = plan.inUseCount() > 0
+        ? CMultiLanguage::text(QStringLiteral("SegmentMoveCounts"))
+              .arg(plan.moveCount())
+              .arg(segment)
+              .arg(plan.inUseCount())
+        : CMultiLanguage::text(QStringLiteral("SegmentMoveAll")).arg(plan.moveCount()).arg(segment);
+    if (plan.notHostCount() > 0)
+        counts += QLatin1Char(' ')
+            + CMultiLanguage::text(QStringLiteral("SegmentMoveNotHost")).arg(plan.notHostCount());
+    return CMultiLanguage::text(QStringLiteral(
+               "Please confirm whether it is changed to the same network segment. Different "
+               "network segments cannot enter the relevant setting functions."))
+        + QLatin1Char('\n') + counts;
+}
+
+QString OrvaneTool::skipDetail(const SegmentMovePlan::Step &step) const
+{
+    const QString to = QString::fromStdString(AddressPlan::text(step.to));
+    const QString holder = step.holder >= 0 && step.holder < int(m_moveFound.size())
+        ? QString::fromStdString(m_moveFound[size_t(step.holder)].macText())
+        : QString();
+    switch (step.action) {
+    case SegmentMovePlan::Action::InUseByDevice:
+        return CMultiLanguage::text(QStringLiteral("AddressHeldByDevice")).arg(to, holder);
+    case SegmentMovePlan::Action::InUseByMove:
+        return CMultiLanguage::text(QStringLiteral("AddressHeldByMove")).arg(to, holder);
+    case SegmentMovePlan::Action::InUseByPc:
+        return CMultiLanguage::text(QStringLiteral("AddressHeldByPc")).arg(to);
+    case SegmentMovePlan::Action::NotHostAddress:
+        return CMultiLanguage::text(QStringLiteral("AddressNotHost")).arg(to);
+    default:
+        return QString();
+    }
+}
+
+void OrvaneTool::segmentMoveProgress(int number, int total)
+{
+    m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("MovingDeviceOf")).arg(number).arg(total));
+}
+
+void OrvaneTool::segmentMoveResult(int index, int result)
+{
+    if (index >= 0 && index < int(m_moveResults.size()))
+        m_moveResults[size_t(index)] = result;
+}
+
+void OrvaneTool::finishSegmentMove()
+{
+    if (!m_moving || !m_movePlan)
+        return;
+    m_moving = false;
+    m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("devices were found")));
+
+    // Outcomes by MAC text: the table marks each device, whatever its row.
+    struct Mark
+    {
+        QString mac;
+        int code;
+        QString detail;
+    };
+    QVector<Mark> marks;
     NetInfo *net = m_list.netArray();
-    for (int j = 0; j < m_list.rawCount(); ++j) {
-        if (!net[j].hasMac())
-            continue;
-        if (std::memcmp(net[j].ip, segment, 3) == 0)
-            continue;
-        if (!agreed) {
-            const auto answer = Prompt::question(
-                this, CMultiLanguage::text(QStringLiteral("tips")),
-                CMultiLanguage::text(QStringLiteral(
-                    "Please confirm whether it is changed to the same network segment. Different "
-                    "network segments cannot enter the relevant setting functions.")),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-            if (answer != QMessageBox::Yes)
-                break;
-            agreed = true;
-        }
-        NetInfo copy = net[j];
-        std::memcpy(copy.ip, segment, 3);
-        std::memcpy(copy.gateway, segment, 3);
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const int32_t result = NetSdk_SetConfigWithoutLogin(
-            kSetWithoutLoginCommand, -1, &copy, int32_t(sizeof(NetInfo)), kSetWithoutLoginTimeoutMs);
-        QApplication::restoreOverrideCursor();
-        qDebug() << "nRet = " << result;
-        if (result == 0) {
-            std::memcpy(net[j].ip, segment, 3);
-            // The device records still hold the old addresses: the next page
-            // switch searches again, as after an IP change.
-            m_modified = 1;
-            moved = true;
+    const DevInfo *dev = m_list.devArray();
+    for (int i = 0; i < int(m_moveFound.size()); ++i) {
+        const SegmentMovePlan::Step &step = m_movePlan->step(i);
+        const NetInfo &found = m_moveFound[size_t(i)];
+        const QString mac = QString::fromStdString(found.macText());
+        const NetInfo planned = SegmentMovePlan::movedRecord(found, step);
+        if (step.action == SegmentMovePlan::Action::Move) {
+            const int result = m_moveResults[size_t(i)];
+            if (result == kNotSent)
+                continue;
+            ActivityLog::instance().append(TableRules::addressChangeEntry(found, planned, dev[i], result));
+            if (result == 0) {
+                std::memcpy(net[i].ip, planned.ip, 4);
+                std::memcpy(net[i].gateway, planned.gateway, 4);
+                // The device records still hold the old addresses: the next
+                // page switch searches again, as after an IP change.
+                m_modified = 1;
+            }
+            marks.append({mac, result == 0 ? 1 : (result < 0 ? result : int(ResultTexts::CodeFailed)), QString()});
+        } else if (step.isSkip()) {
+            const int code = step.action == SegmentMovePlan::Action::NotHostAddress
+                ? ResultTexts::CodeNotHostAddress
+                : ResultTexts::CodeAddressInUse;
+            if (m_moveAgreed)
+                ActivityLog::instance().append(TableRules::addressChangeEntry(found, planned, dev[i], code));
+            marks.append({mac, code, skipDetail(step)});
         }
     }
-    return moved;
+    m_movePlan.reset();
+    updateBusyState();
+    if (m_closePending) {
+        OnClose();
+        return;
+    }
+    if (m_tablePage) {
+        m_tablePage->setDevices(m_list.netArray(), m_list.devArray(), m_list.rawCount());
+        for (const Mark &m : marks)
+            m_tablePage->setOutcome(m.mac, m.code, m.detail);
+    }
+    if (m_searchAfterMove) {
+        m_searchAfterMove = false;
+        SearchDev();
+    }
+}
+
+void OrvaneTool::updateBusyState()
+{
+    // While a move is sent, the table's devices are in flight: no address
+    // change, search or page switch until every outcome is in.
+    if (m_tablePage)
+        m_tablePage->setEnabled(!m_moving && !m_closePending);
 }
 
 void OrvaneTool::ensurePages()
@@ -365,7 +498,7 @@ void OrvaneTool::handOutDeviceList()
 
 bool OrvaneTool::switchPage(Page page)
 {
-    if (m_upgradeBusy || m_closed)
+    if (m_upgradeBusy || m_moving || m_closed)
         return false;
     if (page != TablePage && m_modified)
         SearchDev();
@@ -524,6 +657,15 @@ void OrvaneTool::OnClose()
 {
     if (m_closed)
         return;
+    if (m_moving) {
+        // The call under way finishes (within its timeout); nothing more is
+        // sent, and the window closes once the last outcome is in.
+        m_mover.cancel();
+        m_closePending = true;
+        m_ui->centralWidget->setEnabled(false);
+        m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Closing after the move ends")));
+        return;
+    }
     if (m_thread.isRunning()) {
         // The worker is writing the device list; close once it has finished
         // (the SDK search returns within its timeout).

@@ -9,10 +9,13 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "CMyThread.h"
 #include "DeviceList.h"
 #include "FramelessDrag.h"
+#include "SegmentMovePlan.h"
+#include "SegmentMover.h"
 
 class QLabel;
 class QMovie;
@@ -54,6 +57,8 @@ public:
     const QString &userName() const { return m_user; }
     const QString &password() const { return m_password; }
     bool isSearching() const { return m_thread.isRunning(); }
+    // A segment move is being sent: searches and page switches wait for it.
+    bool isMoving() const { return m_moving; }
     bool isChinese() const { return m_chinese; }
     int modifiedFlag() const { return m_modified; }
     bool upgradeBusy() const { return m_upgradeBusy; }
@@ -101,8 +106,14 @@ private:
     bool switchPage(Page page);
     void ensurePages();
     void handOutDeviceList();
-    // Whether any device was moved.
-    bool offerSegmentMove();
+    // Plans the move into the PC's segment, asks, and starts sending it.
+    void offerSegmentMove();
+    void segmentMoveProgress(int number, int total);
+    void segmentMoveResult(int index, int result);
+    void finishSegmentMove();
+    QString segmentMoveQuestion(const SegmentMovePlan &plan) const;
+    QString skipDetail(const SegmentMovePlan::Step &step) const;
+    void updateBusyState();
     void updatePageButtons();
     void makeTitlePictures();
     void showSearchIdle();
@@ -119,6 +130,13 @@ private:
     bool m_chinese = false;
     bool m_closePending = false;
     bool m_closed = false;
+    bool m_moving = false;
+    bool m_moveAgreed = false;
+    bool m_searchAfterMove = false;
+    std::unique_ptr<SegmentMovePlan> m_movePlan;
+    // The network records as planned, and each planned move's result.
+    std::vector<scoutrix::NetInfo> m_moveFound;
+    std::vector<int> m_moveResults;
     FramelessDrag m_drag;
     CIPSearch *m_tablePage = nullptr;
     CConfigSetWidget *m_configPage = nullptr;
@@ -127,4 +145,5 @@ private:
     QMovie *m_movie = nullptr;
     QPointer<CActivityLogDlg> m_activityLog;
     CMyThread m_thread;
+    SegmentMover m_mover;
 };

@@ -261,8 +261,9 @@ struct Emulator::Impl
             if (cached != dev.setCache.end()) {
                 result = cached->second;
             } else {
-                result = req.command == CmdNetWithoutLogin ? dev.model.setNetwork(req.record)
-                                                           : proto::NotSupported;
+                result = req.command != CmdNetWithoutLogin ? proto::NotSupported
+                    : f.refuseSet                          ? proto::Fail
+                                                           : dev.model.setNetwork(req.record);
                 dev.setCache[req.requestId] = result;
                 dev.setCacheOrder.push_back(req.requestId);
                 if (dev.setCacheOrder.size() > kSetCacheSize) {

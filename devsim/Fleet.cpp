@@ -354,6 +354,8 @@ bool parseFaults(const std::string &text, Faults &out, std::string &error)
             out.needReboot = true;
         } else if (key == "busy") {
             out.busy = true;
+        } else if (key == "refuse_set") {
+            out.refuseSet = true;
         } else if (key == "malformed") {
             if (value != "magic" && value != "oversize" && value != "truncate") {
                 error = "fault \"malformed\" is magic, oversize or truncate";
@@ -376,7 +378,7 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
     }
     for (const auto &m : v.members()) {
         static const char *const known[] = { "delay_ms", "drop_answers", "duplicate_answers",
-            "empty_mac", "timeout", "need_reboot", "busy", "malformed" };
+            "empty_mac", "timeout", "need_reboot", "busy", "refuse_set", "malformed" };
         bool ok = false;
         for (const char *k : known)
             ok = ok || m.first == k;
@@ -392,7 +394,8 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
         || !readBool(v, "empty_mac", out.emptyMac, error)
         || !readBool(v, "timeout", out.timeout, error)
         || !readBool(v, "need_reboot", out.needReboot, error)
-        || !readBool(v, "busy", out.busy, error) || !readText(v, "malformed", malformed, error))
+        || !readBool(v, "busy", out.busy, error) || !readBool(v, "refuse_set", out.refuseSet, error)
+        || !readText(v, "malformed", malformed, error))
         return false;
     if (!malformed.empty() && malformed != "magic" && malformed != "oversize"
         && malformed != "truncate") {
@@ -420,6 +423,8 @@ json::Value faultsToJson(const Faults &f)
         v.set("need_reboot", true);
     if (f.busy)
         v.set("busy", true);
+    if (f.refuseSet)
+        v.set("refuse_set", true);
     if (!f.malformed.empty())
         v.set("malformed", f.malformed);
     return v;

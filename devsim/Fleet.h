@@ -20,6 +20,7 @@ struct Faults
     bool timeout = false; // logins, session requests and sets without login go unanswered
     bool needReboot = false; // configuration sets are applied and answer -11401
     bool busy = false; // logins answer "system busy" (7)
+    bool refuseSet = false; // sets without login answer -1 and change nothing
     std::string malformed; // "", "magic", "oversize", "truncate": broken replies after login
 };
 

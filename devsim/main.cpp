@@ -31,7 +31,7 @@ const char *const kUsage
       "  --fault WHO:FAULTS    inject faults; WHO is a device number (1..), a MAC text or 'all';\n"
       "                        FAULTS e.g. "
       "delay_ms=300,drop_answers=1,duplicate_answers,empty_mac,\n"
-      "                        timeout,need_reboot,busy,malformed=magic|oversize|truncate\n"
+      "                        timeout,need_reboot,busy,refuse_set,malformed=magic|oversize|truncate\n"
       "  --state-file FILE     keep address and configuration changes across restarts\n"
       "  --ready-file FILE     written once every device listens\n"
       "  --ephemeral-ports     let the system choose each device's service port\n"

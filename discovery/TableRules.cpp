@@ -1,5 +1,7 @@
 #include "TableRules.h"
 
+#include "ResultTexts.h"
+
 namespace TableRules {
 
 qint64 ipSortValue(const QString &text)
@@ -83,6 +85,93 @@ int headerState(int checked, int rows)
     if (checked <= 0)
         return 0;
     return checked < rows ? 1 : 2;
+}
+
+bool matchesSearch(const QStringList &cells, const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    for (const QString &cell : cells) {
+        if (cell.contains(text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QStringList searchCells(const scoutrix::NetInfo &net, const scoutrix::DevInfo &dev, int number)
+{
+    return {QString::number(number), QString::fromLatin1(scoutrix::deviceTypeName(dev.deviceType())),
+            QString::fromStdString(dev.modelText()), QString::fromStdString(net.ipText()),
+            QString::fromStdString(net.macText()), QString::fromStdString(dev.serialText())};
+}
+
+QVector<int> listedDevices(const scoutrix::NetInfo *net, const scoutrix::DevInfo *dev, int count,
+                           const TypeFilter &filter, const QString &searchText)
+{
+    QVector<int> out;
+    int shown = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!filter.shows(dev[i].deviceType()))
+            continue;
+        ++shown;
+        if (matchesSearch(searchCells(net[i], dev[i], shown), searchText))
+            out.append(i);
+    }
+    return out;
+}
+
+QSet<QString> checksToKeep(const QSet<QString> &checked, const scoutrix::NetInfo *net,
+                           const QVector<int> &listed)
+{
+    QSet<QString> out;
+    for (int i : listed) {
+        const QString mac = QString::fromStdString(net[i].macText());
+        if (checked.contains(mac))
+            out.insert(mac);
+    }
+    return out;
+}
+
+QString devicesCsv(const scoutrix::NetInfo *net, const scoutrix::DevInfo *dev, const QVector<int> &listed)
+{
+    QString out = ActivityLog::csvLine({QStringLiteral("No"), QStringLiteral("Type"), QStringLiteral("Model"),
+                                        QStringLiteral("IP"), QStringLiteral("Mask"), QStringLiteral("Gateway"),
+                                        QStringLiteral("Port"), QStringLiteral("MAC"), QStringLiteral("Serial No")});
+    int number = 0;
+    for (int i : listed) {
+        const scoutrix::NetInfo &n = net[i];
+        const scoutrix::DevInfo &d = dev[i];
+        out += ActivityLog::csvLine({QString::number(++number),
+                                     QString::fromLatin1(scoutrix::deviceTypeName(d.deviceType())),
+                                     QString::fromStdString(d.modelText()), QString::fromStdString(n.ipText()),
+                                     QString::fromStdString(scoutrix::octetsText(n.mask)),
+                                     QString::fromStdString(scoutrix::octetsText(n.gateway)),
+                                     QString::number(n.loginPort()), QString::fromStdString(n.macText()),
+                                     QString::fromStdString(d.serialText())});
+    }
+    return out;
+}
+
+QString networkText(const scoutrix::NetInfo &net)
+{
+    return QString::fromStdString(net.ipText()) + QStringLiteral(" / ")
+        + QString::fromStdString(scoutrix::octetsText(net.mask)) + QStringLiteral(" / ")
+        + QString::fromStdString(scoutrix::octetsText(net.gateway));
+}
+
+ActivityEntry addressChangeEntry(const scoutrix::NetInfo &before, const scoutrix::NetInfo &after,
+                                 const scoutrix::DevInfo &dev, int result)
+{
+    ActivityEntry e;
+    e.mac = QString::fromStdString(before.macText());
+    e.serial = QString::fromStdString(dev.serialText());
+    e.model = QString::fromStdString(dev.modelText());
+    e.address = QString::fromStdString(before.ipText());
+    e.operation = ResultTexts::OpModifyIP;
+    e.oldValue = networkText(before);
+    e.newValue = networkText(after);
+    e.result = result;
+    return e;
 }
 
 } // namespace TableRules

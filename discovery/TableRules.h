@@ -2,8 +2,12 @@
 // The rules behind the device table, kept apart from its widgets: address
 // ordering, type filters and finding a row's device.
 
+#include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
+#include "ActivityLog.h"
 #include "DeviceRecords.h"
 
 namespace TableRules {
@@ -45,5 +49,38 @@ int findByMac(const scoutrix::NetInfo *net, int count, const QString &mac);
 
 // The header box state for |checked| of |rows| rows: 0 none, 1 some, 2 all.
 int headerState(int checked, int rows);
+
+// Whether a row with these cell texts stays listed under the search text: an
+// empty text keeps every row, otherwise some cell contains it, whatever the
+// case ("sxn" finds "SXN-4M").
+bool matchesSearch(const QStringList &cells, const QString &text);
+
+// The texts a device's row is searched by: the running number it would get,
+// type, model, IP, MAC and serial.
+QStringList searchCells(const scoutrix::NetInfo &net, const scoutrix::DevInfo &dev, int number);
+
+// Indexes of the devices the table lists, in order: those the type filter
+// shows and, among them, those matching the search text. The running number
+// a device is searched by is its place among the devices the filter shows.
+QVector<int> listedDevices(const scoutrix::NetInfo *net, const scoutrix::DevInfo *dev, int count,
+                           const TypeFilter &filter, const QString &searchText);
+
+// The checked MAC texts that stay checked once only |listed| devices are
+// shown: a row that stays keeps its check, a hidden row loses it (so a batch
+// never acts on a device nobody can see).
+QSet<QString> checksToKeep(const QSet<QString> &checked, const scoutrix::NetInfo *net,
+                           const QVector<int> &listed);
+
+// The listed devices as CSV for a spreadsheet: a header line, then one line
+// per device in table order. Cells are quoted and guarded against formulas.
+QString devicesCsv(const scoutrix::NetInfo *net, const scoutrix::DevInfo *dev, const QVector<int> &listed);
+
+// "address / mask / gateway" of a network record, as the activity log keeps it.
+QString networkText(const scoutrix::NetInfo &net);
+
+// The activity-log entry of an address change of device |dev| from |before|
+// to |after| with the SDK's |result| (or a program code for a skipped move).
+ActivityEntry addressChangeEntry(const scoutrix::NetInfo &before, const scoutrix::NetInfo &after,
+                                 const scoutrix::DevInfo &dev, int result);
 
 } // namespace TableRules

@@ -194,11 +194,11 @@ void CChangerIPDlg::slot_OK()
         writeOctets(m_editGateway, record.gateway);
         const QString ip = QString::asprintf("%d.%d.%d.%d", record.ip[0], record.ip[1], record.ip[2], record.ip[3]);
         const int result = send(record);
-        // The record is the caller's own copy of the device: after a refused
-        // change it must still say where the device really is.
+        // The receiver reads the values that were sent from the record; after
+        // that, a refused change must leave it saying where the device is.
+        emit ChangerIPResult(result, m_channel, ip);
         if (result < 0)
             record = before;
-        emit ChangerIPResult(result, m_channel, ip);
         accept();
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileDialog>
+#include <QSaveFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CCheckBoxHeaderView.h"
 #include "CChangerIPDlg.h"
@@ -85,6 +88,7 @@ CIPSearch::CIPSearch(QWidget *parent)
     connect(m_checkNVR, &QCheckBox::clicked, this, &CIPSearch::CheckNVR);
     connect(m_btnSearchIP, &QPushButton::clicked, this, &CIPSearch::slot_SearchIP);
     connect(m_lineEdit, &QLineEdit::returnPressed, this, &CIPSearch::slot_SearchIP);
+    connect(m_btnExport, &QPushButton::clicked, this, &CIPSearch::slot_ExportList);
 
     m_checkAll->setChecked(true);
     CheckAll();
@@ -94,7 +98,7 @@ CIPSearch::~CIPSearch() = default;
 
 void CIPSearch::buildForm()
 {
-    m_checkAll = new QCheckBox(QStringLiteral("ALL"), this);
+    m_checkAll = new QCheckBox(CMultiLanguage::text(QStringLiteral("ALL")), this);
     m_checkAll->setObjectName(QStringLiteral("check_All"));
     m_checkIPC = new QCheckBox(QStringLiteral("IPC"), this);
     m_checkIPC->setObjectName(QStringLiteral("check_IPC"));
@@ -167,10 +171,15 @@ void CIPSearch::buildForm()
     m_btnModifyAll->setObjectName(QStringLiteral("m_BtnModify"));
     m_btnModifyAll->setMinimumSize(150, 32);
 
+    m_btnExport = new QPushButton(CMultiLanguage::text(QStringLiteral("Export list")), this);
+    m_btnExport->setObjectName(QStringLiteral("btnExport"));
+    m_btnExport->setMinimumSize(120, 32);
+
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_label2);
     bottom->addWidget(m_labSelectNum);
     bottom->addStretch();
+    bottom->addWidget(m_btnExport);
     bottom->addWidget(m_btnModifyAll);
 
     auto *layout = new QVBoxLayout(this);
@@ -224,6 +233,8 @@ void CIPSearch::setDevices(const NetInfo *net, const DevInfo *dev, int rawCount)
 {
     rawCount = qBound(0, rawCount, int(m_net.size()));
     m_count = TableRules::compact(net, dev, rawCount, m_net.data(), m_dev.data());
+    // Outcomes belong to the devices of one search.
+    m_outcomes.clear();
     emit sig_ListDevice();
 }
 
@@ -248,23 +259,50 @@ QWidget *CIPSearch::makeActionCell(const QStringList &tips)
 
 void CIPSearch::OnLvnItemchangedListDevice()
 {
+    rebuildRows(QSet<QString>());
+}
+
+void CIPSearch::refilter()
+{
+    const QVector<int> listed = TableRules::listedDevices(m_net.data(), m_dev.data(), m_count, m_filter,
+                                                          m_lineEdit->text().trimmed());
+    rebuildRows(TableRules::checksToKeep(checkedMacs(), m_net.data(), listed));
+}
+
+QSet<QString> CIPSearch::checkedMacs() const
+{
+    QSet<QString> out;
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const QTableWidgetItem *check = m_table->item(r, ColCheck);
+        const QTableWidgetItem *mac = m_table->item(r, ColMac);
+        if (check && mac && check->checkState() == Qt::Checked)
+            out.insert(mac->text());
+    }
+    return out;
+}
+
+void CIPSearch::rebuildRows(const QSet<QString> &checked)
+{
     m_table->setUpdatesEnabled(false);
     // Cells report themselves as changed while a row is filled; one recount
-    // at the end gives the same "0" far cheaper.
+    // at the end gives the same figure far cheaper.
     m_table->blockSignals(true);
     m_table->setRowCount(0);
     m_table->clearContents();
 
-    int made = 0;
-    for (int i = 0; i < m_count; ++i) {
+    // The search text stays applied until it is cleared, whatever else
+    // rebuilds the rows.
+    const QVector<int> listed = TableRules::listedDevices(m_net.data(), m_dev.data(), m_count, m_filter,
+                                                          m_lineEdit->text().trimmed());
+    m_table->setRowCount(listed.size());
+    QVector<int> marked;
+    for (int row = 0; row < listed.size(); ++row) {
+        const int i = listed.at(row);
         const NetInfo &net = m_net[size_t(i)];
         const DevInfo &dev = m_dev[size_t(i)];
-        if (!m_filter.shows(dev.deviceType()))
-            continue;
-        const int row = made++;
-        m_table->insertRow(row);
+        const QString mac = QString::fromStdString(net.macText());
         auto *check = new QTableWidgetItem;
-        check->setCheckState(Qt::Unchecked);
+        check->setCheckState(checked.contains(mac) ? Qt::Checked : Qt::Unchecked);
         m_table->setItem(row, ColCheck, check);
         m_table->setItem(row, ColNumber, new QTableWidgetItem(QString::number(row + 1)));
         const char *type = scoutrix::deviceTypeName(dev.deviceType());
@@ -272,15 +310,17 @@ void CIPSearch::OnLvnItemchangedListDevice()
             m_table->setItem(row, ColType, new QTableWidgetItem(QString::fromLatin1(type)));
         m_table->setItem(row, ColModel, new QTableWidgetItem(QString::fromStdString(dev.modelText())));
         m_table->setItem(row, ColIP, new CIPTableWidgetItem(QString::fromStdString(net.ipText())));
-        m_table->setItem(row, ColMac, new QTableWidgetItem(QString::fromStdString(net.macText())));
+        m_table->setItem(row, ColMac, new QTableWidgetItem(mac));
         m_table->setItem(row, ColSerial, new QTableWidgetItem(QString::fromStdString(dev.serialText())));
-
+        if (m_outcomes.contains(mac))
+            marked.append(row);
     }
     m_table->blockSignals(false);
+    for (int row : marked)
+        showOutcome(row);
     m_table->ensureVisibleCellWidgets();
     m_table->setUpdatesEnabled(true);
-    if (made > 0)
-        slot_setHeardCheck(0, ColCheck);
+    slot_setHeardCheck(0, ColCheck);
 }
 
 void CIPSearch::slot_setHeardCheck(int row, int column)
@@ -342,10 +382,14 @@ int CIPSearch::deviceOfSender(int *rowOut)
 
 void CIPSearch::runChangerIP(NetInfo *records, int channel, bool batch, int count)
 {
+    m_pendingRecords = records;
+    m_pendingBatch = batch;
     CChangerIPDlg dialog;
     dialog.setUp(records, channel, batch, count);
     connect(&dialog, &CChangerIPDlg::ChangerIPResult, this, &CIPSearch::slot_OpenTipPage);
     dialog.exec();
+    m_pendingRecords = nullptr;
+    m_channelMacs.clear();
     emit sig_ModifyIP();
 }
 
@@ -355,14 +399,18 @@ void CIPSearch::btnModify_click()
     const int device = deviceOfSender(&row);
     if (device < 0)
         return;
-    m_rowMap[size_t(row)] = row;
-    runChangerIP(&m_net[size_t(device)], row, false, 0);
+    // The dialog writes into a copy; the table's own record follows only
+    // what the device accepted.
+    NetInfo record = m_net[size_t(device)];
+    m_channelMacs.clear();
+    m_channelMacs.insert(row, QString::fromStdString(record.macText()));
+    runChangerIP(&record, row, false, 0);
 }
 
 void CIPSearch::slot_BtnModifyAll()
 {
-    // The dialog writes into this copy; the table keeps what the search found.
     std::array<NetInfo, 256> batch {};
+    QHash<int, QString> macs;
     int n = 0;
     const int rows = m_table->rowCount();
     for (int r = 0; r < rows && n < int(batch.size()); ++r) {
@@ -373,10 +421,11 @@ void CIPSearch::slot_BtnModifyAll()
         if (device < 0)
             continue;
         batch[size_t(n)] = m_net[size_t(device)];
-        m_rowMap[size_t(n++)] = r;
+        macs.insert(n++, QString::fromStdString(m_net[size_t(device)].macText()));
     }
     if (n == 0)
         return;
+    m_channelMacs = macs;
     if (n == 1)
         runChangerIP(batch.data(), 0, false, 1);
     else
@@ -388,11 +437,13 @@ void CIPSearch::btnlogin_click()
     const int row = rowOfSender();
     if (row < 0)
         return;
-    if (deviceOfRow(row) < 0) {
+    const int device = deviceOfRow(row);
+    if (device < 0) {
         warnDeviceGone();
         return;
     }
-    WebLogin::open(m_table->item(row, ColIP)->text());
+    // The device's current address: after a change, the new one.
+    WebLogin::open(QString::fromStdString(m_net[size_t(device)].ipText()));
 }
 
 void CIPSearch::btnDetailed_click()
@@ -411,7 +462,7 @@ void CIPSearch::typeBoxChanged(QCheckBox *box, TableRules::TypeFilter::Bit bit, 
 {
     const bool all = m_filter.setType(bit, box->isChecked(), other1->isChecked() && other2->isChecked());
     m_checkAll->setChecked(all);
-    OnLvnItemchangedListDevice();
+    refilter();
 }
 
 void CIPSearch::CheckIPC()
@@ -436,68 +487,123 @@ void CIPSearch::CheckAll()
     m_checkIPC->setChecked(all);
     m_checkDVR->setChecked(all);
     m_checkNVR->setChecked(all);
-    OnLvnItemchangedListDevice();
+    refilter();
 }
 
 void CIPSearch::slot_SearchIP()
 {
-    OnLvnItemchangedListDevice();
-    const QString wanted = m_lineEdit->text();
-    if (wanted.isEmpty())
-        return;
-    m_table->setUpdatesEnabled(false);
-    for (int r = m_table->rowCount() - 1; r >= 0; --r) {
-        bool found = false;
-        for (int c = ColCheck; c < ColOperate && !found; ++c) {
-            const QTableWidgetItem *cell = m_table->item(r, c);
-            found = cell && cell->text().contains(wanted, Qt::CaseSensitive);
-        }
-        if (!found)
-            m_table->removeRow(r);
-    }
-    m_table->setUpdatesEnabled(true);
-    slot_setHeardCheck(0, ColCheck);
+    refilter();
 }
 
-void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
+int CIPSearch::rowOfMac(const QString &mac) const
 {
-    if (channel < 0 || channel >= int(m_rowMap.size()))
-        return;
-    const int row = m_rowMap[size_t(channel)];
-    QTableWidgetItem *ipItem = m_table->item(row, ColIP);
-    if (!ipItem)
-        return;
-    const QString oldIp = ipItem->text();
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const QTableWidgetItem *cell = m_table->item(r, ColMac);
+        if (cell && cell->text() == mac)
+            return r;
+    }
+    return -1;
+}
 
+void CIPSearch::showOutcome(int row)
+{
+    const QTableWidgetItem *macItem = m_table->item(row, ColMac);
+    if (!macItem || !m_outcomes.contains(macItem->text()))
+        return;
+    const Outcome outcome = m_outcomes.value(macItem->text());
+    // The address itself is the IP item's text (the device's current
+    // address), drawn once; the cell adds only the mark beside it, so nothing
+    // is drawn over it on a selected row.
     auto *cell = new QWidget;
+    cell->setObjectName(QStringLiteral("resultCell"));
     auto *layout = new QHBoxLayout(cell);
-    layout->setSpacing(10);
-    layout->setContentsMargins(4, 0, 4, 0);
-    auto *label = new QLabel(Result < 0 ? oldIp : text, cell);
-    label->setObjectName(QStringLiteral("labResultIP"));
-    layout->addWidget(label);
+    layout->setSpacing(0);
+    layout->setContentsMargins(4, 0, 6, 0);
     layout->addItem(new QSpacerItem(40, 24, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    QPushButton *mark = ResultMark::create(Result >= 0, cell);
+    QPushButton *mark = ResultMark::create(outcome.code >= 0, cell);
     layout->addWidget(mark);
-
-    m_results.insert(oldIp, Result >= 0 ? 1 : Result);
-    // After a single change the table's record holds the new address, and
-    // the notice looks the outcome up by it.
-    if (Result >= 0 && text != oldIp)
-        m_results.insert(text, 1);
-    // The cell lies over the IP item, which stays for sorting and the search
-    // text; its own text would show through the label.
-    ipItem->setForeground(QBrush(Qt::transparent));
     m_table->setCellWidget(row, ColIP, cell);
     connect(mark, &QPushButton::clicked, this, &CIPSearch::btnOpenTips);
 }
 
+void CIPSearch::setOutcome(const QString &mac, int code, const QString &detail)
+{
+    m_outcomes.insert(mac, Outcome{code, detail});
+    const int row = rowOfMac(mac);
+    if (row >= 0)
+        showOutcome(row);
+}
+
+void CIPSearch::slot_OpenTipPage(int Result, int channel, QString text)
+{
+    Q_UNUSED(text)
+    const QString mac = m_channelMacs.value(channel);
+    const int device = TableRules::findByMac(m_net.data(), m_count, mac);
+    if (device < 0 || !m_pendingRecords)
+        return;
+    NetInfo &current = m_net[size_t(device)];
+    const NetInfo &attempted = m_pendingRecords[m_pendingBatch ? channel : 0];
+    ActivityLog::instance().append(
+        TableRules::addressChangeEntry(current, attempted, m_dev[size_t(device)], Result));
+
+    if (Result >= 0) {
+        std::memcpy(current.ip, attempted.ip, 4);
+        std::memcpy(current.mask, attempted.mask, 4);
+        std::memcpy(current.gateway, attempted.gateway, 4);
+    }
+    const int row = rowOfMac(mac);
+    if (row >= 0 && Result >= 0) {
+        if (QTableWidgetItem *ip = m_table->item(row, ColIP))
+            ip->setText(QString::fromStdString(current.ipText()));
+    }
+    setOutcome(mac, Result >= 0 ? 1 : Result);
+}
+
 void CIPSearch::btnOpenTips()
 {
-    const int device = deviceOfSender();
+    int row = -1;
+    const int device = deviceOfSender(&row);
     if (device < 0)
         return;
-    const QString ip = QString::fromStdString(m_net[size_t(device)].ipText());
-    CToolTips notice(nullptr, ip, m_results.value(ip, 0), ResultTexts::OpModifyIP, 0);
+    const QString mac = QString::fromStdString(m_net[size_t(device)].macText());
+    const Outcome outcome = m_outcomes.value(mac);
+    CToolTips notice(nullptr, QString::fromStdString(m_net[size_t(device)].ipText()), outcome.code,
+                     ResultTexts::OpModifyIP, 0);
+    notice.setDetail(outcome.detail);
     notice.exec();
+}
+
+QString CIPSearch::listCsv() const
+{
+    QVector<int> rows;
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const int device = deviceOfRow(r);
+        if (device >= 0)
+            rows.append(device);
+    }
+    return TableRules::devicesCsv(m_net.data(), m_dev.data(), rows);
+}
+
+bool CIPSearch::exportList(const QString &path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // The byte-order mark tells spreadsheets the file is UTF-8, so models
+    // and serials in Chinese arrive intact.
+    file.write("\xEF\xBB\xBF");
+    file.write(listCsv().toUtf8());
+    return file.commit();
+}
+
+void CIPSearch::slot_ExportList()
+{
+    const QString path = QFileDialog::getSaveFileName(this, CMultiLanguage::text(QStringLiteral("Export list")),
+                                                      QStringLiteral("devices.csv"),
+                                                      CMultiLanguage::text(QStringLiteral("CSV files")) + QStringLiteral(" (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (!exportList(path))
+        Prompt::warning(this, CMultiLanguage::text(QStringLiteral("warning")),
+                        CMultiLanguage::text(QStringLiteral("The list could not be saved.")));
 }

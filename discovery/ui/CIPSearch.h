@@ -2,7 +2,8 @@
 // The device table page: every device of the last search, with type filters,
 // a search text, check boxes, IP-aware sorting and per-row actions.
 
-#include <QMap>
+#include <QHash>
+#include <QSet>
 #include <QWidget>
 
 #include <array>
@@ -37,9 +38,20 @@ public:
     CPortTable *table() const { return m_table; }
     CCheckBoxHeaderView *header() const { return m_header; }
     int typeFilter() const { return m_filter.mask(); }
-    // The stored outcome for an address text: 1 success, a negative code
-    // after a failure, 0 when none.
-    int storedResult(const QString &ip) const { return m_results.value(ip, 0); }
+    // The stored outcome of the last address change of the device with this
+    // MAC text: 1 success, a negative code after a failure or a skip, 0 when
+    // none. Outcomes stay with their device, not with an address that several
+    // devices may share, and last until the next set-devices.
+    int storedResult(const QString &mac) const { return m_outcomes.value(mac).code; }
+    QString storedDetail(const QString &mac) const { return m_outcomes.value(mac).detail; }
+    // Marks a device's row with the outcome of an address change made
+    // elsewhere (the segment move); |detail| says more in its notice.
+    void setOutcome(const QString &mac, int code, const QString &detail = QString());
+
+    // The listed devices, in table order, as CSV (no credentials in it).
+    QString listCsv() const;
+    // Writes listCsv() to |path|; false when the file could not be written.
+    bool exportList(const QString &path) const;
 
     // Device index of a table row, found by its MAC text; -1 when the row's
     // device is no longer in the list.
@@ -63,6 +75,7 @@ public slots:
     void slot_SearchIP();
     void slot_OpenTipPage(int Result, int channel, QString text);
     void btnOpenTips();
+    void slot_ExportList();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -78,14 +91,31 @@ private:
     int deviceOfSender(int *rowOut = nullptr);
     void warnDeviceGone();
     void runChangerIP(scoutrix::NetInfo *records, int channel, bool batch, int count);
+    // Rebuilds the rows from the type filter and the search text; |checked|
+    // are the MAC texts whose rows come back checked.
+    void rebuildRows(const QSet<QString> &checked);
+    // A filter or the search text changed: rows that stay keep their checks.
+    void refilter();
+    QSet<QString> checkedMacs() const;
+    int rowOfMac(const QString &mac) const;
+    void showOutcome(int row);
     void typeBoxChanged(QCheckBox *box, TableRules::TypeFilter::Bit bit, QCheckBox *other1, QCheckBox *other2);
 
     std::array<scoutrix::NetInfo, 256> m_net {};
     std::array<scoutrix::DevInfo, 256> m_dev {};
     int m_count = 0;
     TableRules::TypeFilter m_filter;
-    std::array<int, 256> m_rowMap {};
-    QMap<QString, int> m_results;
+    struct Outcome
+    {
+        int code = 0;
+        QString detail;
+    };
+    QHash<QString, Outcome> m_outcomes;
+    // The modify-IP dialog's run: its records, and the device (MAC text)
+    // behind each result channel.
+    scoutrix::NetInfo *m_pendingRecords = nullptr;
+    bool m_pendingBatch = false;
+    QHash<int, QString> m_channelMacs;
     QStringList m_actionTips;
 
     CPortTable *m_table = nullptr;
@@ -97,6 +127,7 @@ private:
     QCheckBox *m_checkDVR = nullptr;
     QCheckBox *m_checkNVR = nullptr;
     QPushButton *m_btnModifyAll = nullptr;
+    QPushButton *m_btnExport = nullptr;
     QLabel *m_labSelectNum = nullptr;
     QLabel *m_label2 = nullptr;
 };

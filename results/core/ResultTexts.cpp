@@ -46,6 +46,10 @@ QString resultKey(int code, int operation)
         return operation == OpResetWithNetwork ? QStringLiteral(LANG_KEY("HaveModify"))
                                                : QStringLiteral(LANG_KEY("Time out"));
     }
+    if (code == CodeAddressInUse)
+        return QStringLiteral(LANG_KEY("Address in use"));
+    if (code == CodeNotHostAddress)
+        return QStringLiteral(LANG_KEY("Not a host address"));
     if (code < CodeNotSupported)
         return QStringLiteral(LANG_KEY("fail"));
     if (code == CodeNotInitialised)

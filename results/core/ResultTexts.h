@@ -40,6 +40,10 @@ enum Code : int {
     CodeFailed = -1,
     CodeTimeout = -10005,
     CodeNeedReboot = -11401,
+    // The program's own: a change it did not send because the new address
+    // was taken, or is no host address of the segment.
+    CodeAddressInUse = -30001,
+    CodeNotHostAddress = -30002,
 };
 
 // Language key of an operation's name; empty for ids without a name.

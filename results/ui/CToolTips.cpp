@@ -54,14 +54,21 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
     m_labMode2->setFont(bold);
     m_labType2 = namedLabel(QStringLiteral("labType2"), QString(), body);
     m_labType2->setWordWrap(true);
+    // Addresses and MAC texts from devices: never read as markup.
+    m_labIP2->setTextFormat(Qt::PlainText);
+    m_labDetail = namedLabel(QStringLiteral("labDetail"), QString(), body);
+    m_labDetail->setTextFormat(Qt::PlainText);
+    m_labDetail->setWordWrap(true);
+    m_labDetail->hide();
     grid->addWidget(namedLabel(QStringLiteral("labIP"), QStringLiteral("IP"), body), 0, 0);
     grid->addWidget(m_labIP2, 0, 1);
     grid->addWidget(namedLabel(QStringLiteral("labMode"), CMultiLanguage::text(QStringLiteral("OperationType")), body), 1, 0);
     grid->addWidget(m_labMode2, 1, 1);
     grid->addWidget(namedLabel(QStringLiteral("labType"), CMultiLanguage::text(QStringLiteral("OperationResult")), body), 2, 0);
     grid->addWidget(m_labType2, 2, 1);
+    grid->addWidget(m_labDetail, 3, 1);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(4, 1);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -86,6 +93,13 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
 QString CToolTips::deviceText() const { return m_labIP2->text(); }
 QString CToolTips::operationText() const { return m_labMode2->text(); }
 QString CToolTips::resultText() const { return m_labType2->text(); }
+QString CToolTips::detailText() const { return m_labDetail->text(); }
+
+void CToolTips::setDetail(const QString &detail)
+{
+    m_labDetail->setText(detail);
+    m_labDetail->setVisible(!detail.isEmpty());
+}
 
 void CToolTips::OnClose()
 {

@@ -19,6 +19,9 @@ public:
     QString deviceText() const;
     QString operationText() const;
     QString resultText() const;
+    QString detailText() const;
+    // A line under the result saying more (which device holds an address).
+    void setDetail(const QString &detail);
 
 public slots:
     void OnClose();
@@ -27,4 +30,5 @@ private:
     QLabel *m_labIP2 = nullptr;
     QLabel *m_labMode2 = nullptr;
     QLabel *m_labType2 = nullptr;
+    QLabel *m_labDetail = nullptr;
 };

@@ -18,6 +18,7 @@
 #include "CPortTable.h"
 #include "FakeNetSdk.h"
 #include "LanguageCopy.h"
+#include "SegmentMovePlan.h"
 #include "ModalHelpers.h"
 #include "WebLogin.h"
 
@@ -58,6 +59,40 @@ void setSdkResults(QVector<int32_t> results)
 }
 
 std::string s(const Octets &o) { return AddressPlan::text(o); }
+
+// Found devices from address texts; "" is a blank entry of the search.
+std::vector<NetInfo> found(const QStringList &addresses)
+{
+    std::vector<NetInfo> out;
+    for (int i = 0; i < addresses.size(); ++i) {
+        if (addresses[i].isEmpty()) {
+            out.push_back(NetInfo{});
+            continue;
+        }
+        const QStringList p = addresses[i].split('.');
+        const QByteArray mac = QStringLiteral("02:00:00:00:%1:%2").arg(i / 256, 2, 16, QLatin1Char('0'))
+                                   .arg(i % 256, 2, 16, QLatin1Char('0')).toLatin1();
+        out.push_back(record(mac.constData(), {uint8_t(p[0].toInt()), uint8_t(p[1].toInt()),
+                                               uint8_t(p[2].toInt()), uint8_t(p[3].toInt())}));
+    }
+    return out;
+}
+
+// A plan step as text: "move 10.0.0.7", "device 1", "move-by 0", "pc", "host", "in", "-".
+QString describe(const SegmentMovePlan::Step &st)
+{
+    using A = SegmentMovePlan::Action;
+    switch (st.action) {
+    case A::NoDevice: return QStringLiteral("-");
+    case A::InSegment: return QStringLiteral("in");
+    case A::Move: return QStringLiteral("move ") + QString::fromStdString(AddressPlan::text(st.to));
+    case A::InUseByDevice: return QStringLiteral("device %1").arg(st.holder);
+    case A::InUseByMove: return QStringLiteral("move-by %1").arg(st.holder);
+    case A::InUseByPc: return QStringLiteral("pc");
+    case A::NotHostAddress: return QStringLiteral("host");
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -110,6 +145,148 @@ private slots:
         // A point-to-point /31 has no network or broadcast address.
         QVERIFY(AddressPlan::check({10, 0, 0, 0}, {255, 255, 255, 254}, {0, 0, 0, 0}, 2, false)
                     .reservedAddresses.empty());
+    }
+
+    void segmentMovePlan_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("in the segment stays") << QStringList{"10.0.0.5"} << QStringList{"in"};
+        QTest::newRow("foreign moves, last octet kept")
+            << QStringList{"192.168.1.7", "10.0.0.5"} << QStringList{"move 10.0.0.7", "in"};
+        QTest::newRow("target held by a device listed later")
+            << QStringList{"192.168.1.5", "10.0.0.5"} << QStringList{"device 1", "in"};
+        QTest::newRow("target held by a device listed earlier")
+            << QStringList{"10.0.0.5", "192.168.1.5"} << QStringList{"in", "device 0"};
+        QTest::newRow("same last octet in two segments")
+            << QStringList{"192.168.1.7", "172.16.0.7"} << QStringList{"move 10.0.0.7", "move-by 0"};
+        QTest::newRow("three factory defaults on one address")
+            << QStringList{"192.168.1.108", "192.168.1.108", "192.168.1.108"}
+            << QStringList{"move 10.0.0.108", "move-by 0", "move-by 0"};
+        // A skipped device claims nothing: the next one is skipped because
+        // of the device holding the address, not because of it.
+        QTest::newRow("skips claim nothing")
+            << QStringList{"192.168.1.5", "172.16.0.5", "10.0.0.5"} << QStringList{"device 2", "device 2", "in"};
+        QTest::newRow("the PC's own address") << QStringList{"192.168.1.9"} << QStringList{"pc"};
+        QTest::newRow("network and broadcast")
+            << QStringList{"172.16.1.255", "172.16.2.0", "172.16.2.254"}
+            << QStringList{"host", "host", "move 10.0.0.254"};
+        QTest::newRow("blank entries are no holders")
+            << QStringList{"", "192.168.1.0", "192.168.1.3"} << QStringList{"-", "host", "move 10.0.0.3"};
+        QTest::newRow("a device on the PC's address elsewhere is only foreign")
+            << QStringList{"192.168.1.9", "10.0.0.9"} << QStringList{"pc", "in"};
+    }
+    void segmentMovePlan()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, expected);
+        const std::vector<NetInfo> net = found(devices);
+        const uint8_t segment[3] = {10, 0, 0};
+        const SegmentMovePlan plan(net.data(), int(net.size()), segment, {Octets{10, 0, 0, 9}});
+        QStringList got;
+        for (const auto &st : plan.steps())
+            got << describe(st);
+        QCOMPARE(got, expected);
+        int moves = 0, skips = 0;
+        for (const auto &st : plan.steps()) {
+            moves += st.action == SegmentMovePlan::Action::Move;
+            skips += st.isSkip();
+        }
+        QCOMPARE(plan.moveCount(), moves);
+        QCOMPARE(plan.inUseCount() + plan.notHostCount(), skips);
+        QCOMPARE(plan.foreignCount(), moves + skips);
+    }
+
+    void segmentMoveRecordKeepsEverythingElse()
+    {
+        std::vector<NetInfo> net = found({"192.168.1.7", "192.168.2.8"});
+        const uint8_t noGateway[4] = {0, 0, 0, 0};
+        std::memcpy(net[1].gateway, noGateway, 4);
+        const uint8_t segment[3] = {127, 0, 10};
+        const SegmentMovePlan plan(net.data(), 2, segment);
+        QCOMPARE(plan.segmentText(), std::string("127.0.10"));
+        const NetInfo moved = SegmentMovePlan::movedRecord(net[0], plan.step(0));
+        QCOMPARE(QString::fromStdString(moved.ipText()), QStringLiteral("127.0.10.7"));
+        QCOMPARE(scoutrix::octetsText(moved.gateway), std::string("127.0.10.1"));
+        QCOMPARE(scoutrix::octetsText(moved.mask), std::string("255.255.255.0"));
+        QVERIFY(std::memcmp(moved.reserved0, net[0].reserved0, sizeof moved.reserved0) == 0);
+        QVERIFY(std::memcmp(moved.reserved84, net[0].reserved84, sizeof moved.reserved84) == 0);
+        QCOMPARE(moved.macText(), net[0].macText());
+        // No gateway before, none after (not 127.0.10.0).
+        const NetInfo bare = SegmentMovePlan::movedRecord(net[1], plan.step(1));
+        QCOMPARE(scoutrix::octetsText(bare.gateway), std::string("0.0.0.0"));
+    }
+
+    // Whatever the fleet, carrying the plan out never puts two devices on
+    // one address that were not sharing one already.
+    void segmentMoveNeverSharesAnAddress_data()
+    {
+        QTest::addColumn<int>("seed");
+        for (int seed = 1; seed <= 6; ++seed)
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    void segmentMoveNeverSharesAnAddress()
+    {
+        QFETCH(int, seed);
+        QRandomGenerator rng{quint32(seed)};
+        QStringList devices;
+        QSet<QString> inSegment;
+        for (int i = 0; i < 256; ++i) {
+            // Few segments and few host numbers: plenty of collisions.
+            const int third = 10 + int(rng.bounded(4));
+            const int host = 1 + int(rng.bounded(60));
+            const QString a = QStringLiteral("127.0.%1.%2").arg(third).arg(host);
+            if (third == 10 && inSegment.contains(a)) {
+                --i;
+                continue;
+            }
+            if (third == 10)
+                inSegment.insert(a);
+            devices << a;
+        }
+        const std::vector<NetInfo> net = found(devices);
+        const uint8_t segment[3] = {127, 0, 10};
+        const SegmentMovePlan plan(net.data(), int(net.size()), segment);
+        QMap<QString, int> after;
+        for (int i = 0; i < int(net.size()); ++i) {
+            const auto &st = plan.step(i);
+            if (st.action == SegmentMovePlan::Action::Move || st.action == SegmentMovePlan::Action::InSegment)
+                ++after[QString::fromStdString(AddressPlan::text(st.to))];
+            else
+                ++after[devices[i]];
+        }
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("127.0.10.")))
+                QVERIFY2(it.value() == 1, qPrintable(it.key()));
+        }
+        QVERIFY(plan.moveCount() > 0 && plan.inUseCount() > 0);
+    }
+
+    // The generated fleet of 256: 127.0.10.x and 127.0.11.x share host
+    // numbers 11..91, 127.0.20.x uses 101..185.
+    void segmentMoveOfTheGeneratedFleet()
+    {
+        QStringList devices;
+        int inA = 0, inB = 0;
+        for (int i = 0; i < 256; ++i) {
+            if (i % 3 == 2) {
+                const int k = inB++;
+                devices << QStringLiteral("127.0.%1.%2").arg(20 + k / 90).arg(101 + k % 90);
+            } else {
+                const int k = inA++;
+                devices << QStringLiteral("127.0.%1.%2").arg(10 + k / 90).arg(11 + k % 90);
+            }
+        }
+        const std::vector<NetInfo> net = found(devices);
+        const uint8_t segment[3] = {127, 0, 10};
+        const SegmentMovePlan plan(net.data(), 256, segment, {Octets{127, 0, 10, 1}});
+        QCOMPARE(plan.moveCount(), 85);
+        QCOMPARE(plan.inUseCount(), 81);
+        QCOMPARE(plan.foreignCount(), 166);
+        for (int i = 0; i < 256; ++i) {
+            if (devices[i].startsWith(QLatin1String("127.0.11.")))
+                QCOMPARE(plan.step(i).action, SegmentMovePlan::Action::InUseByDevice);
+        }
     }
 
     void octetEditorMovesOnWhenNoDigitCanFollow()
@@ -310,11 +487,12 @@ private slots:
         QVERIFY(!sameShown);
         // Channel 0 maps back to the checked row, row 1.
         QWidget *cell = page.table()->cellWidget(1, CIPSearch::ColIP);
-        QVERIFY(cell);
-        QCOMPARE(cell->findChild<QLabel *>()->text(), QStringLiteral("10.0.0.50"));
+        QVERIFY(cell && cell->findChild<QPushButton *>("resultOk"));
+        QCOMPARE(page.table()->item(1, CIPSearch::ColIP)->text(), QStringLiteral("10.0.0.50"));
         QVERIFY(!page.table()->cellWidget(0, CIPSearch::ColIP));
-        // Modify-all changes a copy: the table still knows where the search found it.
-        QCOMPARE(QString::fromStdString(page.netInfo(1).ipText()), QStringLiteral("10.0.0.2"));
+        // The table's record follows what the device accepted.
+        QCOMPARE(QString::fromStdString(page.netInfo(1).ipText()), QStringLiteral("10.0.0.50"));
+        QCOMPARE(QString::fromStdString(page.netInfo(0).ipText()), QStringLiteral("10.0.0.1"));
     }
 
     void rowChangeAndItsNotice()
@@ -345,7 +523,7 @@ private slots:
         // the notice says it failed.
         change(-10005);
         QCOMPARE(QString::fromStdString(page.netInfo(0).ipText()), QStringLiteral("10.0.0.7"));
-        QCOMPARE(page.table()->cellWidget(0, CIPSearch::ColIP)->findChild<QLabel *>()->text(), QStringLiteral("10.0.0.7"));
+        QCOMPARE(page.table()->item(0, CIPSearch::ColIP)->text(), QStringLiteral("10.0.0.7"));
         QCOMPARE(notice("resultError"), CMultiLanguage::text("Time out"));
 
         // Taken: the new address, and the notice says so.

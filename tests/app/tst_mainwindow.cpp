@@ -18,6 +18,7 @@
 
 #include "CActivityLogDlg.h"
 #include "CConfigSetWidget.h"
+#include "ActivityLog.h"
 #include "CIPSearch.h"
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
@@ -29,6 +30,7 @@
 #include "ToolLab.h"
 #include "LanguageCopy.h"
 #include "ModalHelpers.h"
+#include "ResultTexts.h"
 
 using testsupport::BoxAnswerer;
 
@@ -225,6 +227,9 @@ private slots:
         // ...and afterwards where they went.
         auto *table = w->tablePage()->findChild<QTableWidget *>("tableAuto");
         QTRY_COMPARE(table->item(1, CIPSearch::ColIP)->text(), QStringLiteral("10.0.0.7"));
+        // The gateway moved with it, in the table's copy too.
+        QCOMPARE(scoutrix::octetsText(w->tablePage()->netInfo(1).gateway), std::string("10.0.0.1"));
+        QCOMPARE(w->tablePage()->storedResult("B"), 1);
     }
 
     void segmentQuestion_data()
@@ -253,6 +258,7 @@ private slots:
             QCOMPARE(QString::fromStdString(net[1].ipText()), QStringLiteral("192.168.1.7"));
             QCOMPARE(w->modifiedFlag(), 0);
         } else {
+            QTRY_VERIFY(!w->isMoving());
             QCOMPARE(calls.size(), 2);
             for (const auto &call : calls) {
                 QCOMPARE(call.command, 20);
@@ -280,6 +286,139 @@ private slots:
         w->SearchDev();
         QVERIFY(waitSearch(*w, ended, answer == QMessageBox::No ? 2 : 3));
         QTRY_COMPARE(answerer.count, answer == QMessageBox::No ? 2 : 3);
+    }
+
+    void moveSkipsTakenAddressesAndSaysWhy()
+    {
+        // A holds 10.0.0.5, so B cannot have it; C and D share a last octet.
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 5}}), dev("C", {{192, 168, 1, 7}}),
+                   dev("D", {{172, 16, 0, 7}}), dev("E", {{172, 16, 0, 9}})});
+        QTemporaryDir logDir;
+        const QString logBefore = ActivityLog::instance().directory();
+        ActivityLog::instance().setDirectory(logDir.path());
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_COMPARE(answerer.count, 1);
+        QVERIFY(answerer.lastText.startsWith(CMultiLanguage::text(
+            "Please confirm whether it is changed to the same network segment. Different network segments "
+            "cannot enter the relevant setting functions.")));
+        QVERIFY(answerer.lastText.endsWith(
+            '\n' + CMultiLanguage::text("SegmentMoveCounts").arg(1).arg("10.0.0").arg(3)));
+        QTRY_VERIFY(!w->isMoving());
+        // Only C was sent; E would land on the PC's own address.
+        const auto &calls = fakesdk::state().setCalls;
+        QCOMPARE(calls.size(), 1);
+        scoutrix::NetInfo sent;
+        std::memcpy(&sent, calls[0].record.constData(), sizeof sent);
+        QCOMPARE(sent.macText(), std::string("C"));
+
+        CIPSearch *page = w->tablePage();
+        QCOMPARE(page->storedResult("A"), 0);
+        QCOMPARE(page->storedResult("B"), int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(page->storedResult("C"), 1);
+        QCOMPARE(page->storedResult("D"), int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(page->storedResult("E"), int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(page->storedDetail("B"), CMultiLanguage::text("AddressHeldByDevice").arg("10.0.0.5", "A"));
+        QCOMPARE(page->storedDetail("D"), CMultiLanguage::text("AddressHeldByMove").arg("10.0.0.7", "C"));
+        QCOMPARE(page->storedDetail("E"), CMultiLanguage::text("AddressHeldByPc").arg("10.0.0.9"));
+        QCOMPARE(QString::fromStdString(w->deviceList().netArray()[1].ipText()), QStringLiteral("192.168.1.5"));
+        QCOMPARE(QString::fromStdString(w->deviceList().netArray()[2].ipText()), QStringLiteral("10.0.0.7"));
+
+        // The log holds the move and each device left out, with its reason.
+        const QVector<ActivityEntry> log = ActivityLog::instance().entries(QDate::currentDate());
+        ActivityLog::instance().setDirectory(logBefore);
+        QCOMPARE(log.size(), 4);
+        QCOMPARE(log[0].mac, QStringLiteral("B"));
+        QCOMPARE(log[0].result, int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(log[0].resultText, CMultiLanguage::text("Address in use"));
+        QCOMPARE(log[1].mac, QStringLiteral("C"));
+        QCOMPARE(log[1].result, 0);
+        QCOMPARE(log[1].oldValue, QStringLiteral("192.168.1.7 / 255.255.255.0 / 192.168.1.1"));
+        QCOMPARE(log[1].newValue, QStringLiteral("10.0.0.7 / 255.255.255.0 / 10.0.0.1"));
+        QCOMPARE(log[1].operation, int(ResultTexts::OpModifyIP));
+    }
+
+    void nothingToAskWhenNoDeviceCanMove()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 5}})});
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_COMPARE(w->tablePage()->storedResult("B"), int(ResultTexts::CodeAddressInUse));
+        QCOMPARE(answerer.count, 0);
+        QCOMPARE(fakesdk::state().setCalls.size(), 0);
+        QCOMPARE(w->modifiedFlag(), 0);
+    }
+
+    void moveRunsOffTheGuiThread()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 6}}), dev("C", {{192, 168, 1, 7}}),
+                   dev("D", {{192, 168, 1, 8}})});
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setDelayMs = 300;
+        }
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_VERIFY(w->isMoving());
+        auto *label = w->findChild<QLabel *>("m_Devlabel");
+        QTRY_COMPARE(label->text(), CMultiLanguage::text("MovingDeviceOf").arg(2).arg(3));
+        // The event loop runs while devices are sent: a timer fires.
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] { ++ticks; });
+        tick.start(10);
+        QTest::qWait(100);
+        QVERIFY(ticks >= 3);
+        // Nothing may act on half-moved records: a search waits for the
+        // move, a page switch and the table's address changes are refused.
+        const int searches = fakesdk::state().searchCalls;
+        w->SearchDev();
+        QVERIFY(!w->isSearching());
+        w->OnSystem();
+        QCOMPARE(w->currentPage(), int(OrvaneTool::TablePage));
+        QVERIFY(!w->tablePage()->isEnabled());
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setDelayMs = 0;
+            fakesdk::state().searchDelayMs = 500;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isMoving(), 5000);
+        QCOMPARE(fakesdk::state().setCalls.size(), 3);
+        QCOMPARE(label->text(), CMultiLanguage::text("devices were found"));
+        QVERIFY(w->tablePage()->isEnabled());
+        QCOMPARE(w->tablePage()->storedResult("D"), 1);
+        QCOMPARE(w->modifiedFlag(), 0); // cleared by the search that starts now
+        // The search pressed during the move runs after it.
+        QVERIFY(w->isSearching());
+        QVERIFY(waitSearch(*w, ended, searches + 1));
+        QTRY_VERIFY(!w->isMoving());
+    }
+
+    void closeDuringAMoveSendsNoMore()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{192, 168, 1, 6}}), dev("C", {{192, 168, 1, 7}}),
+                   dev("D", {{192, 168, 1, 8}})});
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setDelayMs = 300;
+        }
+        BoxAnswerer answerer{QMessageBox::Yes};
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        QTRY_VERIFY(w->isMoving());
+        w->OnClose();
+        QVERIFY(w->tablePage());
+        QCOMPARE(m_quits, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_quits, 1, 5000);
+        QVERIFY(!w->tablePage());
+        QVERIFY(fakesdk::state().setCalls.size() < 3);
     }
 
     void noQuestionWhenAllDevicesShareTheSegment()

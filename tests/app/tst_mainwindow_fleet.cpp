@@ -11,10 +11,14 @@
 
 #include <set>
 
+#include "CIPSearch.h"
+#include "CMultiLanguage.h"
 #include "Emulator.h"
 #include "Fleet.h"
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
+#include "ModalHelpers.h"
+#include "ResultTexts.h"
 #include "ToolLab.h"
 
 using namespace scoutrix;
@@ -86,6 +90,61 @@ private slots:
         }
         QCOMPARE(macs.size(), fleet.devices.size());
         w.reset();
+    }
+
+    // 256 devices in three segments: 127.0.11.x shares its host numbers with
+    // the PC's 127.0.10.x, so those devices must stay where they are.
+    void fullFleetMoveLeavesNoSharedAddress()
+    {
+        devsim::EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        const devsim::Fleet fleet = devsim::generatedFleet(256);
+        devsim::Emulator emu(fleet, o);
+        std::string error;
+        QVERIFY2(emu.start(error), error.c_str());
+        netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
+
+        testsupport::BoxAnswerer yes(QMessageBox::Yes);
+        OrvaneTool::Environment env = OrvaneTool::defaultEnvironment();
+        env.localAddresses = [](bool *ok) {
+            *ok = true;
+            return QList<QHostAddress> { QHostAddress(QStringLiteral("127.0.10.1")) };
+        };
+        env.quit = [] {};
+        auto w = std::make_unique<OrvaneTool>(nullptr, env);
+        QTRY_VERIFY_WITH_TIMEOUT(yes.count == 1 && !w->isSearching() && !w->isMoving(), 60000);
+        QVERIFY(yes.lastText.endsWith(CMultiLanguage::text(QStringLiteral("SegmentMoveCounts"))
+                                          .arg(85)
+                                          .arg(QStringLiteral("127.0.10"))
+                                          .arg(81)));
+        // Every device is marked: moved or told why not.
+        int moved = 0, inUse = 0;
+        for (int i = 0; i < emu.deviceCount(); ++i) {
+            const int code = w->tablePage()->storedResult(QString::fromStdString(emu.device(i).mac));
+            moved += code == 1;
+            inUse += code == ResultTexts::CodeAddressInUse;
+        }
+        QCOMPARE(moved, 85);
+        QCOMPARE(inUse, 81);
+
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QTest::mouseClick(w->findChild<ToolLab *>(QStringLiteral("m_Search")), Qt::LeftButton);
+        QVERIFY(ended.wait(15000));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isSearching() && !w->isMoving(), 30000);
+        // Only devices that cannot move are left outside: nothing is asked.
+        QCOMPARE(yes.count, 1);
+        QCOMPARE(w->deviceList().count(), 256);
+        std::set<std::string> addresses;
+        for (int i = 0; i < w->deviceList().count(); ++i)
+            addresses.insert(w->deviceList().devices()[i].netInfo.ipText());
+        QCOMPARE(int(addresses.size()), 256);
+        std::set<uint32_t> emulated;
+        for (int i = 0; i < emu.deviceCount(); ++i)
+            emulated.insert(emu.device(i).ip);
+        QCOMPARE(int(emulated.size()), 256);
+        w.reset();
+        netsdk::clearDiscoveryTargets();
     }
 };
 

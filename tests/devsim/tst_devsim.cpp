@@ -167,6 +167,11 @@ private slots:
         QVERIFY(parseFaults("delay_ms=10,duplicate_answers,malformed=truncate", faults, error));
         QCOMPARE(faults.delayMs, 10);
         QVERIFY(faults.duplicateAnswers);
+        QVERIFY(parseFaults("refuse_set", faults, error));
+        QVERIFY(faults.refuseSet);
+        Faults back;
+        QVERIFY(faultsFromJson(faultsToJson(faults), back, error));
+        QVERIFY(back.refuseSet && back.duplicateAnswers);
         QVERIFY(!parseFaults("delay_ms=-1", faults, error));
         QVERIFY(!parseFaults("malformed=everything", faults, error));
     }

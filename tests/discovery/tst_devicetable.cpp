@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CCheckBoxHeaderView.h"
 #include "CChangerIPDlg.h"
@@ -291,7 +292,11 @@ private slots:
         edit->setText(QStringLiteral("192.168"));
         go->click();
         QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:02"}));
+        // Case does not matter.
         edit->setText(QStringLiteral("nvr"));
+        go->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:02"}));
+        edit->setText(QStringLiteral("zzz"));
         go->click();
         QCOMPARE(page.table()->rowCount(), 0);
         // A row number is a cell like the others.
@@ -352,12 +357,13 @@ private slots:
         QWidget *ok = page.table()->cellWidget(0, CIPSearch::ColIP);
         QWidget *bad = page.table()->cellWidget(1, CIPSearch::ColIP);
         QVERIFY(ok && bad);
-        QCOMPARE(ok->findChild<QLabel *>()->text(), QStringLiteral("10.0.0.100"));
-        QCOMPARE(bad->findChild<QLabel *>()->text(), QStringLiteral("10.0.0.2"));
+        QCOMPARE(column(page, CIPSearch::ColIP), QStringList({"10.0.0.100", "10.0.0.2"}));
+        // The address is drawn once, by the item; the cell adds only the mark.
+        QVERIFY(!ok->findChild<QLabel *>() && !bad->findChild<QLabel *>());
         QVERIFY(ok->findChild<QPushButton *>("resultOk"));
         QVERIFY(bad->findChild<QPushButton *>("resultError"));
-        QCOMPARE(page.storedResult("10.0.0.1"), 1);
-        QCOMPARE(page.storedResult("10.0.0.2"), -10005);
+        QCOMPARE(page.storedResult("aa:01"), 1);
+        QCOMPARE(page.storedResult("aa:02"), -10005);
 
         QString shown;
         testsupport::ModalHandler<CToolTips> notice([&](CToolTips *t) {
@@ -395,6 +401,258 @@ private slots:
         rowButton(page, 0, "btnlogin")->click();
         WebLogin::setOpener({});
         QCOMPARE(opened.value(0).toString(), QStringLiteral("http://10.0.1.56"));
+    }
+
+    void searchRulesIgnoreCase_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("lower finds upper") << "sxn" << true;
+        QTest::newRow("upper finds upper") << "SXN" << true;
+        QTest::newRow("mixed") << "sXn-4m" << true;
+        QTest::newRow("empty keeps") << "" << true;
+        QTest::newRow("absent") << "dome" << false;
+    }
+    void searchRulesIgnoreCase()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, found);
+        QCOMPARE(TableRules::matchesSearch({"1", "IPC", "SXN-4M", "10.0.0.1"}, text), found);
+    }
+
+    void searchTextSurvivesFilterChanges()
+    {
+        CIPSearch page;
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 1}, IPC, "SXN-4M");
+        fleet.add("aa:02", {10, 0, 0, 2}, NVR, "SXN-NVR");
+        fleet.add("aa:03", {10, 0, 0, 3}, IPC, "Other");
+        fleet.add("aa:04", {10, 0, 0, 4}, DVR, "SXN-DVR");
+        fleet.load(page);
+        page.findChild<QLineEdit *>("lineEdit")->setText(QStringLiteral("sxn"));
+        page.findChild<QPushButton *>("btnSearchIP")->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:02", "aa:04"}));
+        // A type filter narrows what the text found; it does not bring back
+        // what the text left out.
+        page.findChild<QCheckBox *>("check_NVR")->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:04"}));
+        page.findChild<QCheckBox *>("check_NVR")->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:02", "aa:04"}));
+        // A fresh search result is listed under the same text.
+        fleet.load(page);
+        QCOMPARE(page.table()->rowCount(), 3);
+    }
+
+    void checksStayWithRowsThatStayListed()
+    {
+        CIPSearch page;
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 1}, IPC);
+        fleet.add("aa:02", {10, 0, 0, 2}, NVR);
+        fleet.add("aa:03", {10, 0, 0, 3}, IPC);
+        fleet.load(page);
+        for (int r = 0; r < 3; ++r)
+            page.table()->item(r, CIPSearch::ColCheck)->setCheckState(Qt::Checked);
+        auto *count = page.findChild<QLabel *>("labSelectNum");
+        QCOMPARE(count->text(), QStringLiteral("3"));
+
+        page.findChild<QCheckBox *>("check_NVR")->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:03"}));
+        QCOMPARE(page.table()->item(0, CIPSearch::ColCheck)->checkState(), Qt::Checked);
+        QCOMPARE(page.table()->item(1, CIPSearch::ColCheck)->checkState(), Qt::Checked);
+        QCOMPARE(count->text(), QStringLiteral("2"));
+        QCOMPARE(page.header()->checkState(), 2);
+        // A hidden row lost its check: a batch never reaches a device nobody sees.
+        page.findChild<QCheckBox *>("check_NVR")->click();
+        QCOMPARE(page.table()->item(1, CIPSearch::ColCheck)->checkState(), Qt::Unchecked);
+        QCOMPARE(count->text(), QStringLiteral("2"));
+        QCOMPARE(page.header()->checkState(), 1);
+
+        // The rule on its own.
+        const QSet<QString> kept = TableRules::checksToKeep({"aa:01", "aa:02"}, fleet.net.data(), {0, 2});
+        QCOMPARE(kept, QSet<QString>({"aa:01"}));
+    }
+
+    void allBoxSpeaksTheLanguage()
+    {
+        CMultiLanguage::setLanguageName(QStringLiteral("Zh"));
+        CIPSearch zh;
+        const QString text = zh.findChild<QCheckBox *>("check_All")->text();
+        CMultiLanguage::setLanguageName(QStringLiteral("Eng"));
+        QCOMPARE(text, QStringLiteral("全部"));
+        CIPSearch en;
+        QCOMPARE(en.findChild<QCheckBox *>("check_All")->text(), QStringLiteral("ALL"));
+    }
+
+    // Three factory-default cameras on one address; the second refuses.
+    void noticesMatchTheirMarksOnASharedAddress()
+    {
+        CIPSearch page;
+        QVERIFY(showPage(page));
+        Fleet fleet;
+        fleet.add("aa:01", {192, 168, 1, 108}, IPC);
+        fleet.add("aa:02", {192, 168, 1, 108}, IPC);
+        fleet.add("aa:03", {192, 168, 1, 108}, IPC);
+        fleet.load(page);
+        for (int r = 0; r < 3; ++r)
+            page.table()->item(r, CIPSearch::ColCheck)->setCheckState(Qt::Checked);
+        fakesdk::reset();
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setResults = {0, -1, 0};
+        }
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(20, 3);
+            d->findChild<QPushButton *>("btnOK")->click();
+        });
+        page.findChild<QPushButton *>("m_BtnModify")->click();
+        QCOMPARE(dialog.count, 1);
+        QCOMPARE(column(page, CIPSearch::ColIP), QStringList({"192.168.1.20", "192.168.1.108", "192.168.1.22"}));
+
+        const char *marks[3] = {"resultOk", "resultError", "resultOk"};
+        const QString texts[3] = {CMultiLanguage::text("successful"), CMultiLanguage::text("fail"),
+                                  CMultiLanguage::text("successful")};
+        for (int r = 0; r < 3; ++r) {
+            QString shown;
+            testsupport::ModalHandler<CToolTips> notice([&](CToolTips *t) {
+                shown = t->deviceText() + '|' + t->resultText();
+                t->OnClose();
+            });
+            QPushButton *mark = rowButton(page, r, marks[r], CIPSearch::ColIP);
+            QVERIFY2(mark, marks[r]);
+            mark->click();
+            QCOMPARE(shown, page.table()->item(r, CIPSearch::ColIP)->text() + '|' + texts[r]);
+        }
+        // Marks and notices come back after a filter change.
+        page.findChild<QCheckBox *>("check_IPC")->click();
+        page.findChild<QCheckBox *>("check_IPC")->click();
+        QVERIFY(rowButton(page, 1, "resultError", CIPSearch::ColIP));
+        QVERIFY(rowButton(page, 2, "resultOk", CIPSearch::ColIP));
+    }
+
+    void changedRowUsesItsNewAddress()
+    {
+        CIPSearch page;
+        QVERIFY(showPage(page));
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 9}, IPC);
+        fleet.add("aa:02", {10, 0, 0, 5}, IPC);
+        fleet.load(page);
+        fakesdk::reset();
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(1, 3);
+            d->gatewayEdit()->setOctet(254, 3);
+            d->slot_OK();
+        });
+        rowButton(page, 0, "btnModify")->click();
+        QCOMPARE(dialog.count, 1);
+        QCOMPARE(QString::fromStdString(page.netInfo(0).ipText()), QStringLiteral("10.0.0.1"));
+        QCOMPARE(scoutrix::octetsText(page.netInfo(0).gateway), std::string("10.0.0.254"));
+
+        QList<QUrl> opened;
+        WebLogin::setOpener([&](const QUrl &url) { opened << url; });
+        rowButton(page, 0, "btnlogin")->click();
+        WebLogin::setOpener({});
+        QCOMPARE(opened.value(0).toString(), QStringLiteral("http://10.0.0.1"));
+
+        page.table()->sortByColumn(CIPSearch::ColIP, Qt::AscendingOrder);
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01", "aa:02"}));
+        QCOMPARE(page.findChild<QLineEdit *>("lineEdit")->text(), QString());
+        page.findChild<QLineEdit *>("lineEdit")->setText(QStringLiteral("10.0.0.1"));
+        page.findChild<QPushButton *>("btnSearchIP")->click();
+        QCOMPARE(column(page, CIPSearch::ColMac), QStringList({"aa:01"}));
+    }
+
+    void addressChangesAreLogged()
+    {
+        QTemporaryDir dir;
+        const QString before = ActivityLog::instance().directory();
+        ActivityLog::instance().setDirectory(dir.path());
+        CIPSearch page;
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 1}, IPC, "M-1", "SER1");
+        fleet.add("aa:02", {10, 0, 0, 2}, IPC, "M-2", "SER2");
+        fleet.load(page);
+        page.table()->item(0, 0)->setCheckState(Qt::Checked);
+        page.table()->item(1, 0)->setCheckState(Qt::Checked);
+        fakesdk::reset();
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().setResults = {0, -10005};
+        }
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(100, 3);
+            d->findChild<QCheckBox *>("checkSameIP")->setChecked(false);
+            d->findChild<QPushButton *>("btnOK")->click();
+        });
+        page.findChild<QPushButton *>("m_BtnModify")->click();
+        const QVector<ActivityEntry> log = ActivityLog::instance().entries(QDate::currentDate());
+        ActivityLog::instance().setDirectory(before);
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log[0].mac, QStringLiteral("aa:01"));
+        QCOMPARE(log[0].serial, QStringLiteral("SER1"));
+        QCOMPARE(log[0].operation, 0);
+        QCOMPARE(log[0].address, QStringLiteral("10.0.0.1"));
+        QVERIFY(log[0].oldValue.startsWith(QStringLiteral("10.0.0.1 / ")));
+        QVERIFY(log[0].newValue.startsWith(QStringLiteral("10.0.0.100 / ")));
+        QCOMPARE(log[0].result, 0);
+        QCOMPARE(log[1].newValue.section(' ', 0, 0), QStringLiteral("10.0.0.101"));
+        QCOMPARE(log[1].result, -10005);
+        QCOMPARE(log[1].resultText, CMultiLanguage::text("Time out"));
+    }
+
+    void outcomeSetFromOutsideSaysWhy()
+    {
+        CIPSearch page;
+        QVERIFY(showPage(page));
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 1}, IPC);
+        fleet.load(page);
+        page.setOutcome("aa:01", -30001, QStringLiteral("10.0.0.1 is the address of device aa:09."));
+        QString result, detail;
+        testsupport::ModalHandler<CToolTips> notice([&](CToolTips *t) {
+            result = t->resultText();
+            detail = t->detailText();
+            t->OnClose();
+        });
+        rowButton(page, 0, "resultError", CIPSearch::ColIP)->click();
+        QCOMPARE(result, CMultiLanguage::text("Address in use"));
+        QCOMPARE(detail, QStringLiteral("10.0.0.1 is the address of device aa:09."));
+        // A new search result starts without outcomes.
+        fleet.load(page);
+        QVERIFY(!page.table()->cellWidget(0, CIPSearch::ColIP));
+        QCOMPARE(page.storedResult("aa:01"), 0);
+    }
+
+    void listExportIsSpreadsheetSafe()
+    {
+        CIPSearch page;
+        Fleet fleet;
+        fleet.add("aa:01", {10, 0, 0, 1}, IPC, "=HYPERLINK(\"x\")", "SN,1");
+        fleet.add("aa:02", {10, 0, 0, 2}, NVR, "NVR \"8\"", "-5");
+        fleet.add("aa:03", {10, 0, 0, 3}, IPC, "@cmd", "SN3");
+        fleet.load(page);
+        page.findChild<QCheckBox *>("check_NVR")->click();
+        const QStringList lines = page.listCsv().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("No,Type,Model,IP,Mask,Gateway,Port,MAC,Serial No"));
+        QCOMPARE(lines[1], QStringLiteral("1,IPC,\"'=HYPERLINK(\"\"x\"\")\",10.0.0.1,255.255.255.0,10.0.0.1,34567,aa:01,\"SN,1\""));
+        QCOMPARE(lines[2], QStringLiteral("2,IPC,'@cmd,10.0.0.3,255.255.255.0,10.0.0.1,34567,aa:03,SN3"));
+        QVERIFY(!page.listCsv().contains(QStringLiteral("739204")));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("list.csv"));
+        QVERIFY(page.exportList(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(QString::fromUtf8(bytes.mid(3)), page.listCsv());
+        QVERIFY(!page.exportList(dir.filePath(QStringLiteral("missing/folder/list.csv"))));
+
+        // The plain rule: what a '-' cell becomes.
+        const QString nvr = TableRules::devicesCsv(fleet.net.data(), fleet.dev.data(), {1});
+        QVERIFY(nvr.contains(QStringLiteral(",'-5\r\n")));
     }
 
     void modifyAllWithNothingCheckedDoesNothing()

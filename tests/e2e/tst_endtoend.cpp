@@ -27,7 +27,9 @@
 #include "ModalHelpers.h"
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
+#include "CToolTips.h"
 #include "ToolLab.h"
+#include "WebLogin.h"
 
 using scoutrix::devsim::DeviceSpec;
 using scoutrix::devsim::Emulator;
@@ -189,8 +191,11 @@ private slots:
         OrvaneTool w(nullptr, environment(false));
         QVERIFY(search(w));
         QCOMPARE(yes.count, 1);
+        // The devices are sent off the GUI thread; the table follows at the end.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isMoving(), 15000);
         QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:05"), QStringLiteral("127.0.31.21"));
         QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:06"), QStringLiteral("127.0.31.22"));
+        QCOMPARE(w.tablePage()->storedResult("02:E2:E0:00:00:05"), 1);
         QCOMPARE(ipOfMac(w.tablePage(), "02:E2:E0:00:00:01"), QStringLiteral("127.0.31.11"));
 
         // The devices really moved: the next search finds them there, and
@@ -248,7 +253,7 @@ private slots:
             QWidget *cell = page->table()->cellWidget(rowOfMac(page, mac), CIPSearch::ColIP);
             QVERIFY(cell);
             QVERIFY(cell->findChild<QPushButton *>("resultOk"));
-            shown << cell->findChild<QLabel *>()->text();
+            shown << ipOfMac(page, mac);
         }
         shown.sort();
         QCOMPARE(shown, QStringList({"127.0.31.200", "127.0.31.201", "127.0.31.202"}));
@@ -263,6 +268,85 @@ private slots:
         found.sort();
         QCOMPARE(found, shown);
         QCOMPARE(w.modifiedFlag(), 0);
+    }
+
+    // Three cameras fresh from the factory share one address; the second
+    // refuses the change. Each row's mark and notice tell its own outcome.
+    void sharedFactoryAddressNoticesMatchTheirMarks()
+    {
+        Fleet f = fleet();
+        for (int n = 7; n <= 9; ++n) {
+            DeviceSpec d = f.devices[0];
+            d.mac = QString::asprintf("02:E2:E0:00:00:%02X", n).toStdString();
+            d.serial = "E2E" + std::to_string(1000 + n);
+            d.ip = ipv4(127, 0, 31, 50);
+            f.devices.push_back(d);
+        }
+        const QString refused = QStringLiteral("02:E2:E0:00:00:08");
+        f.devices[7].faults.refuseSet = true;
+        m_sim.reset();
+        QVERIFY(startFleet(f));
+
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        CIPSearch *page = w.tablePage();
+        const QStringList macs = {"02:E2:E0:00:00:07", refused, "02:E2:E0:00:00:09"};
+        for (const QString &mac : macs)
+            page->table()->item(rowOfMac(page, mac), CIPSearch::ColCheck)->setCheckState(Qt::Checked);
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(60, 3);
+            d->findChild<QPushButton *>("btnOK")->click();
+        });
+        page->findChild<QPushButton *>("m_BtnModify")->click();
+        QCOMPARE(dialog.count, 1);
+
+        for (const QString &mac : macs) {
+            const bool ok = mac != refused;
+            const int row = rowOfMac(page, mac);
+            QWidget *cell = page->table()->cellWidget(row, CIPSearch::ColIP);
+            QVERIFY(cell);
+            QPushButton *mark = cell->findChild<QPushButton *>(ok ? "resultOk" : "resultError");
+            QVERIFY2(mark, qPrintable(mac));
+            QString device, result;
+            testsupport::ModalHandler<CToolTips> notice([&](CToolTips *t) {
+                device = t->deviceText();
+                result = t->resultText();
+                t->OnClose();
+            });
+            mark->click();
+            QCOMPARE(result, CMultiLanguage::text(ok ? "successful" : "fail"));
+            QCOMPARE(device, ipOfMac(page, mac));
+            // The device is where the row says.
+            const auto snapshot = m_sim->device(m_sim->indexOfMac(mac.toStdString()));
+            QCOMPARE(QString::fromStdString(scoutrix::net::ipv4Text(snapshot.ip)), ipOfMac(page, mac));
+        }
+        QCOMPARE(ipOfMac(page, refused), QStringLiteral("127.0.31.50"));
+    }
+
+    void webLoginAfterAChangeOpensTheNewAddress()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        CIPSearch *page = w.tablePage();
+        const QString mac = QStringLiteral("02:E2:E0:00:00:01");
+        testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
+            d->ipEdit()->setOctet(71, 3);
+            d->slot_OK();
+        });
+        page->table()->cellWidget(rowOfMac(page, mac), CIPSearch::ColOperate)
+            ->findChild<QPushButton *>("btnModify")->click();
+        QCOMPARE(dialog.count, 1);
+        QList<QUrl> opened;
+        WebLogin::setOpener([&](const QUrl &url) { opened << url; });
+        page->table()->cellWidget(rowOfMac(page, mac), CIPSearch::ColOperate)
+            ->findChild<QPushButton *>("btnlogin")->click();
+        WebLogin::setOpener({});
+        QCOMPARE(opened.value(0).toString(), QStringLiteral("http://127.0.31.71"));
+        const auto snapshot = m_sim->device(m_sim->indexOfMac(mac.toStdString()));
+        QCOMPARE(snapshot.ip, ipv4(127, 0, 31, 71));
+        QVERIFY(snapshot.reachable);
     }
 
     void deviceMovedAwayIsStillFound()

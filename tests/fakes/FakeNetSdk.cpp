@@ -26,6 +26,7 @@ void reset()
     s.searchCalls = 0;
     s.setResults.clear();
     s.setCalls.clear();
+    s.setDelayMs = 0;
     s.nextHandle = 100;
     s.loginError = 0;
     s.loginSucceeds = true;
@@ -108,6 +109,13 @@ int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *rec
                                      int32_t size, int32_t timeoutMs)
 {
     fakesdk::State &s = state();
+    int delay;
+    {
+        QMutexLocker lock(&s.mutex);
+        delay = s.setDelayMs;
+    }
+    if (delay > 0)
+        QThread::msleep(static_cast<unsigned long>(delay));
     QMutexLocker lock(&s.mutex);
     const int index = s.setCalls.size();
     s.setCalls.append({command, channel,

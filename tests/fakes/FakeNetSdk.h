@@ -71,6 +71,7 @@ struct State
     // Set without login: result per call (default 0).
     QVector<int32_t> setResults;
     QVector<SetCall> setCalls;
+    int setDelayMs = 0;
     // Log in / out
     int32_t nextHandle = 100;
     int32_t loginError = 0;

@@ -43,6 +43,8 @@ private slots:
         QTest::newRow("one") << 1 << 0 << "successful";
         QTest::newRow("two") << 2 << 0 << "fail";
         QTest::newRow("large positive") << 70000 << 0 << "fail";
+        QTest::newRow("address in use") << -30001 << 0 << "Address in use";
+        QTest::newRow("no host address") << -30002 << 0 << "Not a host address";
     }
     void resultKeys()
     {
