@@ -42,6 +42,9 @@ CEncodeCfgWidget::CEncodeCfgWidget(QWidget *parent)
     , m_budget(std::make_unique<EncodeBudget>())
 {
     std::memset(&m_device, 0, sizeof m_device);
+    // Before the children exist: a list's drop-down made under the sheets of
+    // the pages around it alone keeps their light rows.
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Encode.qss")));
     m_ui->setupUi(this);
 
     m_mainControl = new QButtonGroup(this);

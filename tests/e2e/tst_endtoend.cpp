@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
@@ -322,6 +323,15 @@ private slots:
         // rate; the device keeps exactly that.
         CEncodeCfgWidget *encode = config->encodeWidget();
         auto *channel = encode->findChild<QComboBox *>("m_cmbChannel");
+
+        // The channel list's rows are dark under their light text, inside the
+        // window's sheets as well.
+        channel->showPopup();
+        const QImage rows = channel->view()->grab().toImage();
+        channel->hidePopup();
+        QVERIFY(rows.height() > 40);
+        const QColor row = rows.pixelColor(rows.width() - 30, rows.height() - 6);
+        QVERIFY2(row.lightness() < 100, qPrintable(row.name()));
         auto *framesize = encode->findChild<QComboBox *>("m_cmbFramesize");
         auto *bitRate = encode->findChild<QComboBox *>("m_cmbBitRate");
         channel->setCurrentIndex(1);
