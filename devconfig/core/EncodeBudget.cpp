@@ -308,6 +308,10 @@ void EncodeBudget::chooseResolution(StreamKind kind, int resolution, int sliderF
 {
     if (!ResolutionTable::valid(resolution))
         return;
+    // Only what is offered can be chosen; the device's own resolution, shown
+    // though not offered, picked again stays as it is.
+    if (!(offeredMask(kind, shownRecord().main.resolution()) >> resolution & 1u))
+        return;
     StreamParams &s = stream(kind);
     const int oldResolution = s.resolution();
     s.setResolution(resolution);
@@ -361,8 +365,14 @@ void EncodeBudget::fitSubToMain()
 void EncodeBudget::chooseEncodeType(StreamKind kind, int type, int resolution, int sliderFrameRate,
                                     int sliderQuality)
 {
-    stream(kind).setEncodeType(type);
-    chooseResolution(kind, resolution, sliderFrameRate, sliderQuality);
+    StreamParams &s = stream(kind);
+    s.setEncodeType(type);
+    if (offeredMask(kind, shownRecord().main.resolution()) >> resolution & 1u) {
+        chooseResolution(kind, resolution, sliderFrameRate, sliderQuality);
+        return;
+    }
+    // A resolution kept as read stays; the bit rate follows the new type's table.
+    s.setBitRate(capped(kind, gradeRate(s, sliderQuality, s.frameRate())));
 }
 
 void EncodeBudget::releaseFrameRate(StreamKind kind, int frameRate)

@@ -284,7 +284,15 @@ private slots:
         QVERIFY(!v.resolutionOffered);
         QVERIFY(v.overLimits());
         QCOMPARE(b->shownRecord().main.resolution(), 14);
-        // Picking an offered one is a change like any other.
+        // Picking it again keeps it, a resolution not offered cannot be
+        // picked, and an offered one is a change like any other.
+        b->chooseResolution(StreamKind::Main, 14, 10, 1);
+        QVERIFY(std::memcmp(&b->shownRecord().main, &d->table.channel[0].main, sizeof(StreamParams)) == 0);
+        b->chooseResolution(StreamKind::Main, 16, 25, 4);
+        QCOMPARE(b->shownRecord().main.resolution(), 14);
+        b->chooseEncodeType(StreamKind::Main, 8, 14, 25, 4);
+        QCOMPARE(b->shownRecord().main.resolution(), 14);
+        QCOMPARE(b->shownRecord().main.bitRate(), 2662);  // 1080P grade 3 in the H.265 table
         b->chooseResolution(StreamKind::Main, 11, 25, 4);
         QVERIFY(b->show(StreamKind::Main).resolutionOffered);
 
