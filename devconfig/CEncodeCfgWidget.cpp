@@ -6,12 +6,16 @@
 #include <QPixmap>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <cstring>
 
+#include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
 #include "ConfigRecords.h"
+#include "EncodeChanges.h"
 #include "NetSdk.h"
+#include "ResultTexts.h"
 
 using scoutrix::EncodeBudget;
 using scoutrix::StreamKind;
@@ -38,6 +42,9 @@ CEncodeCfgWidget::CEncodeCfgWidget(QWidget *parent)
     , m_budget(std::make_unique<EncodeBudget>())
 {
     std::memset(&m_device, 0, sizeof m_device);
+    // Before the children exist: a list's drop-down made under the sheets of
+    // the pages around it alone keeps their light rows.
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Encode.qss")));
     m_ui->setupUi(this);
 
     m_mainControl = new QButtonGroup(this);
@@ -57,6 +64,23 @@ CEncodeCfgWidget::CEncodeCfgWidget(QWidget *parent)
     }
     m_ui->m_cmbChannel->setIconSize(QSize(1, 24));
     m_ui->m_ckVideo->setEnabled(false);
+
+    // What the device holds beyond its limits is said under each stream.
+    m_noteMain = new QLabel(m_ui->groupMain);
+    m_noteMain->setObjectName(QStringLiteral("labOverMain"));
+    m_ui->groupMainGrid->addWidget(m_noteMain, 8, 0, 1, 3);
+    m_noteSub = new QLabel(m_ui->groupSub);
+    m_noteSub->setObjectName(QStringLiteral("labOverSub"));
+    m_ui->groupSubGrid->addWidget(m_noteSub, 8, 0, 1, 3);
+    m_readMessage = new QLabel(this);
+    m_readMessage->setObjectName(QStringLiteral("labReadError"));
+    m_readMessage->setAlignment(Qt::AlignCenter);
+    m_ui->encodeLayout->insertWidget(0, m_readMessage);
+    for (QLabel *l : {m_noteMain, m_noteSub, m_readMessage}) {
+        l->setTextFormat(Qt::PlainText);
+        l->setWordWrap(true);
+        l->hide();
+    }
     setTexts();
 
     connect(m_ui->m_cmbChannel, qOverload<int>(&QComboBox::activated), this,
@@ -136,11 +160,11 @@ CEncodeCfgWidget::StreamWidgets CEncodeCfgWidget::widgets(StreamKind kind) const
         return {m_ui->m_cmbEncodeType, m_ui->m_cmbFramesize, m_mainControl,       m_ui->m_btnCBR,
                 m_ui->m_btnVBR,        m_ui->m_sliderFPS,    m_ui->m_labFPS,      m_ui->m_editISecond,
                 m_ui->m_sliderQuality, m_ui->m_labQuality,   m_ui->m_cmbBitRate,  m_ui->m_ckVideo,
-                m_ui->m_ckAudio};
+                m_ui->m_ckAudio,       m_noteMain};
     return {m_ui->m_cmbSubStream,     m_ui->m_cmbFramesize_2, m_subControl,         m_ui->m_btnSubCBR,
             m_ui->m_btnSubVBR,        m_ui->m_sliderFPS_2,    m_ui->m_labFPS_2,     m_ui->m_editISecond_2,
             m_ui->m_sliderSubQuality, m_ui->m_labsubQuality,  m_ui->m_cmbBitRate_2, m_ui->m_ckVideo_2,
-            m_ui->m_ckAudio_2};
+            m_ui->m_ckAudio_2,        m_noteSub};
 }
 
 void CEncodeCfgWidget::setDevice(const scoutrix::DeviceRecord &device)
@@ -157,37 +181,83 @@ void CEncodeCfgWidget::readDevice()
 
     const int32_t handle = m_device.loginHandle;
     auto device = std::make_unique<EncodeBudget::Device>();
-    getConfig(handle, scoutrix::CmdEncodeCaps, -1, device->caps);
-    const int32_t tableResult = getConfig(handle, scoutrix::CmdEncodeTable, -1, device->table);
+    // After the first failure the rest is not asked for: a device that does
+    // not answer would hold the window for a timeout per record.
+    int32_t failure = 0;
+    auto read = [&failure](auto &&get) {
+        if (failure == 0) {
+            const int32_t result = get();
+            if (result < 0)
+                failure = result;
+        }
+    };
+    read([&] { return getConfig(handle, scoutrix::CmdEncodeCaps, -1, device->caps); });
+    read([&] { return getConfig(handle, scoutrix::CmdEncodeTable, -1, device->table); });
     scoutrix::VideoStandard standard;
-    getConfig(handle, scoutrix::CmdVideoStandard, -1, standard);
+    std::memset(&standard, 0, sizeof standard);
+    read([&] { return getConfig(handle, scoutrix::CmdVideoStandard, -1, standard); });
     device->ntsc = standard.isNtsc();
-    // The other reads show whatever arrived; a table that did not arrive
-    // would be written back as zeros over the device's settings.
-    m_tableRead = tableResult >= 0;
-    if (!m_tableRead)
-        qDebug() << "encode table not read, nRet = " << tableResult;
-
     scoutrix::DeviceInfoRecord info;
-    getConfig(handle, scoutrix::CmdDeviceInfo, 0, info);
-    if (scoutrix::ResolutionTable::deviceListApplies(info.buildTimeText())) {
+    std::memset(&info, 0, sizeof info);
+    read([&] { return getConfig(handle, scoutrix::CmdDeviceInfo, 0, info); });
+    if (failure == 0 && scoutrix::ResolutionTable::deviceListApplies(info.buildTimeText())) {
         auto list = std::make_unique<scoutrix::ResolutionList>();
-        getConfig(handle, scoutrix::CmdResolutionList, -1, *list);
+        read([&] { return getConfig(handle, scoutrix::CmdResolutionList, -1, *list); });
         device->resolutions = scoutrix::ResolutionTable::fromDevice(*list);
     } else {
         device->resolutions = scoutrix::ResolutionTable::fixed(device->ntsc,
                                                                m_device.loginInfo.loginDeviceType());
     }
+
+    // A form built from what did not arrive would show zeros, and a save
+    // would write them over the device's settings.
+    m_readError = failure;
+    m_tableRead = failure == 0;
+    if (failure != 0) {
+        qDebug() << "encode settings not read, nRet = " << failure;
+        m_budget->load(*std::make_unique<EncodeBudget::Device>());
+        m_lastWritten.reset();
+        showReadFailure(failure);
+        return;
+    }
+
     device->channelCount = m_device.loginInfo.videoChannelCount();
     device->audioChannelCount = m_device.loginInfo.audioChannelCount();
     device->offerAllFlag = m_device.loginInfo.word(scoutrix::LoginInfo::AllChannelsFlag) != 0;
     m_budget->load(*device);
+    m_lastWritten = std::make_unique<scoutrix::EncodeTable>(device->table);
 
+    showForm(true);
     fillChannelList();
     fillEncodeTypes(StreamKind::Main);
     fillEncodeTypes(StreamKind::Sub);
     showStreams();
-    m_ui->m_btnSave->setEnabled(m_tableRead);
+    m_ui->m_btnSave->setEnabled(true);
+}
+
+void CEncodeCfgWidget::showForm(bool shown)
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_ui->labChannel), static_cast<QWidget *>(m_ui->m_cmbChannel),
+                       static_cast<QWidget *>(m_ui->groupMain), static_cast<QWidget *>(m_ui->groupSub),
+                       static_cast<QWidget *>(m_ui->m_btnSave)})
+        w->setVisible(shown);
+    m_readMessage->setVisible(!shown);
+}
+
+void CEncodeCfgWidget::showReadFailure(int32_t result)
+{
+    for (QComboBox *c : {m_ui->m_cmbChannel, m_ui->m_cmbEncodeType, m_ui->m_cmbSubStream,
+                         m_ui->m_cmbFramesize, m_ui->m_cmbFramesize_2, m_ui->m_cmbBitRate,
+                         m_ui->m_cmbBitRate_2}) {
+        QSignalBlocker block(c);
+        c->clear();
+    }
+    m_ui->m_btnSave->setEnabled(false);
+    const QString text = result == ResultTexts::CodeTimeout
+        ? CMultiLanguage::text(QStringLiteral("Encode.ReadTimeout"))
+        : CMultiLanguage::text(QStringLiteral("Encode.ReadFailed")).arg(result);
+    m_readMessage->setText(text);
+    showForm(false);
 }
 
 void CEncodeCfgWidget::fillChannelList()
@@ -233,15 +303,20 @@ void CEncodeCfgWidget::showStream(StreamKind kind)
         QSignalBlocker(w.video),      QSignalBlocker(w.audio),
     };
 
+    const scoutrix::ResolutionTable &table = m_budget->resolutions();
     w.resolution->clear();
     for (int r : v.resolutions)
-        w.resolution->addItem(QString::fromStdString(m_budget->resolutions().at(r).name), r);
+        w.resolution->addItem(QString::fromStdString(table.at(r).name), r);
+    // The device's own resolution is shown as read even where it is not offered.
+    if (!v.resolutionOffered && scoutrix::ResolutionTable::valid(v.resolution))
+        w.resolution->addItem(QString::fromStdString(table.at(v.resolution).name), v.resolution);
     w.resolution->setCurrentIndex(w.resolution->findData(v.resolution));
 
-    w.frameRate->setRange(1, v.maxFrameRate);
+    w.frameRate->setRange(1, std::max(v.maxFrameRate, v.frameRate));
     w.frameRate->setValue(v.frameRate);
     w.frameRateText->setText(QString::number(w.frameRate->value()));
     (v.vbr ? w.vbr : w.cbr)->setChecked(true);
+    w.quality->setRange(kQualityMin, std::max(v.maxQuality, std::clamp(v.quality, kQualityMin, kQualityMax)));
     w.quality->setValue(v.quality);
     w.qualityText->setText(QString::number(w.quality->value()));
     w.iFrame->setText(QString::number(v.iFrameInterval));
@@ -250,7 +325,11 @@ void CEncodeCfgWidget::showStream(StreamKind kind)
     w.bitRate->clear();
     for (const auto &item : v.bitRates)
         w.bitRate->addItem(QString::number(item.value), item.grade);
-    w.bitRate->setCurrentIndex(w.bitRate->findText(QString::number(v.bitRate)));
+    const QString rate = QString::number(v.bitRate);
+    // A rate that is no grade (or above the cap) is shown as read; it has no grade.
+    if (w.bitRate->findText(rate) < 0 && v.bitRate > 0)
+        w.bitRate->addItem(rate, -1);
+    w.bitRate->setCurrentIndex(w.bitRate->findText(rate));
 
     w.video->setChecked(v.videoOn);
     w.audio->setChecked(v.audioOn);
@@ -265,6 +344,21 @@ void CEncodeCfgWidget::showStream(StreamKind kind)
     w.audio->setEnabled(on && m_budget->audioEnabled());
     if (kind == StreamKind::Main)
         w.video->setEnabled(false);
+
+    QStringList over;
+    if (!v.resolutionOffered)
+        over << CMultiLanguage::text(QStringLiteral("Encode.OverResolution"));
+    if (v.frameRateOver && v.frameRate > v.maxFrameRate)
+        over << CMultiLanguage::text(QStringLiteral("Encode.OverFrameRate")).arg(v.frameRate).arg(v.maxFrameRate);
+    else if (v.frameRateOver)
+        over << CMultiLanguage::text(QStringLiteral("Encode.OverPixelRate"));
+    if (v.bitRateOver && v.bitRateCap)
+        over << CMultiLanguage::text(QStringLiteral("Encode.OverBitRate"))
+                    .arg(m_budget->shownRecord().main.bitRate())
+                    .arg(qint64(*v.bitRateCap));
+    w.note->setText(over.isEmpty() ? QString()
+                                   : CMultiLanguage::text(QStringLiteral("Encode.KeptAsRead")).arg(over.join(QStringLiteral("; "))));
+    w.note->setVisible(!over.isEmpty());
 }
 
 scoutrix::StreamEdit CEncodeCfgWidget::editOf(StreamKind kind) const
@@ -339,10 +433,10 @@ void CEncodeCfgWidget::releaseFrameRate(StreamKind kind)
 
 void CEncodeCfgWidget::changeQuality(StreamKind kind, int value)
 {
-    const StreamWidgets w = widgets(kind);
-    w.qualityText->setText(QString::number(value));
-    const int rate = m_budget->setQuality(kind, value);
-    w.bitRate->setCurrentIndex(w.bitRate->findText(QString::number(rate)));
+    widgets(kind).qualityText->setText(QString::number(value));
+    m_budget->setQuality(kind, value);
+    // The grade may have been held within the cap; the widgets follow.
+    showStream(kind);
 }
 
 void CEncodeCfgWidget::changeBitControl(StreamKind kind)
@@ -392,11 +486,13 @@ void CEncodeCfgWidget::slot_acitveMainBitRate(int index)
     const QVariant grade = list->itemData(index);
     if (!grade.isValid())
         return;
+    const int rate = list->itemText(index).toInt();
     // Item data is the grade: grades above the cap are missing from the
-    // list, so the row number is not the grade.
-    m_ui->m_sliderQuality->setValue(grade.toInt() + 1);
-    list->setCurrentIndex(index);
-    m_budget->setBitRate(StreamKind::Main, list->itemText(index).toInt());
+    // list, so the row number is not the grade. The rate as read has none.
+    if (grade.toInt() >= 0)
+        m_budget->setQuality(StreamKind::Main, grade.toInt() + 1);
+    m_budget->setBitRate(StreamKind::Main, rate);
+    showStream(StreamKind::Main);
 }
 
 void CEncodeCfgWidget::slot_acitveSubBitRate(int index)
@@ -416,5 +512,27 @@ void CEncodeCfgWidget::slot_SetDevConfig()
                                             &m_budget->table(), int32_t(sizeof(scoutrix::EncodeTable)),
                                             kTimeoutMs);
     qDebug() << "nRet = " << result;
+    logSave(result);
     emit sig_SetEncodeResult(result, long(m_device.loginHandle));
+}
+
+void CEncodeCfgWidget::logSave(int32_t result)
+{
+    ActivityEntry entry;
+    entry.mac = QString::fromStdString(m_device.netInfo.macText());
+    entry.serial = QString::fromStdString(m_device.devInfo.serialText());
+    entry.model = QString::fromStdString(m_device.devInfo.modelText());
+    entry.address = QString::fromLatin1(m_device.ipText, int(qstrnlen(m_device.ipText, sizeof m_device.ipText)));
+    entry.operation = ResultTexts::OpEncode;
+    if (m_lastWritten) {
+        const scoutrix::EncodeChangeText change = scoutrix::describeChanges(
+            *m_lastWritten, m_budget->table(), m_budget->channelCount(), m_budget->resolutions());
+        entry.oldValue = QString::fromStdString(change.before);
+        entry.newValue = QString::fromStdString(change.after);
+    }
+    entry.result = result;
+    ActivityLog::instance().append(entry);
+    // What the device now holds is what the next save is compared with.
+    if (result >= 0 || result == ResultTexts::CodeNeedReboot)
+        m_lastWritten = std::make_unique<scoutrix::EncodeTable>(m_budget->table());
 }

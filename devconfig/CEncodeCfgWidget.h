@@ -37,6 +37,8 @@ public:
 
     const scoutrix::EncodeBudget &budget() const { return *m_budget; }
     const scoutrix::DeviceRecord &device() const { return m_device; }
+    // The result of the first read that failed, 0 when everything was read.
+    int readError() const { return m_readError; }
 
 signals:
     void sig_StopMove();
@@ -79,9 +81,13 @@ private:
         QComboBox *bitRate;
         QCheckBox *video;
         QCheckBox *audio;
+        QLabel *note;
     };
 
     void setTexts();
+    void showReadFailure(int32_t result);
+    void showForm(bool shown);
+    void logSave(int32_t result);
     void connectStream(scoutrix::StreamKind kind);
     void readDevice();
     void fillChannelList();
@@ -104,6 +110,12 @@ private:
     scoutrix::DeviceRecord m_device;
     QButtonGroup *m_mainControl = nullptr;
     QButtonGroup *m_subControl = nullptr;
+    QLabel *m_noteMain = nullptr;
+    QLabel *m_noteSub = nullptr;
+    QLabel *m_readMessage = nullptr;
     // A table that could not be read is never written back.
     bool m_tableRead = false;
+    int m_readError = 0;
+    // The table as the device last held it, to tell the log what a save changed.
+    std::unique_ptr<scoutrix::EncodeTable> m_lastWritten;
 };

@@ -136,9 +136,20 @@ void DeviceModel::buildRecords()
     const int64_t budget = int64_t(d.channels) * (mainPix + subPix) * fps;
     caps.setWord(EncodeCaps::PixelRateBudget, int32_t(std::min<int64_t>(budget, INT32_MAX)));
     caps.setWord(EncodeCaps::SharedBudget, p.shared ? 1 : 0);
+    // Which sub resolutions go with which main resolution; the program's
+    // own table says the same, so the two never disagree.
+    const ResolutionTable pairs = ResolutionTable::fixed(d.ntsc, d.type);
     for (int ch = 0; ch < d.channels; ++ch) {
+        // A camera's limit is for the channel as a whole: the sub stream
+        // draws on it too.
         if (d.type == 2)
-            caps.setMainPixelLimit(ch, int32_t(mainPix * fps));
+            caps.setMainPixelLimit(ch, int32_t((mainPix + subPix) * fps));
+        caps.setMainResolutionMask(ch, p.mainMask);
+        caps.setSubResolutionMask(ch, p.subMask);
+        for (int r = 0; r < ResolutionCount; ++r) {
+            if (p.mainMask >> r & 1u)
+                caps.setSubMaskByMainRes(ch, r, p.subMask & pairs.allowedSub(r));
+        }
     }
     caps.setEntry(EncodeCaps::MainEntry, p.typeMask, p.mainMask);
     caps.setEntry(EncodeCaps::SubEntry, p.typeMask & bits({ 7, 8 }), p.subMask);
@@ -326,41 +337,83 @@ int32_t DeviceModel::getConfig(int32_t command, int32_t channel, std::vector<uin
     return proto::Ok;
 }
 
-int32_t DeviceModel::checkEncodeTable(const std::vector<uint8_t> &data) const
+std::string DeviceModel::encodeTableRefusal(const EncodeTable &table) const
 {
-    EncodeTable table;
-    std::memcpy(&table, data.data(), sizeof table);
     EncodeCaps caps;
     std::memcpy(&caps, find(CmdEncodeCaps, -1)->data(), sizeof caps);
     const int maxFps = m_spec.ntsc ? 30 : 25;
+    const int64_t bitRateBudget = caps.bitRateBudget();
+    auto allowed = [](uint32_t own, uint32_t fallback) { return own != 0 ? own : fallback; };
     int64_t used = 0;
+    int64_t mainBitRates = 0;
     for (int ch = 0; ch < m_spec.channels; ++ch) {
-        for (const StreamParams *s : { &table.channel[ch].main, &table.channel[ch].sub }) {
+        const ChannelEncode &c = table.channel[ch];
+        const std::string where = "channel " + std::to_string(ch + 1);
+        for (const StreamParams *s : { &c.main, &c.sub }) {
             if (!s->videoOn())
                 continue;
-            const int64_t pix = pixels(s->resolution());
-            if (pix <= 0 || s->frameRate() < 1 || s->frameRate() > maxFps)
-                return proto::Fail;
+            const bool main = s == &c.main;
+            const std::string stream = where + (main ? " main" : " sub");
+            const int res = s->resolution();
+            const int64_t pix = pixels(res);
+            if (pix <= 0)
+                return stream + ": no such resolution " + std::to_string(res);
+            const uint32_t entryTypes = caps.typeMask(main ? EncodeCaps::MainEntry : EncodeCaps::SubEntry);
+            const uint32_t types = allowed(entryTypes, caps.typeMask(EncodeCaps::MainEntry));
+            if (s->encodeType() < 0 || s->encodeType() >= 32 || !(types >> s->encodeType() & 1u))
+                return stream + ": encode type " + std::to_string(s->encodeType()) + " not offered";
+            uint32_t mask;
+            if (main) {
+                mask = allowed(caps.mainResolutionMask(ch), caps.entryResolutionMask(EncodeCaps::MainEntry));
+            } else {
+                mask = allowed(caps.subResolutionMask(ch),
+                    allowed(caps.entryResolutionMask(EncodeCaps::SubEntry),
+                        caps.entryResolutionMask(EncodeCaps::MainEntry)));
+                if (const uint32_t pair = caps.subMaskByMainRes(ch, c.main.resolution()))
+                    mask &= pair;
+            }
+            if (mask != 0 && !(mask >> res & 1u))
+                return stream + ": resolution " + std::to_string(res) + " not in the mask";
+            if (s->frameRate() < 1 || s->frameRate() > maxFps)
+                return stream + ": frame rate " + std::to_string(s->frameRate());
+            if (s->quality() < 1 || s->quality() > QualityGrades)
+                return stream + ": quality " + std::to_string(s->quality());
+            if (s->bitRate() < 1 || s->bitRate() > bitRateBudget)
+                return stream + ": bit rate " + std::to_string(s->bitRate());
+            if (main)
+                mainBitRates += s->bitRate();
             used += pix * s->frameRate();
         }
     }
-    return used > caps.pixelRateBudget() ? proto::Fail : proto::Ok;
+    if (mainBitRates > bitRateBudget)
+        return "main-stream bit rates " + std::to_string(mainBitRates) + " over the budget of "
+            + std::to_string(bitRateBudget);
+    if (used > caps.pixelRateBudget())
+        return "pixel rate " + std::to_string(used) + " over the budget of "
+            + std::to_string(caps.pixelRateBudget());
+    return std::string();
 }
 
 int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vector<uint8_t> &data)
 {
+    m_lastRefusal.clear();
     if (command == CmdEncodeCaps || command == CmdDeviceInfo || command == CmdResolutionList
         || command == CmdNetWithoutLogin)
         return proto::NotSupported; // read-only on this device
     const auto *existing = find(command, channel);
     if (!existing)
         return proto::NotSupported;
-    if (existing->size() != data.size())
+    if (existing->size() != data.size()) {
+        m_lastRefusal = "record of " + std::to_string(data.size()) + " bytes, "
+            + std::to_string(existing->size()) + " expected";
         return proto::Fail;
+    }
     if (command == CmdEncodeTable) {
-        const int32_t check = checkEncodeTable(data);
-        if (check != proto::Ok)
-            return check;
+        EncodeTable table;
+        std::memcpy(&table, data.data(), sizeof table);
+        m_lastRefusal = encodeTableRefusal(table);
+        if (!m_lastRefusal.empty())
+            return proto::Fail;
     }
     bool restart = m_spec.faults.needReboot;
     if (command == CmdVideoStandard) {
@@ -398,20 +451,48 @@ void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vec
     }
 }
 
-int32_t DeviceModel::setNetwork(const std::vector<uint8_t> &record)
+std::string DeviceModel::addressRefusal(uint32_t ip, uint32_t mask, uint32_t gateway)
 {
-    if (record.size() != sizeof(NetWithoutLoginRecord))
-        return proto::Fail;
-    NetWithoutLoginRecord n;
-    std::memcpy(&n, record.data(), sizeof n);
-    const uint32_t ip
-        = uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
-    const uint32_t mask = uint32_t(n.mask[0]) << 24 | uint32_t(n.mask[1]) << 16
-        | uint32_t(n.mask[2]) << 8 | n.mask[3];
-    const uint32_t gw = uint32_t(n.gateway[0]) << 24 | uint32_t(n.gateway[1]) << 16
-        | uint32_t(n.gateway[2]) << 8 | n.gateway[3];
     // No device takes an address nobody could reach it on.
     if ((ip >> 24) == 0 || (ip >> 24) >= 224)
+        return "address " + net::ipv4Text(ip) + " cannot be a device's";
+    // A mask is ones, then zeros: its complement plus one is a power of two.
+    const uint32_t hosts = ~mask;
+    if (mask == 0 || (hosts & (hosts + 1)) != 0)
+        return "mask " + net::ipv4Text(mask) + " is not contiguous";
+    // /31 and /32 have no network or broadcast address of their own.
+    const bool hasEnds = hosts > 1;
+    if (hasEnds && (ip & hosts) == 0)
+        return net::ipv4Text(ip) + " is the network address of its subnet";
+    if (hasEnds && (ip & hosts) == hosts)
+        return net::ipv4Text(ip) + " is the broadcast address of its subnet";
+    // 0.0.0.0 means no gateway.
+    if (gateway != 0) {
+        if ((gateway & mask) != (ip & mask))
+            return "gateway " + net::ipv4Text(gateway) + " is outside the subnet";
+        if (gateway == ip)
+            return "gateway " + net::ipv4Text(gateway) + " is the device itself";
+        if (hasEnds && ((gateway & hosts) == 0 || (gateway & hosts) == hosts))
+            return "gateway " + net::ipv4Text(gateway) + " is the network or broadcast address";
+    }
+    return std::string();
+}
+
+int32_t DeviceModel::setNetwork(const std::vector<uint8_t> &record)
+{
+    m_lastRefusal.clear();
+    if (record.size() != sizeof(NetWithoutLoginRecord)) {
+        m_lastRefusal = "network record of " + std::to_string(record.size()) + " bytes";
+        return proto::Fail;
+    }
+    NetWithoutLoginRecord n;
+    std::memcpy(&n, record.data(), sizeof n);
+    auto word = [](const uint8_t *o) {
+        return uint32_t(o[0]) << 24 | uint32_t(o[1]) << 16 | uint32_t(o[2]) << 8 | o[3];
+    };
+    const uint32_t ip = word(n.ip), mask = word(n.mask), gw = word(n.gateway);
+    m_lastRefusal = addressRefusal(ip, mask, gw);
+    if (!m_lastRefusal.empty())
         return proto::Fail;
     m_spec.ip = ip;
     m_spec.mask = mask;

@@ -48,6 +48,14 @@ public:
     // Command 20: the new address, mask and gateway from a network record.
     int32_t setNetwork(const std::vector<uint8_t> &record);
 
+    // Why the last set was refused (empty after one that was taken), for the log.
+    const std::string &lastRefusal() const { return m_lastRefusal; }
+
+    // Why a device refuses an address (host order); empty when it takes it.
+    static std::string addressRefusal(uint32_t ip, uint32_t mask, uint32_t gateway);
+    // Why a device refuses an encode table (command 19); empty when it takes it.
+    std::string encodeTableRefusal(const EncodeTable &table) const;
+
     // Records changed by sets since start, for the state file.
     const std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> &records() const
     {
@@ -61,7 +69,6 @@ public:
 
 private:
     void buildRecords();
-    int32_t checkEncodeTable(const std::vector<uint8_t> &data) const;
     const std::vector<uint8_t> *find(int32_t command, int32_t channel) const;
 
     DeviceSpec m_spec;
@@ -74,6 +81,7 @@ private:
         Clock::time_point lockedUntil {};
     };
     std::map<std::string, LockState> m_locks;
+    std::string m_lastRefusal;
 };
 
 } // namespace scoutrix::devsim

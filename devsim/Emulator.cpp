@@ -270,6 +270,8 @@ struct Emulator::Impl
                     dev.setCache.erase(dev.setCacheOrder.front());
                     dev.setCacheOrder.pop_front();
                 }
+                if (result != proto::Ok && !dev.model.lastRefusal().empty())
+                    log(deviceName(int(i)) + ": address refused: " + dev.model.lastRefusal());
                 if (result == proto::Ok) {
                     log(deviceName(int(i)) + ": new address set without login");
                     moveDevice(int(i));
@@ -498,6 +500,9 @@ struct Emulator::Impl
                 return;
             }
             const int32_t r = dev.model.setConfig(req.command, req.channel, req.data);
+            if (r == proto::Fail && !dev.model.lastRefusal().empty())
+                log(deviceName(c.device) + ": command " + std::to_string(req.command)
+                    + " refused: " + dev.model.lastRefusal());
             if (r == proto::Ok || r == proto::NeedReboot)
                 saveState();
             reply(c, Type::SetConfigReply, frame.sequence, proto::encodeResult(r));

@@ -17,16 +17,6 @@ int gradeOf(int quality)
 int shownQuality(int quality) { return std::clamp(quality, 1, QualityGrades); }
 int shownBitControl(int bitControl) { return bitControl == 1 ? 1 : 0; }
 
-int largestIn(uint32_t mask, const ResolutionTable &table)
-{
-    int best = -1;
-    for (int r = 0; r < ResolutionCount; ++r) {
-        if ((mask >> r & 1u) && (best < 0 || table.pixels(r) > table.pixels(best)))
-            best = r;
-    }
-    return best;
-}
-
 } // namespace
 
 EncodeBudget::EncodeBudget()
@@ -50,6 +40,7 @@ void EncodeBudget::load(const Device &device)
     m_channel = 0;
     m_showingAll = false;
     m_scratch = m_table.channel[0];
+    forgetShown();
 }
 
 bool EncodeBudget::offersAll() const
@@ -59,6 +50,7 @@ bool EncodeBudget::offersAll() const
 
 void EncodeBudget::selectChannel(int channel)
 {
+    forgetShown();
     if (channel == allChannel() && offersAll()) {
         m_scratch = m_table.channel[0];
         m_showingAll = true;
@@ -165,7 +157,22 @@ uint32_t EncodeBudget::shownMask(StreamKind kind) const
     return any ? common : 0;
 }
 
-int64_t EncodeBudget::availableForShow(StreamKind kind) const
+uint32_t EncodeBudget::offeredMask(StreamKind kind, int mainResolution) const
+{
+    const uint32_t mask = shownMask(kind);
+    uint32_t candidates = mask != 0 ? mask : m_caps.entryResolutionMask(EncodeCaps::MainEntry);
+    if (kind == StreamKind::Sub) {
+        const int capsChannel = m_showingAll ? 0 : m_channel;
+        if (const uint32_t m = m_caps.subMaskByMainRes(capsChannel, mainResolution))
+            candidates &= m;
+        // Entries without a fixed allowed-sub mask restrict nothing.
+        if (const uint32_t a = m_resolutions.allowedSub(mainResolution))
+            candidates &= a;
+    }
+    return candidates;
+}
+
+int64_t EncodeBudget::available(StreamKind kind) const
 {
     int64_t available;
     if (m_showingAll) {
@@ -191,15 +198,6 @@ int64_t EncodeBudget::availableForShow(StreamKind kind) const
     return available;
 }
 
-int64_t EncodeBudget::availableForChange(StreamKind kind) const
-{
-    if (m_showingAll)
-        return m_caps.pixelRateBudget() / std::max(m_channelCount, 1) - usage(otherStream(kind));
-    if (m_caps.sharedBudget())
-        return sharedBudget(kind);
-    return channelBudget(m_channel) - usage(otherStream(kind));
-}
-
 // Less than one frame's worth of pixel rate still leaves the lowest rate the
 // slider has, 1 fps: a stream is never given 0 or a negative rate.
 int EncodeBudget::frameRateLimit(int64_t available, int64_t pixels) const
@@ -211,6 +209,16 @@ int EncodeBudget::frameRateLimit(int64_t available, int64_t pixels) const
     return int(std::min<int64_t>(available / pixels, fullFrameRate()));
 }
 
+// With nothing left at all, the stream may keep its own rate but not raise it.
+int EncodeBudget::allowedFrameRate(StreamKind kind) const
+{
+    const StreamParams &s = stream(kind);
+    const int64_t left = available(kind);
+    if (left <= 0)
+        return std::clamp(s.frameRate(), 1, fullFrameRate());
+    return frameRateLimit(left, m_resolutions.pixels(s.resolution()));
+}
+
 std::optional<int64_t> EncodeBudget::bitRateCap(StreamKind kind) const
 {
     if (kind != StreamKind::Main)
@@ -218,6 +226,27 @@ std::optional<int64_t> EncodeBudget::bitRateCap(StreamKind kind) const
     if (m_showingAll)
         return bitRateBudget() / std::max(m_channelCount, 1);
     return mainBitRateCap(m_channel);
+}
+
+int EncodeBudget::capped(StreamKind kind, int64_t bitRate) const
+{
+    if (const auto cap = bitRateCap(kind))
+        bitRate = std::min(bitRate, std::max<int64_t>(*cap, 0));
+    return int(bitRate);
+}
+
+int EncodeBudget::maxQuality(StreamKind kind) const
+{
+    const auto cap = bitRateCap(kind);
+    if (!cap)
+        return QualityGrades;
+    const StreamParams &s = stream(kind);
+    int best = 1;
+    for (int q = 1; q <= QualityGrades; ++q) {
+        if (gradeRate(s, q, s.frameRate()) <= *cap)
+            best = q;
+    }
+    return best;
 }
 
 int EncodeBudget::gradeRate(const StreamParams &s, int quality, int frameRate) const
@@ -229,26 +258,10 @@ int EncodeBudget::gradeRate(const StreamParams &s, int quality, int frameRate) c
 StreamView EncodeBudget::show(StreamKind kind)
 {
     StreamParams &s = stream(kind);
-    const uint32_t mask = shownMask(kind);
-    if (mask != 0) {
-        const int largest = largestIn(mask, m_resolutions);
-        if (m_resolutions.pixels(s.resolution()) > m_resolutions.pixels(largest))
-            s.setResolution(largest);
-    }
+    const uint32_t candidates = offeredMask(kind, shownRecord().main.resolution());
 
-    uint32_t candidates = mask != 0 ? mask : m_caps.entryResolutionMask(EncodeCaps::MainEntry);
-    if (kind == StreamKind::Sub) {
-        const int mainRes = shownRecord().main.resolution();
-        const int capsChannel = m_showingAll ? 0 : m_channel;
-        if (const uint32_t m = m_caps.subMaskByMainRes(capsChannel, mainRes))
-            candidates &= m;
-        // Entries without a fixed allowed-sub mask restrict nothing.
-        if (const uint32_t a = m_resolutions.allowedSub(mainRes))
-            candidates &= a;
-    }
-
-    const int64_t available = availableForShow(kind);
-    if (m_showingAll && kind == StreamKind::Sub && available == 0)
+    const int64_t left = available(kind);
+    if (m_showingAll && kind == StreamKind::Sub && left == 0)
         s.setVideoOn(false);
 
     StreamView v;
@@ -257,30 +270,36 @@ StreamView EncodeBudget::show(StreamKind kind)
             v.resolutions.push_back(r);
     }
     v.resolution = s.resolution();
-    v.maxFrameRate = available <= 0 ? std::max(1, s.frameRate())
-                                    : frameRateLimit(available, m_resolutions.pixels(s.resolution()));
-    v.frameRate = std::clamp(s.frameRate(), 1, v.maxFrameRate);
+    v.resolutionOffered = !s.videoOn() || !ResolutionTable::valid(s.resolution())
+        || (candidates >> s.resolution() & 1u);
+    v.maxFrameRate = allowedFrameRate(kind);
+    v.frameRate = std::max(1, s.frameRate());
+    v.frameRateOver = s.videoOn() && usage(s) > std::max<int64_t>(left, 0);
     v.vbr = s.bitControl() == 1;
     v.quality = s.quality();
     v.iFrameInterval = s.iFrameInterval();
     v.encodeType = s.encodeType();
 
     v.bitRateCap = bitRateCap(kind);
+    v.maxQuality = maxQuality(kind);
     for (int g = 0; g < QualityGrades; ++g) {
         const int value = gradeRate(s, g + 1, s.frameRate());
         if (!v.bitRateCap || value <= *v.bitRateCap)
             v.bitRates.push_back({g, value});
     }
-    int64_t selected = v.vbr ? gradeRate(s, s.quality(), s.frameRate()) : s.bitRate();
-    if (v.bitRateCap)
-        selected = std::min(selected, *v.bitRateCap);
-    v.bitRate = int(selected);
+    v.bitRate = v.vbr ? capped(kind, gradeRate(s, s.quality(), s.frameRate())) : s.bitRate();
+    v.bitRateOver = s.videoOn() && v.bitRateCap && s.bitRate() > *v.bitRateCap;
 
     v.videoOn = s.videoOn();
     v.audioOn = s.audioOn() && s.videoOn();
     v.bitRateEnabled = !v.vbr && v.videoOn;
     v.qualityEnabled = v.vbr && v.videoOn;
     v.controlsEnabled = kind == StreamKind::Main || v.videoOn;
+
+    Shown &memo = shown(kind);
+    memo.valid = true;
+    memo.frameRate = v.frameRate;
+    memo.bitRate = v.bitRate;
     return v;
 }
 
@@ -289,12 +308,19 @@ void EncodeBudget::chooseResolution(StreamKind kind, int resolution, int sliderF
 {
     if (!ResolutionTable::valid(resolution))
         return;
-    const int maxRate = frameRateLimit(availableForChange(kind), m_resolutions.pixels(resolution));
-    const int frameRate = std::clamp(sliderFrameRate, 1, maxRate);
+    // Only what is offered can be chosen; the device's own resolution, shown
+    // though not offered, picked again stays as it is.
+    if (!(offeredMask(kind, shownRecord().main.resolution()) >> resolution & 1u))
+        return;
     StreamParams &s = stream(kind);
+    const int oldResolution = s.resolution();
     s.setResolution(resolution);
+    const int maxRate = frameRateLimit(available(kind), m_resolutions.pixels(resolution));
+    const int frameRate = std::clamp(sliderFrameRate, 1, maxRate);
     s.setFrameRate(frameRate);
-    s.setBitRate(gradeRate(s, sliderQuality, frameRate));
+    s.setBitRate(capped(kind, gradeRate(s, sliderQuality, frameRate)));
+    if (kind == StreamKind::Main && resolution != oldResolution)
+        fitSubToMain();
 
     // One budget for all channels: what one channel gets, every channel gets.
     if (m_caps.sharedBudget()) {
@@ -308,22 +334,60 @@ void EncodeBudget::chooseResolution(StreamKind kind, int resolution, int sliderF
     }
 }
 
+// A new main resolution can take the sub stream's own out of what may go with
+// it; the sub stream then moves to the nearest one that may, no larger.
+void EncodeBudget::fitSubToMain()
+{
+    StreamParams &sub = stream(StreamKind::Sub);
+    const uint32_t offered = offeredMask(StreamKind::Sub, shownRecord().main.resolution());
+    if (!sub.videoOn() || offered == 0 || (ResolutionTable::valid(sub.resolution())
+                                           && (offered >> sub.resolution() & 1u)))
+        return;
+    const int64_t own = m_resolutions.pixels(sub.resolution());
+    int best = -1, smallest = -1;
+    for (int r = 0; r < ResolutionCount; ++r) {
+        if (!(offered >> r & 1u))
+            continue;
+        const int64_t p = m_resolutions.pixels(r);
+        if (smallest < 0 || p < m_resolutions.pixels(smallest))
+            smallest = r;
+        if (p <= own && (best < 0 || p > m_resolutions.pixels(best)))
+            best = r;
+    }
+    const int chosen = best >= 0 ? best : smallest;
+    sub.setResolution(chosen);
+    const int frameRate = std::clamp(sub.frameRate(), 1,
+                                     frameRateLimit(available(StreamKind::Sub), m_resolutions.pixels(chosen)));
+    sub.setFrameRate(frameRate);
+    sub.setBitRate(capped(StreamKind::Sub, gradeRate(sub, sub.quality(), frameRate)));
+}
+
 void EncodeBudget::chooseEncodeType(StreamKind kind, int type, int resolution, int sliderFrameRate,
                                     int sliderQuality)
 {
-    stream(kind).setEncodeType(type);
-    chooseResolution(kind, resolution, sliderFrameRate, sliderQuality);
+    StreamParams &s = stream(kind);
+    s.setEncodeType(type);
+    if (offeredMask(kind, shownRecord().main.resolution()) >> resolution & 1u) {
+        chooseResolution(kind, resolution, sliderFrameRate, sliderQuality);
+        return;
+    }
+    // A resolution kept as read stays; the bit rate follows the new type's table.
+    s.setBitRate(capped(kind, gradeRate(s, sliderQuality, s.frameRate())));
 }
 
 void EncodeBudget::releaseFrameRate(StreamKind kind, int frameRate)
 {
     StreamParams &s = stream(kind);
+    // Left where it was: the device's own rate stays, whatever the budget.
+    if (frameRate == s.frameRate())
+        return;
+    frameRate = std::clamp(frameRate, 1, std::max(allowedFrameRate(kind), 1));
     const int64_t oldRate = s.frameRate();
     const int64_t interval = s.iFrameInterval();
     const int64_t full = fullFrameRate();
     s.setFrameRate(frameRate);
     if (s.bitControl() == 1) {
-        s.setBitRate(gradeRate(s, s.quality(), frameRate));
+        s.setBitRate(capped(kind, gradeRate(s, s.quality(), frameRate)));
         return;
     }
     // CBR keeps its bit rate per frame: scale back to the full rate, then
@@ -333,28 +397,33 @@ void EncodeBudget::releaseFrameRate(StreamKind kind, int frameRate)
     if (oldDenominator == 0 || fullDenominator == 0)
         return;
     const int64_t atFullRate = fullDenominator * s.bitRate() / oldDenominator;
-    s.setBitRate(int32_t((interval * frameRate + 10) * atFullRate / fullDenominator));
+    s.setBitRate(capped(kind, (interval * frameRate + 10) * atFullRate / fullDenominator));
 }
 
 void EncodeBudget::setBitControl(StreamKind kind, int bitControl)
 {
     StreamParams &s = stream(kind);
     s.setBitControl(bitControl);
-    s.setBitRate(gradeRate(s, s.quality(), s.frameRate()));
+    s.setBitRate(capped(kind, gradeRate(s, s.quality(), s.frameRate())));
 }
 
 int EncodeBudget::setQuality(StreamKind kind, int quality)
 {
     StreamParams &s = stream(kind);
+    // A grade whose bit rate is above the cap is not offered in the list
+    // either.
+    quality = std::clamp(quality, 1, maxQuality(kind));
     s.setQuality(quality);
-    const int rate = gradeRate(s, quality, s.frameRate());
+    const int rate = capped(kind, gradeRate(s, quality, s.frameRate()));
     s.setBitRate(rate);
     return rate;
 }
 
 void EncodeBudget::setBitRate(StreamKind kind, int bitRate)
 {
-    stream(kind).setBitRate(bitRate);
+    StreamParams &s = stream(kind);
+    if (bitRate != s.bitRate())
+        s.setBitRate(capped(kind, bitRate));
 }
 
 void EncodeBudget::setIFrameInterval(StreamKind kind, int interval)
@@ -380,17 +449,23 @@ void EncodeBudget::setSubVideo(bool on)
 void EncodeBudget::store(StreamKind kind, const StreamEdit &edit)
 {
     StreamParams &s = stream(kind);
+    const Shown memo = shown(kind);
     if (edit.encodeType >= 0)
         s.setEncodeType(edit.encodeType);
     if (edit.resolution >= 0)
         s.setResolution(edit.resolution);
     if (edit.bitControl != shownBitControl(s.bitControl()))
         s.setBitControl(edit.bitControl);
-    s.setFrameRate(edit.frameRate);
+    // What the widgets still show as it was shown is left as read; a value
+    // the user changed must fit.
+    if (!memo.valid)
+        s.setFrameRate(edit.frameRate);
+    else if (edit.frameRate != memo.frameRate)
+        s.setFrameRate(std::clamp(edit.frameRate, 1, std::max(allowedFrameRate(kind), 1)));
     if (edit.quality != shownQuality(s.quality()))
-        s.setQuality(edit.quality);
-    if (edit.bitRate >= 0)
-        s.setBitRate(edit.bitRate);
+        s.setQuality(std::min(edit.quality, maxQuality(kind)));
+    if (edit.bitRate >= 0 && (!memo.valid || edit.bitRate != memo.bitRate))
+        s.setBitRate(capped(kind, edit.bitRate));
     s.setIFrameInterval(edit.iFrameInterval);
     if (s.videoOn() != edit.videoOn)
         s.setVideoOn(edit.videoOn);

@@ -29,11 +29,13 @@ struct StreamView
     };
 
     std::vector<int> resolutions;  // offered indices, in index order
-    int resolution = 0;            // the stream's own; absent from the list when not offered
-    int maxFrameRate = 1;
-    int frameRate = 1;
+    int resolution = 0;            // the stream's own, as read
+    bool resolutionOffered = true; // false: the stream's own is not among the offered
+    int maxFrameRate = 1;          // what the budget allows
+    int frameRate = 1;             // the stream's own, as read (at least 1)
     bool vbr = false;
     int quality = 1;
+    int maxQuality = QualityGrades; // highest grade within the bit-rate cap
     int iFrameInterval = 0;
     int encodeType = 0;
     std::vector<BitRateItem> bitRates;
@@ -44,6 +46,12 @@ struct StreamView
     bool bitRateEnabled = false;
     bool qualityEnabled = false;
     bool controlsEnabled = true;   // the sub stream's controls follow its video box
+
+    // The device's own values beyond what the page allows. They are shown
+    // and kept as read; only a change by the user has to fit.
+    bool frameRateOver = false;    // uses more pixel rate than is left for it
+    bool bitRateOver = false;      // the stored bit rate is above the cap
+    bool overLimits() const { return !resolutionOffered || frameRateOver || bitRateOver; }
 };
 
 // What the widgets of one stream hold when they are stored back. -1 in a
@@ -106,15 +114,18 @@ public:
     int64_t sharedBudget(StreamKind kind) const;
     int64_t mainBitRateCap(int channel) const;
 
-    // Refits the stream to the budget where needed and says what to show.
+    // Says what to show. The stream's own values are shown as read, even
+    // where they exceed the budget; the view says so.
     StreamView show(StreamKind kind);
 
     void chooseResolution(StreamKind kind, int resolution, int sliderFrameRate, int sliderQuality);
     void chooseEncodeType(StreamKind kind, int type, int resolution, int sliderFrameRate,
                           int sliderQuality);
+    // Every choice below fits the budgets: a frame rate or bit rate above
+    // them is lowered to what they allow.
     void releaseFrameRate(StreamKind kind, int frameRate);
     void setBitControl(StreamKind kind, int bitControl);
-    // Returns the bit rate that the quality grade gives.
+    // Returns the bit rate that the quality grade gives, within the cap.
     int setQuality(StreamKind kind, int quality);
     void setBitRate(StreamKind kind, int bitRate);
     void setIFrameInterval(StreamKind kind, int interval);
@@ -131,11 +142,27 @@ private:
     const StreamParams &otherStream(StreamKind kind) const;
     uint32_t channelMask(StreamKind kind, int channel) const;
     uint32_t shownMask(StreamKind kind) const;
-    int64_t availableForShow(StreamKind kind) const;
-    int64_t availableForChange(StreamKind kind) const;
+    // The resolutions the shown stream may take, the main one as given.
+    uint32_t offeredMask(StreamKind kind, int mainResolution) const;
+    int64_t available(StreamKind kind) const;
     int frameRateLimit(int64_t available, int64_t pixels) const;
+    int allowedFrameRate(StreamKind kind) const;
     std::optional<int64_t> bitRateCap(StreamKind kind) const;
+    int capped(StreamKind kind, int64_t bitRate) const;
+    int maxQuality(StreamKind kind) const;
     int gradeRate(const StreamParams &stream, int quality, int frameRate) const;
+    void fitSubToMain();
+
+    // What show() last put in the widgets of each stream, so that storing
+    // them back tells a change from a value left as read.
+    struct Shown
+    {
+        bool valid = false;
+        int frameRate = 0;
+        int bitRate = 0;
+    };
+    Shown &shown(StreamKind kind) { return m_shown[kind == StreamKind::Main ? 0 : 1]; }
+    void forgetShown() { m_shown[0] = m_shown[1] = Shown(); }
 
     EncodeCaps m_caps;
     EncodeTable m_table;
@@ -147,6 +174,7 @@ private:
     bool m_offerAllFlag = false;
     int m_channel = 0;
     bool m_showingAll = false;
+    Shown m_shown[2];
 };
 
 } // namespace scoutrix

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "EncodeBudget.h"
+#include "EncodeChanges.h"
 #include "EncodeDevice.h"
 
 using namespace scoutrix;
@@ -221,9 +222,11 @@ private slots:
         QCOMPARE(b->channelBudget(2), total - 2 * (main + sub));
         // Main stream of channel 0: its budget minus its own sub stream.
         const int64_t available = total - (main + sub) - main - sub;
-        QCOMPARE(b->show(StreamKind::Main).maxFrameRate, int(available / k1080p));
-        QCOMPARE(b->show(StreamKind::Main).frameRate, int(available / k1080p));
-        // The record keeps its rate until the user stores the widgets.
+        const StreamView v = b->show(StreamKind::Main);
+        QCOMPARE(v.maxFrameRate, int(available / k1080p));
+        // The device's own rate is shown as read, and said to be over.
+        QCOMPARE(v.frameRate, 25);
+        QVERIFY(v.frameRateOver);
         QCOMPARE(b->shownRecord().main.frameRate(), 25);
     }
 
@@ -255,7 +258,8 @@ private slots:
         // Half a frame left: the slider still offers 1 fps.
         StreamView v = b->show(StreamKind::Main);
         QCOMPARE(v.maxFrameRate, 1);
-        QCOMPARE(v.frameRate, 1);
+        QCOMPARE(v.frameRate, 25);
+        QVERIFY(v.frameRateOver);
 
         // Nothing left: showing keeps the stream's own rate ...
         d->caps.setWord(EncodeCaps::PixelRateBudget, int32_t(others));
@@ -269,15 +273,28 @@ private slots:
         QVERIFY(b->shownRecord().main.bitRate() > 0);
     }
 
-    void resolutionBeyondTheMaskIsReduced()
+    void resolutionBeyondTheMaskIsShownAsRead()
     {
         auto d = device(1);
         d->caps.setMainResolutionMask(0, 1u << 0 | 1u << 11);  // D1 and 720P
         auto b = load(*d);
         const StreamView v = b->show(StreamKind::Main);
         QCOMPARE(resolutions(v), (QVector<int>{0, 11}));
-        QCOMPARE(v.resolution, 11);
-        QCOMPARE(b->shownRecord().main.resolution(), 11);
+        QCOMPARE(v.resolution, 14);
+        QVERIFY(!v.resolutionOffered);
+        QVERIFY(v.overLimits());
+        QCOMPARE(b->shownRecord().main.resolution(), 14);
+        // Picking it again keeps it, a resolution not offered cannot be
+        // picked, and an offered one is a change like any other.
+        b->chooseResolution(StreamKind::Main, 14, 10, 1);
+        QVERIFY(std::memcmp(&b->shownRecord().main, &d->table.channel[0].main, sizeof(StreamParams)) == 0);
+        b->chooseResolution(StreamKind::Main, 16, 25, 4);
+        QCOMPARE(b->shownRecord().main.resolution(), 14);
+        b->chooseEncodeType(StreamKind::Main, 8, 14, 25, 4);
+        QCOMPARE(b->shownRecord().main.resolution(), 14);
+        QCOMPARE(b->shownRecord().main.bitRate(), 2662);  // 1080P grade 3 in the H.265 table
+        b->chooseResolution(StreamKind::Main, 11, 25, 4);
+        QVERIFY(b->show(StreamKind::Main).resolutionOffered);
 
         // An index outside the table is left alone.
         d->table.channel[0].main.setResolution(40);
@@ -334,7 +351,10 @@ private slots:
         QCOMPARE(b->mainBitRateCap(0), int64_t(3000));
         StreamView v = b->show(StreamKind::Main);
         QCOMPARE(values(v), (QVector<int>{1024, 2048}));
-        QCOMPARE(v.bitRate, 3000);  // the stored 4096 is limited to the cap
+        // The stored 4096 is shown as read and said to be over the cap.
+        QCOMPARE(v.bitRate, 4096);
+        QVERIFY(v.bitRateOver);
+        QCOMPARE(v.maxQuality, 2);
         // The sub stream has no cap.
         QCOMPARE(b->show(StreamKind::Sub).bitRates.size(), std::size_t(6));
         // A channel whose main video is off does not count.
@@ -465,6 +485,154 @@ private slots:
         QCOMPARE(b->shownRecord().main.quality(), 3);
         QCOMPARE(b->shownRecord().main.bitRate(), 2000);
         QVERIFY(!b->shownRecord().main.videoOn());
+    }
+
+    // Every way the page sets a main-stream bit rate stays within the cap;
+    // the cap here is 3000 (three other channels at 7192 of 24576).
+    void choicesStayWithinTheBitRateCap_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("vbr");
+        QTest::newRow("VBR quality slider at 6") << 0 << true;
+        QTest::newRow("new resolution at quality 6") << 1 << false;
+        QTest::newRow("switch to VBR at quality 6") << 2 << false;
+        QTest::newRow("CBR frame rate raised") << 3 << false;
+        QTest::newRow("bit rate typed above the cap") << 4 << false;
+        QTest::newRow("stored widgets above the cap") << 5 << false;
+        QTest::newRow("\"All\" quality slider at 6") << 6 << true;
+    }
+    void choicesStayWithinTheBitRateCap()
+    {
+        QFETCH(int, choice);
+        QFETCH(bool, vbr);
+        auto d = device(4);
+        for (int ch = 1; ch < 4; ++ch)
+            d->table.channel[ch].main.setBitRate(7192);
+        d->table.channel[0].main.setBitControl(vbr ? 1 : 0);
+        d->table.channel[0].main.setQuality(6);
+        d->table.channel[0].main.setBitRate(2000);
+        d->table.channel[0].main.setFrameRate(10);
+        auto b = load(*d);
+        int64_t cap = 3000;
+        switch (choice) {
+        case 0:
+            QCOMPARE(b->setQuality(StreamKind::Main, 6), 2486);  // grade 5 at 10 fps: the highest within
+            QVERIFY(b->shownRecord().main.quality() <= b->show(StreamKind::Main).maxQuality);
+            break;
+        case 1:
+            b->chooseResolution(StreamKind::Main, 16, 25, 6);
+            break;
+        case 2:
+            b->setBitControl(StreamKind::Main, 1);
+            break;
+        case 3:
+            b->releaseFrameRate(StreamKind::Main, 25);
+            QCOMPARE(b->shownRecord().main.frameRate(), 25);
+            break;
+        case 4:
+            b->setBitRate(StreamKind::Main, 8192);
+            break;
+        case 5: {
+            const StreamView v = b->show(StreamKind::Main);
+            StreamEdit e;
+            e.bitControl = 0;
+            e.frameRate = v.frameRate;
+            e.quality = v.quality;
+            e.bitRate = 6144;
+            e.iFrameInterval = v.iFrameInterval;
+            e.videoOn = true;
+            b->store(StreamKind::Main, e);
+            break;
+        }
+        case 6:
+            b->selectChannel(b->allChannel());
+            cap = 24576 / 4;
+            b->setQuality(StreamKind::Main, 6);
+            break;
+        }
+        QVERIFY2(b->shownRecord().main.bitRate() <= cap, qPrintable(QString::number(b->shownRecord().main.bitRate())));
+        QVERIFY(b->shownRecord().main.bitRate() > 0);
+        QVERIFY(!b->show(StreamKind::Main).bitRateOver);
+    }
+
+    // A device beyond its own limits: saving what was shown writes back
+    // exactly what was read; a change still has to fit.
+    void valuesAsReadAreKeptUnlessChanged()
+    {
+        auto d = device(2);
+        const int64_t total = (k1080p * 20 + kD1 * 25) * 2;
+        d->caps.setWord(EncodeCaps::PixelRateBudget, int32_t(total));
+        d->caps.setWord(EncodeCaps::BitRateBudget, 6000);
+        d->caps.setMainResolutionMask(0, 1u << 0 | 1u << 11);
+        auto b = load(*d);
+        const StreamView v = b->show(StreamKind::Main);
+        QVERIFY(v.frameRateOver);
+        QVERIFY(v.bitRateOver);
+        QVERIFY(!v.resolutionOffered);
+        QCOMPARE(v.frameRate, 25);
+        QCOMPARE(v.maxFrameRate, 15);
+        StreamEdit e;
+        e.encodeType = v.encodeType;
+        e.resolution = v.resolution;
+        e.bitControl = v.vbr ? 1 : 0;
+        e.frameRate = v.frameRate;
+        e.quality = v.quality;
+        e.bitRate = v.bitRate;
+        e.iFrameInterval = v.iFrameInterval;
+        e.videoOn = v.videoOn;
+        e.audioOn = v.audioOn;
+        b->store(StreamKind::Main, e);
+        b->prepareSave();
+        QVERIFY(std::memcmp(&b->table(), &d->table, sizeof(EncodeTable)) == 0);
+
+        // Leaving the slider where it was keeps the rate; moving it fits.
+        b->releaseFrameRate(StreamKind::Main, 25);
+        QCOMPARE(b->shownRecord().main.frameRate(), 25);
+        b->show(StreamKind::Main);
+        e.frameRate = 24;
+        b->store(StreamKind::Main, e);
+        QCOMPARE(b->shownRecord().main.frameRate(), 15);
+        b->releaseFrameRate(StreamKind::Main, 22);
+        QCOMPARE(b->shownRecord().main.frameRate(), 15);
+    }
+
+    void subStreamFollowsANewMainResolution()
+    {
+        auto d = device(1);
+        d->table.channel[0].sub.setResolution(5);  // VGA goes with 1080P, not with CIF
+        d->table.channel[0].sub.setBitControl(1);
+        auto b = load(*d);
+        QVERIFY(b->show(StreamKind::Sub).resolutionOffered);
+        b->chooseResolution(StreamKind::Main, 3, 25, 4);
+        // CIF main allows CIF and QCIF below it: the nearest no larger is CIF.
+        QCOMPARE(b->shownRecord().sub.resolution(), 3);
+        QCOMPARE(b->shownRecord().sub.bitRate(), 384);
+        QVERIFY(b->show(StreamKind::Sub).resolutionOffered);
+        // A sub stream that is off is left alone.
+        d->table.channel[0].sub.setVideoOn(false);
+        b = load(*d);
+        b->chooseResolution(StreamKind::Main, 3, 25, 4);
+        QCOMPARE(b->shownRecord().sub.resolution(), 5);
+    }
+
+    void changesAreDescribedShortly()
+    {
+        auto d = device(3);
+        const ResolutionTable table = ResolutionTable::fixed(false, 1);
+        EncodeTable after = d->table;
+        QCOMPARE(describeChanges(d->table, after, 3, table).before, std::string());
+        after.channel[1].main.setResolution(11);
+        after.channel[1].main.setBitRate(2048);
+        after.channel[2].sub.setBitControl(1);
+        after.channel[2].sub.setQuality(5);
+        after.channel[5].main.setFrameRate(3);  // beyond the channel count: not the device's
+        const EncodeChangeText t = describeChanges(d->table, after, 3, table);
+        QCOMPARE(QString::fromStdString(t.before),
+                 QStringLiteral("ch2 main: 1920x1080 25fps 4096kbps; ch3 sub: 704x576 25fps 1024kbps CBR q3"));
+        QCOMPARE(QString::fromStdString(t.after),
+                 QStringLiteral("ch2 main: 1280x720 25fps 2048kbps; ch3 sub: 704x576 25fps 1024kbps VBR q5"));
+        QCOMPARE(QString::fromStdString(resolutionSizeText(table, 9)), QStringLiteral("1280x1944"));
+        QCOMPARE(QString::fromStdString(resolutionSizeText(table, 25)), QStringLiteral("#25"));
     }
 
     void audioNeedsVideoAndAnAudioChannel()

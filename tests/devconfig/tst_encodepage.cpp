@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTemporaryDir>
 
 #include <cstring>
 
+#include "ActivityLog.h"
 #include "CEncodeCfgWidget.h"
 #include "CMultiLanguage.h"
 #include "EncodeDevice.h"
@@ -269,7 +271,10 @@ private slots:
         iframe->selectAll();
         QTest::keyClick(iframe, Qt::Key_Backspace);
         QTest::keyClick(iframe, Qt::Key_Return);
-        QCOMPARE(itemTexts(w<QComboBox>("m_cmbBitRate")), (QStringList{"1024", "2048", "3072", "4096", "6144", "8192"}));
+        // The stream's own rate is no grade now; it stays shown after them.
+        QCOMPARE(itemTexts(w<QComboBox>("m_cmbBitRate")),
+                 (QStringList{"1024", "2048", "3072", "4096", "6144", "8192", "1982"}));
+        QCOMPARE(w<QComboBox>("m_cmbBitRate")->currentText(), QStringLiteral("1982"));
         save();
         QCOMPARE(written(), expectedTable([](EncodeTable &t) {
                      t.channel[0].main.setFrameRate(12);
@@ -310,6 +315,128 @@ private slots:
         QVERIFY(!w<QPushButton>("m_btnSave")->isEnabled());
         m_page->slot_SetDevConfig();
         QVERIFY(fakesdk::state().configSetCalls.isEmpty());
+    }
+
+    void failedReadSaysSoAndShowsNoForm_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("gets");
+        QTest::newRow("capabilities time out") << 10 << -10005 << "Encode.ReadTimeout" << 1;
+        QTest::newRow("table refused") << 19 << -1 << "Encode.ReadFailed" << 2;
+        QTest::newRow("standard broken") << 18 << -10004 << "Encode.ReadFailed" << 3;
+        QTest::newRow("device information gone") << 17 << -10003 << "Encode.ReadFailed" << 4;
+    }
+    void failedReadSaysSoAndShowsNoForm()
+    {
+        QFETCH(int, command);
+        QFETCH(int, code);
+        QFETCH(QString, key);
+        QFETCH(int, gets);
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().getResults[command] = code;
+        }
+        open(4);
+        // Nothing more is asked once a read has failed.
+        QCOMPARE(fakesdk::state().getCalls.size(), gets);
+        QCOMPARE(m_page->readError(), code);
+        auto *message = w<QLabel>("labReadError");
+        QVERIFY(message->isVisible());
+        const QString expected = key == "Encode.ReadTimeout" ? CMultiLanguage::text(key)
+                                                             : CMultiLanguage::text(key).arg(code);
+        QCOMPARE(message->text(), expected);
+        QVERIFY(!message->text().isEmpty() && message->text() != key);
+        for (const char *name : {"groupMain", "groupSub", "m_cmbChannel", "m_btnSave"})
+            QVERIFY2(!w<QWidget>(name)->isVisible(), name);
+        QCOMPARE(w<QComboBox>("m_cmbChannel")->count(), 0);
+        m_page->slot_SetDevConfig();
+        QVERIFY(fakesdk::state().configSetCalls.isEmpty());
+
+        // The next device that answers gets its form back.
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().getResults.clear();
+        }
+        scoutrix::DeviceRecord record = m_page->device();
+        m_page->setDevice(record);
+        QVERIFY(!message->isVisible());
+        QVERIFY(w<QWidget>("groupMain")->isVisible());
+        QCOMPARE(m_page->readError(), 0);
+    }
+
+    void valuesBeyondTheLimitsAreShownAndSavedAsRead()
+    {
+        // Channel 1 gets the pixel rate of 1080P at 20 fps and 3000 kbit/s:
+        // the device's own 25 fps and 4096 kbit/s are beyond both.
+        m_device->caps.setWord(scoutrix::EncodeCaps::PixelRateBudget,
+                               4 * 405504 * 25 + 3 * 2073600 * 25 + 2073600 * 20);
+        m_device->caps.setWord(scoutrix::EncodeCaps::BitRateBudget, 3 * 4096 + 3000);
+        open(4);
+        auto *note = w<QLabel>("labOverMain");
+        QVERIFY(note->isVisible());
+        QVERIFY(note->text().contains("4096"));
+        QVERIFY(note->text().contains("3000"));
+        QVERIFY(note->text().contains("20"));
+        QCOMPARE(w<QSlider>("m_sliderFPS")->value(), 25);
+        QCOMPARE(w<QLabel>("m_labFPS")->text(), QStringLiteral("25"));
+        QCOMPARE(w<QComboBox>("m_cmbBitRate")->currentText(), QStringLiteral("4096"));
+        // Grades above the cap are still not offered.
+        QCOMPARE(itemTexts(w<QComboBox>("m_cmbBitRate")), (QStringList{"1024", "2048", "4096"}));
+        save();
+        QCOMPARE(written(), fakesdk::bytesOf(m_device->table));
+
+        // A change to the stream has to fit: the slider released at 24 gives 20.
+        release(w<QSlider>("m_sliderFPS"), 24);
+        QCOMPARE(w<QSlider>("m_sliderFPS")->value(), 20);
+        QCOMPARE(w<QComboBox>("m_cmbBitRate")->currentText(), QStringLiteral("3000"));
+        QVERIFY(!note->isVisible());
+    }
+
+    void vbrQualityStaysWithinTheBitRateCap()
+    {
+        m_device->table.channel[0].main.setBitControl(1);
+        m_device->caps.setWord(scoutrix::EncodeCaps::BitRateBudget, 3 * 4096 + 3500);
+        open(4);
+        auto *quality = w<QSlider>("m_sliderQuality");
+        QVERIFY(quality->isEnabled());
+        QCOMPARE(quality->maximum(), 4);  // the stored grade, as read
+        QVERIFY(w<QLabel>("labOverMain")->isVisible());
+        m_page->slot_QualitysetText(6);
+        save();
+        QVERIFY(fakesdk::state().configSetCalls.size() == 1);
+        scoutrix::EncodeTable t;
+        std::memcpy(&t, written().constData(), sizeof t);
+        QVERIFY(t.channel[0].main.bitRate() <= 3500);
+        QCOMPARE(t.channel[0].main.bitRate(), 3072);
+        QCOMPARE(t.channel[0].main.quality(), 3);
+        QCOMPARE(quality->value(), 3);
+        QCOMPARE(quality->maximum(), 3);
+    }
+
+    void everySaveIsLogged()
+    {
+        QTemporaryDir dir;
+        const QString previous = ActivityLog::instance().directory();
+        ActivityLog::instance().setDirectory(dir.path());
+        open(4);
+        pick(w<QComboBox>("m_cmbChannel"), CMultiLanguage::text("Channel") + "2");
+        pick(w<QComboBox>("m_cmbFramesize"), "720P(1280x720)");
+        pick(w<QComboBox>("m_cmbBitRate"), "2048");
+        save();
+        save();  // nothing changed since
+        const QVector<ActivityEntry> entries = ActivityLog::instance().entries(QDate::currentDate());
+        ActivityLog::instance().setDirectory(previous);
+        QCOMPARE(entries.size(), 2);
+        const ActivityEntry &e = entries[0];
+        QCOMPARE(e.operation, 15);
+        QCOMPARE(e.mac, QStringLiteral("A"));
+        QCOMPARE(e.address, QStringLiteral("10.0.0.5"));
+        QCOMPARE(e.oldValue, QStringLiteral("ch2 main: 1920x1080 25fps 4096kbps q4"));
+        QCOMPARE(e.newValue, QStringLiteral("ch2 main: 1280x720 25fps 2048kbps q3"));
+        QCOMPARE(e.result, 0);
+        QVERIFY(entries[1].oldValue.isEmpty() && entries[1].newValue.isEmpty());
     }
 
     void setResultIsPassedOn()

@@ -9,6 +9,7 @@
 
 #include "ConfigRecords.h"
 #include "DeviceModel.h"
+#include "EncodeBudget.h"
 #include "Emulator.h"
 #include "Fleet.h"
 #include "Json.h"
@@ -217,6 +218,156 @@ private slots:
         }
     }
 
+    // What the encode page sees of every default device: nothing beyond its
+    // limits, no empty list, and a save without edits is the table as read,
+    // which the device takes.
+    void defaultFleetOpensAndSavesAsRead()
+    {
+        for (const DeviceSpec &spec : defaultFleet().devices) {
+            DeviceModel m(spec);
+            auto d = std::make_unique<EncodeBudget::Device>();
+            d->caps = recordOf<EncodeCaps>(m, CmdEncodeCaps, -1);
+            d->table = recordOf<EncodeTable>(m, CmdEncodeTable, -1);
+            d->ntsc = recordOf<VideoStandard>(m, CmdVideoStandard, -1).isNtsc();
+            const DeviceInfoRecord info = recordOf<DeviceInfoRecord>(m, CmdDeviceInfo, 0);
+            d->resolutions = ResolutionTable::deviceListApplies(info.buildTimeText())
+                ? ResolutionTable::fromDevice(recordOf<ResolutionList>(m, CmdResolutionList, -1))
+                : ResolutionTable::fixed(d->ntsc, spec.type);
+            d->channelCount = spec.channels;
+            d->audioChannelCount = spec.audioChannels;
+            EncodeBudget b;
+            b.load(*d);
+            const QByteArray who = QByteArray::fromStdString(spec.model + " " + spec.mac);
+            QVERIFY2(!b.encodeTypes(StreamKind::Main).empty() && !b.encodeTypes(StreamKind::Sub).empty(),
+                who.constData());
+            for (int ch = 0; ch < spec.channels; ++ch) {
+                b.selectChannel(ch);
+                for (StreamKind kind : { StreamKind::Main, StreamKind::Sub }) {
+                    const StreamView v = b.show(kind);
+                    QVERIFY2(!v.resolutions.empty(), who.constData());
+                    QVERIFY2(!v.overLimits(), who.constData());
+                    QCOMPARE(v.frameRate, v.maxFrameRate);
+                    StreamEdit e;
+                    e.encodeType = v.encodeType;
+                    e.resolution = v.resolution;
+                    e.bitControl = v.vbr ? 1 : 0;
+                    e.frameRate = v.frameRate;
+                    e.quality = v.quality;
+                    e.bitRate = v.bitRate;
+                    e.iFrameInterval = v.iFrameInterval;
+                    e.videoOn = v.videoOn;
+                    e.audioOn = v.audioOn;
+                    b.store(kind, e);
+                }
+            }
+            b.prepareSave();
+            QVERIFY2(std::memcmp(&b.table(), &d->table, sizeof(EncodeTable)) == 0, who.constData());
+            const auto *p = reinterpret_cast<const uint8_t *>(&b.table());
+            QCOMPARE(m.setConfig(CmdEncodeTable, -1, std::vector<uint8_t>(p, p + sizeof(EncodeTable))), 0);
+        }
+    }
+
+    void encodeTablesBeyondTheLimitsAreRefused_data()
+    {
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("as built") << 0 << true;
+        QTest::newRow("main resolution outside the mask") << 1 << false;
+        QTest::newRow("sub resolution not with this main one") << 2 << false;
+        QTest::newRow("encode type not offered") << 3 << false;
+        QTest::newRow("quality 0") << 4 << false;
+        QTest::newRow("quality 7") << 5 << false;
+        QTest::newRow("bit rate 0") << 6 << false;
+        QTest::newRow("main bit rates over the budget") << 7 << false;
+        QTest::newRow("frame rate over the standard") << 8 << false;
+        QTest::newRow("pixel rate over the budget") << 9 << false;
+        QTest::newRow("a stream that is off is not checked") << 10 << true;
+        QTest::newRow("a smaller sub resolution that goes with the main one") << 11 << true;
+    }
+    void encodeTablesBeyondTheLimitsAreRefused()
+    {
+        QFETCH(int, edit);
+        QFETCH(bool, taken);
+        // An 8-channel NVR: main 1080P H.265, sub VGA, 8192 kbit/s per channel.
+        DeviceSpec spec = generatedFleet(8).devices[7];
+        QCOMPARE(spec.type, 1);
+        DeviceModel m(spec);
+        EncodeTable t = recordOf<EncodeTable>(m, CmdEncodeTable, -1);
+        StreamParams &main = t.channel[1].main;
+        StreamParams &sub = t.channel[1].sub;
+        switch (edit) {
+        case 1: main.setResolution(20); break;
+        case 2: main.setResolution(3); break;  // CIF main: VGA sub no longer fits with it
+        case 3: main.setEncodeType(0); break;
+        case 4: sub.setQuality(0); break;
+        case 5: main.setQuality(7); break;
+        case 6: main.setBitRate(0); break;
+        case 7:
+            for (int ch = 0; ch < spec.channels; ++ch)
+                t.channel[ch].main.setBitRate(8192 + 1);
+            break;
+        case 8: sub.setFrameRate(spec.ntsc ? 31 : 26); break;
+        case 9: main.setResolution(16); break;  // 4M at full rate: more than one channel's share
+        case 10:
+            sub.setVideoOn(false);
+            sub.setResolution(20);
+            sub.setQuality(0);
+            break;
+        case 11: sub.setResolution(3); break;
+        }
+        const auto *p = reinterpret_cast<const uint8_t *>(&t);
+        const int32_t result = m.setConfig(CmdEncodeTable, -1, std::vector<uint8_t>(p, p + sizeof t));
+        QCOMPARE(result, taken ? 0 : -1);
+        QCOMPARE(m.lastRefusal().empty(), taken);
+    }
+
+    void addressesADeviceWouldNotTakeAreRefused_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("gateway");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("ordinary") << "192.168.1.20" << "255.255.255.0" << "192.168.1.1" << true;
+        QTest::newRow("no gateway") << "192.168.1.20" << "255.255.255.0" << "0.0.0.0" << true;
+        QTest::newRow("/22, host .0 inside") << "10.0.1.0" << "255.255.252.0" << "10.0.0.1" << true;
+        QTest::newRow("/31 has no ends") << "10.0.0.0" << "255.255.255.254" << "10.0.0.1" << true;
+        QTest::newRow("network address") << "192.168.1.0" << "255.255.255.0" << "192.168.1.1" << false;
+        QTest::newRow("broadcast address") << "192.168.1.255" << "255.255.255.0" << "192.168.1.1" << false;
+        QTest::newRow("/22 broadcast") << "10.0.3.255" << "255.255.252.0" << "10.0.0.1" << false;
+        QTest::newRow("mask with a hole") << "192.168.1.20" << "255.0.255.0" << "192.168.1.1" << false;
+        QTest::newRow("mask of zeros then ones") << "192.168.1.20" << "0.0.0.255" << "0.0.0.0" << false;
+        QTest::newRow("empty mask") << "192.168.1.20" << "0.0.0.0" << "0.0.0.0" << false;
+        QTest::newRow("gateway outside") << "192.168.1.20" << "255.255.255.0" << "192.168.2.1" << false;
+        QTest::newRow("gateway is the device") << "192.168.1.20" << "255.255.255.0" << "192.168.1.20" << false;
+        QTest::newRow("gateway is the broadcast") << "192.168.1.20" << "255.255.255.0" << "192.168.1.255" << false;
+        QTest::newRow("0.x address") << "0.1.2.3" << "255.0.0.0" << "0.0.0.0" << false;
+        QTest::newRow("multicast") << "224.0.0.5" << "255.255.255.0" << "0.0.0.0" << false;
+    }
+    void addressesADeviceWouldNotTakeAreRefused()
+    {
+        QFETCH(QString, ip);
+        QFETCH(QString, mask);
+        QFETCH(QString, gateway);
+        QFETCH(bool, taken);
+        uint32_t a = 0, m = 0, g = 0;
+        QVERIFY(net::parseIpv4(ip.toStdString(), a) && net::parseIpv4(mask.toStdString(), m)
+            && net::parseIpv4(gateway.toStdString(), g));
+        QCOMPARE(DeviceModel::addressRefusal(a, m, g).empty(), taken);
+
+        // The record itself: taken or refused with -1, and the device stays put.
+        DeviceModel model(generatedFleet(1).devices[0]);
+        const uint32_t before = model.spec().ip;
+        NetInfo n = model.netInfo();
+        for (int i = 0; i < 4; ++i) {
+            n.ip[i] = uint8_t(a >> (24 - 8 * i));
+            n.mask[i] = uint8_t(m >> (24 - 8 * i));
+            n.gateway[i] = uint8_t(g >> (24 - 8 * i));
+        }
+        const auto *p = reinterpret_cast<const uint8_t *>(&n);
+        QCOMPARE(model.setNetwork(std::vector<uint8_t>(p, p + sizeof n)), taken ? 0 : -1);
+        QCOMPARE(model.spec().ip, taken ? a : before);
+    }
+
     void stateFileKeepsChangesAcrossRestarts()
     {
         QTemporaryDir dir;
@@ -240,6 +391,7 @@ private slots:
             const int index = emu.indexOfMac(buf[0].net.macText());
             NetInfo net = buf[0].net;
             net.ip[2] = 88;
+            net.gateway[2] = 88;
             QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 5000), 0);
 
             const auto dev = emu.device(index);

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
@@ -24,6 +25,7 @@
 #include "ConfigRecords.h"
 #include "Emulator.h"
 #include "LanguageCopy.h"
+#include "Net.h"
 #include "ModalHelpers.h"
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
@@ -359,8 +361,11 @@ private slots:
         const int row = rowOfMac(page, mac);
         testsupport::ModalHandler<CChangerIPDlg> dialog([](CChangerIPDlg *d) {
             const int octets[4] = {192, 168, 77, 5};
-            for (int i = 0; i < 4; ++i)
+            for (int i = 0; i < 4; ++i) {
                 d->ipEdit()->setOctet(octets[i], i);
+                // A device takes no gateway outside its new subnet.
+                d->gatewayEdit()->setOctet(i == 3 ? 1 : octets[i], i);
+            }
             d->slot_OK();
         });
         page->table()->cellWidget(row, CIPSearch::ColOperate)->findChild<QPushButton *>("btnModify")->click();
@@ -402,6 +407,15 @@ private slots:
         // rate; the device keeps exactly that.
         CEncodeCfgWidget *encode = config->encodeWidget();
         auto *channel = encode->findChild<QComboBox *>("m_cmbChannel");
+
+        // The channel list's rows are dark under their light text, inside the
+        // window's sheets as well.
+        channel->showPopup();
+        const QImage rows = channel->view()->grab().toImage();
+        channel->hidePopup();
+        QVERIFY(rows.height() > 40);
+        const QColor row = rows.pixelColor(rows.width() - 30, rows.height() - 6);
+        QVERIFY2(row.lightness() < 100, qPrintable(row.name()));
         auto *framesize = encode->findChild<QComboBox *>("m_cmbFramesize");
         auto *bitRate = encode->findChild<QComboBox *>("m_cmbBitRate");
         channel->setCurrentIndex(1);
@@ -484,6 +498,113 @@ private slots:
         std::vector<uint8_t> after;
         QVERIFY(m_sim->record(m_sim->indexOfMac(dvr.mac), scoutrix::CmdEncodeTable, -1, after));
         QVERIFY(after == bytes);
+        w.OnClose();
+    }
+
+    // Every device of the default fleet: its encode page has something in
+    // every list, nothing beyond the device's limits, and a save without
+    // edits gives the device back the very bytes it had.
+    void wholeDefaultFleetSavesWhatItRead()
+    {
+        const Fleet f = scoutrix::devsim::defaultFleet();
+        m_sim.reset();
+        QVERIFY(startFleet(f));
+        BoxAnswerer no(QMessageBox::No);
+        testsupport::ModalHandler<CPasswordDlg> credentials([](CPasswordDlg *d) {
+            d->setCredentials(QStringLiteral("admin"), QStringLiteral("sx-install"), QString());
+            d->slotOK();
+        });
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        CConfigSetWidget *config = w.configPage();
+        QCOMPARE(config->deviceCount(), int(f.devices.size()));
+        for (const DeviceSpec &spec : f.devices) {
+            const int index = m_sim->indexOfMac(spec.mac);
+            const QString ip = QString::fromStdString(scoutrix::net::ipv4Text(m_sim->device(index).ip));
+            const QByteArray who = (QString::fromStdString(spec.model) + " " + ip).toUtf8();
+            QTreeWidgetItem *item = configItem(w, ip);
+            QVERIFY2(item, who.constData());
+            std::vector<uint8_t> before;
+            QVERIFY(m_sim->record(index, scoutrix::CmdEncodeTable, -1, before));
+
+            config->slot_itemDoubleClicked(item, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+            CEncodeCfgWidget *encode = config->encodeWidget();
+            QCOMPARE(QString::fromLatin1(encode->device().ipText), ip);
+            QVERIFY2(encode->readError() == 0, who.constData());
+
+            auto *channel = encode->findChild<QComboBox *>("m_cmbChannel");
+            QVERIFY(channel->count() >= spec.channels);
+            for (int i = 0; i < channel->count(); ++i) {
+                channel->setCurrentIndex(i);
+                emit channel->activated(i);
+                for (const char *list : {"m_cmbEncodeType", "m_cmbSubStream", "m_cmbFramesize", "m_cmbFramesize_2",
+                                         "m_cmbBitRate", "m_cmbBitRate_2"}) {
+                    const QComboBox *c = encode->findChild<QComboBox *>(list);
+                    QVERIFY2(c->count() > 0 && c->currentIndex() >= 0,
+                             qPrintable(QStringLiteral("%1 %2 of %3").arg(list, channel->itemText(i), ip)));
+                }
+                if (i < spec.channels) {
+                    QVERIFY2(encode->findChild<QLabel *>("labOverMain")->isHidden(), who.constData());
+                    QVERIFY2(encode->findChild<QLabel *>("labOverSub")->isHidden(), who.constData());
+                }
+            }
+            // Back to a single channel: saving "All" would copy the first to all.
+            channel->setCurrentIndex(0);
+            emit channel->activated(0);
+            encode->findChild<QPushButton *>("m_btnSave")->click();
+            QTRY_COMPARE_WITH_TIMEOUT(item->data(1, Qt::UserRole + 1).toInt(), 0, 5000);
+            std::vector<uint8_t> after;
+            QVERIFY(m_sim->record(index, scoutrix::CmdEncodeTable, -1, after));
+            QCOMPARE(int(after.size()), 25344);
+            QVERIFY2(after == before, who.constData());
+        }
+        QCOMPARE(credentials.count, 1);
+        w.OnClose();
+    }
+
+    void failedReadSaysSoInsteadOfAFormOfZeros_data()
+    {
+        QTest::addColumn<bool>("slow");
+        QTest::addColumn<int>("code");
+        QTest::newRow("answers broken after the login") << false << -10004;
+        QTest::newRow("answers later than the page waits") << true << -10005;
+    }
+    void failedReadSaysSoInsteadOfAFormOfZeros()
+    {
+        QFETCH(bool, slow);
+        QFETCH(int, code);
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        QVERIFY(search(w));
+        const int nvr = m_sim->indexOfMac("02:E2:E0:00:00:02");
+        std::vector<uint8_t> before;
+        QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, before));
+        scoutrix::devsim::Faults faults;
+        if (slow)
+            faults.delayMs = 1500;  // the login still fits its 5 s; a read has 1 s
+        else
+            faults.malformed = "magic";
+        m_sim->setFaults(nvr, faults);
+
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.12"));
+        QVERIFY(item);
+        CConfigSetWidget *config = w.configPage();
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 15000);
+        CEncodeCfgWidget *encode = config->encodeWidget();
+        QCOMPARE(encode->readError(), code);
+        const QLabel *message = encode->findChild<QLabel *>("labReadError");
+        QVERIFY(!message->isHidden());
+        QCOMPARE(message->text(), slow ? CMultiLanguage::text("Encode.ReadTimeout")
+                                       : CMultiLanguage::text("Encode.ReadFailed").arg(code));
+        for (const char *name : {"groupMain", "groupSub", "m_cmbChannel", "m_btnSave"})
+            QVERIFY2(encode->findChild<QWidget *>(name)->isHidden(), name);
+        encode->slot_SetDevConfig();
+        std::vector<uint8_t> after;
+        QVERIFY(m_sim->record(nvr, scoutrix::CmdEncodeTable, -1, after));
+        QVERIFY(after == before);
+        m_sim->setFaults(nvr, scoutrix::devsim::Faults());
         w.OnClose();
     }
 

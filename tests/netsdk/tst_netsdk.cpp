@@ -209,7 +209,9 @@ private slots:
 
         NetInfo net = found->net;
         const uint8_t newIp[4] = { 127, 0, 77, 5 };
+        const uint8_t newGateway[4] = { 127, 0, 77, 1 };
         std::memcpy(net.ip, newIp, 4);
+        std::memcpy(net.gateway, newGateway, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 10000), 0);
         records = fixture::search(3000);
         found = fixture::byMac(records, mac);
@@ -232,7 +234,9 @@ private slots:
         // A foreign subnet: still found, no longer reachable (and never contacted here).
         net = found->net;
         const uint8_t foreign[4] = { 10, 99, 0, 5 };
+        const uint8_t foreignGateway[4] = { 10, 99, 0, 1 };
         std::memcpy(net.ip, foreign, 4);
+        std::memcpy(net.gateway, foreignGateway, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 10000), 0);
         records = fixture::search(3000);
         found = fixture::byMac(records, mac);
@@ -265,6 +269,13 @@ private slots:
         NetInfo zero = net;
         std::memset(zero.ip, 0, 4);
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &zero, 144, 3000), int32_t(proto::Fail));
+        // The subnet's broadcast address, a gateway beyond the subnet.
+        NetInfo broadcast = net;
+        broadcast.ip[3] = 255;
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &broadcast, 144, 3000), int32_t(proto::Fail));
+        NetInfo farGateway = net;
+        farGateway.gateway[2] ^= 1;
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &farGateway, 144, 3000), int32_t(proto::Fail));
         QCOMPARE(
             NetSdk_SetConfigWithoutLogin(21, -1, &net, 144, 3000), int32_t(proto::NotSupported));
 
