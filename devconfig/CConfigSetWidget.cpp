@@ -42,6 +42,8 @@ CConfigSetWidget::CConfigSetWidget(QWidget *parent)
     , m_ui(std::make_unique<Ui::CConfigSetWidget>())
 {
     m_ui->setupUi(this);
+    // Failure texts can quote what a device answered: never markup.
+    m_ui->labText->setTextFormat(Qt::PlainText);
     QTreeWidget *tree = m_ui->IPTree;
     tree->header()->hide();
     tree->header()->setStretchLastSection(false);

@@ -10,6 +10,7 @@ CPasswordDlg::CPasswordDlg(QWidget *parent)
     , m_ui(std::make_unique<Ui::CPasswordDlg>())
 {
     m_ui->setupUi(this);
+    m_ui->labTitle->setTextFormat(Qt::PlainText);
     setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Password.qss")));
     m_ui->labUser->setText(CMultiLanguage::text(QStringLiteral("User")));
     // The key carries its historic spelling; the language files hold the text.

@@ -66,6 +66,7 @@ CChangerIPDlg::CChangerIPDlg(QWidget *parent)
     m_labDeviceNum->setFont(QFont(QStringLiteral("Calibri"), 18));
     m_labWarning = namedLabel(QStringLiteral("labWarning"), QString(), body);
     m_labWarning->setWordWrap(true);
+    m_labWarning->setTextFormat(Qt::PlainText);
     m_labWarning->hide();
     auto *btnOK = new QPushButton(CMultiLanguage::text(QStringLiteral("OK")), body);
     btnOK->setObjectName(QStringLiteral("btnOK"));

@@ -554,6 +554,14 @@ private slots:
         r.devInfo.setDeviceType(7);
         CDetailsDlg unknown(nullptr, r);
         QCOMPARE(unknown.value("labType2"), QStringLiteral("-"));
+
+        // A device's texts are shown as sent, never rendered as markup.
+        scoutrix::setFieldText(r.devInfo.model, "<img src=x><b>X</b>");
+        CDetailsDlg hostile(nullptr, r);
+        const QLabel *model = hostile.findChild<QLabel *>(QStringLiteral("labMode2"));
+        QVERIFY(model);
+        QCOMPARE(model->textFormat(), Qt::PlainText);
+        QCOMPARE(model->text(), QStringLiteral("<img src=x><b>X</b>"));
     }
 
     void webLoginOpensExactlyTheAddress()
