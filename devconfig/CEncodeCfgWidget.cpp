@@ -530,6 +530,9 @@ void CEncodeCfgWidget::logSave(int32_t result)
         entry.oldValue = QString::fromStdString(change.before);
         entry.newValue = QString::fromStdString(change.after);
     }
+    // The table was still written: say so rather than leave the change blank.
+    if (entry.oldValue.isEmpty() && entry.newValue.isEmpty())
+        entry.newValue = CMultiLanguage::text(QStringLiteral("Saved unchanged"));
     entry.result = result;
     ActivityLog::instance().append(entry);
     // What the device now holds is what the next save is compared with.
