@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFileDialog>
-#include <QSaveFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -586,14 +585,7 @@ QString CIPSearch::listCsv() const
 
 bool CIPSearch::exportList(const QString &path) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // The byte-order mark tells spreadsheets the file is UTF-8, so models
-    // and serials in Chinese arrive intact.
-    file.write("\xEF\xBB\xBF");
-    file.write(listCsv().toUtf8());
-    return file.commit();
+    return ActivityLog::writeCsvFile(path, listCsv());
 }
 
 void CIPSearch::slot_ExportList()

@@ -196,3 +196,13 @@ QString ActivityLog::toCsv(const QVector<ActivityEntry> &entries)
     }
     return out;
 }
+
+bool ActivityLog::writeCsvFile(const QString &path, const QString &csv)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("\xEF\xBB\xBF");
+    file.write(csv.toUtf8());
+    return file.commit();
+}

@@ -58,6 +58,9 @@ public:
     static QString csvLine(const QStringList &cells);
     static QString toCsv(const QVector<ActivityEntry> &entries);
     static QStringList csvHeader();
+    // Writes |csv| whole or not at all, as UTF-8 behind a byte-order mark so
+    // that spreadsheets read models and serials in Chinese intact.
+    static bool writeCsvFile(const QString &path, const QString &csv);
 
 signals:
     // Emitted from the appending thread; connect queued for widgets.

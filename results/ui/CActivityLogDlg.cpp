@@ -7,7 +7,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -164,12 +163,7 @@ void CActivityLogDlg::slot_Appended(const ActivityEntry &entry)
 
 bool CActivityLogDlg::exportTo(const QString &path) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write("\xEF\xBB\xBF");
-    file.write(ActivityLog::toCsv(m_log->entries(m_day)).toUtf8());
-    return file.commit();
+    return ActivityLog::writeCsvFile(path, ActivityLog::toCsv(m_log->entries(m_day)));
 }
 
 void CActivityLogDlg::btnExport_click()
