@@ -24,7 +24,6 @@ namespace {
 
 constexpr int kIndexRole = Qt::UserRole + 1;      // 257: list index, -1 on a group
 constexpr int kOperationRole = Qt::UserRole + 2;  // 258: operation id of the last save
-constexpr int32_t kIpcType = 2;
 constexpr int32_t kLoginMode = 1;
 
 const QString kTabUnchecked = QStringLiteral("border:none;background-image: url(Skin/tabAll_unCheck.png);");
@@ -203,7 +202,7 @@ DeviceRecord *CConfigSetWidget::selectedRecord() const
 bool CConfigSetWidget::selectedIsIpc() const
 {
     const DeviceRecord *d = selectedRecord();
-    return d && d->loginInfo.loginDeviceType() == kIpcType;
+    return d && d->loginInfo.loginDeviceType() == int32_t(scoutrix::DeviceType::IPC);
 }
 
 void CConfigSetWidget::stopLoading()
@@ -358,7 +357,7 @@ void CConfigSetWidget::finishLogin(const scoutrix::LoginResult &result)
             emit sig_EncodePassword();
     } else if (d.loginInfo.videoChannelCount() != 0) {
         emit sig_EncodeWidget();
-        if (d.loginInfo.loginDeviceType() == kIpcType) {
+        if (d.loginInfo.loginDeviceType() == int32_t(scoutrix::DeviceType::IPC)) {
             emit sig_CameraWidget();
             emit sig_AidioWidget();
         }

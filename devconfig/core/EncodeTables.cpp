@@ -96,8 +96,6 @@ const FixedResolution kFixed[kGradedRows] = {
     {"8M(3840x2160)", "8M(3840x2160)", 8294400, 8294400, 59},
 };
 
-constexpr int32_t kIpcType = 2;
-
 } // namespace
 
 const char *encodeTypeName(int type)
@@ -139,7 +137,7 @@ ResolutionTable ResolutionTable::fixed(bool ntsc, int32_t loginDeviceType)
             e.pixels = ntsc ? f.ntscPixels : f.palPixels;
         }
     }
-    const bool ipc = loginDeviceType == kIpcType;
+    const bool ipc = loginDeviceType == int32_t(scoutrix::DeviceType::IPC);
     table.m_entries[17].name = ipc ? "3M(2304x1296)" : "3M(1920x1440)";
     table.m_entries[17].pixels = ipc ? 2985984 : 2764800;
     table.m_entries[18].name = ipc ? "5M(2592*1944)" : "5M(2560*1944)";
