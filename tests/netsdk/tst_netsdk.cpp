@@ -86,7 +86,7 @@ private slots:
         fleet.devices[1].faults.duplicateAnswers = true;
         fleet.devices[2].faults.emptyMac = true;
         fleet.devices[3].faults.dropAnswers = 1; // only the second probe is answered
-        fleet.devices[4].faults.delayMs = 900; // late, yet inside the quiet period
+        fleet.devices[4].faults.delayMs = 500; // late, yet inside the answer window
         auto emu = fixture::start(fleet);
         QVERIFY(emu);
         const auto records = fixture::search(5000);
@@ -105,6 +105,37 @@ private slots:
         std::set<std::string> macs;
         for (int i = 0; i < list.count(); ++i)
             QVERIFY(macs.insert(list.devices()[i].netInfo.macText()).second);
+    }
+
+    void lateDevicesAreFound_data()
+    {
+        QTest::addColumn<int>("dropped");
+        QTest::newRow("both probes answered late") << 0;
+        // Only the second probe's answer arrives, 500 ms after that probe.
+        QTest::newRow("first answer lost, second late") << 1;
+    }
+
+    void lateDevicesAreFound()
+    {
+        QFETCH(int, dropped);
+        Fleet fleet = devsim::defaultFleet();
+        QVERIFY(fleet.devices.size() > 8);
+        for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 }) {
+            fleet.devices[i].faults.delayMs = 500;
+            fleet.devices[i].faults.dropAnswers = dropped;
+        }
+        auto emu = fixture::start(fleet);
+        QVERIFY(emu);
+        QElapsedTimer t;
+        t.start();
+        bool ok = false;
+        const auto records = fixture::search(5000, &ok);
+        QVERIFY(ok);
+        QCOMPARE(int(records.size()), int(fleet.devices.size()));
+        for (const auto &d : fleet.devices)
+            QVERIFY2(fixture::byMac(records, d.mac), d.mac.c_str());
+        // It ends on the answer window, not on the timeout.
+        QVERIFY2(msOf(t) < 5000 / 2, qPrintable(QString::number(msOf(t))));
     }
 
     void searchHonoursItsTimeout()
