@@ -101,7 +101,7 @@ int main(int argc, char **argv)
     report("search (timeout 5000 ms), time to return", times, complete, rounds);
     std::printf("%-44s %d per search\n", "  answers found", found);
 
-    // With room left in the buffer the search ends on the quiet rule instead.
+    // With room left in the buffer the search ends on the answer window and the quiet rule.
     times.clear();
     complete = 0;
     std::vector<char> roomy(2 * NETSDK_SEARCH_BUFFER_SIZE);

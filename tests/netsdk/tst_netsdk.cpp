@@ -58,7 +58,7 @@ private slots:
         bool ok = false;
         const auto records = fixture::search(5000, &ok);
         QVERIFY(ok);
-        // Returns on the quiet rule, well before the timeout, with everyone.
+        // Returns on the answer window, well before the timeout, with everyone.
         QVERIFY2(msOf(t) < 5000 + 500, qPrintable(QString::number(msOf(t))));
         QCOMPARE(int(records.size()), 256);
         std::set<std::string> macs;
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(int(records.size()), 2);
         QVERIFY(!fixture::byMac(records, fleet.devices[0].mac));
 
-        // Nobody answering: success with nothing, after the quiet period.
+        // Nobody answering: success with nothing, after the answer window.
         emu->stop();
         t.restart();
         const auto none = fixture::search(2000, &ok);
