@@ -108,8 +108,8 @@ struct UdpPeer
     }
     void send(const std::vector<uint8_t> &bytes, const sockaddr_in &to)
     {
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to),
-            sizeof to);
+        ::sendto(
+            fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
     }
 };
 
@@ -322,8 +322,8 @@ private slots:
         std::thread flood([&] {
             proto::Frame request;
             sockaddr_in sdk {};
-            if (!flooder.receive(search ? proto::Type::SearchProbe : proto::Type::SetNoLogin,
-                    request, sdk)) {
+            if (!flooder.receive(
+                    search ? proto::Type::SearchProbe : proto::Type::SetNoLogin, request, sdk)) {
                 floodOver = true;
                 return;
             }
@@ -337,7 +337,8 @@ private slots:
                 std::memset(&rec, 0, sizeof rec);
                 setFieldText(rec.net.mac, "02:F1:00:00:00:01");
                 std::memcpy(a.record, &rec, sizeof rec);
-                flooder.send(proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(a)), sdk);
+                flooder.send(
+                    proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(a)), sdk);
                 // Then small frames of no use to a search: cheaper to send than to read.
                 bytes = proto::encodeFrame(proto::Type::SearchProbe, 0, {});
             } else {
@@ -428,8 +429,8 @@ private slots:
                 else
                     r.mac = "02:00:00:00:00:99";
                 for (int i = 0; i < 3; ++i)
-                    forger.send(proto::encodeFrame(proto::Type::SetNoLoginReply, 0, proto::encode(r)),
-                        sdk);
+                    forger.send(
+                        proto::encodeFrame(proto::Type::SetNoLoginReply, 0, proto::encode(r)), sdk);
                 ++forged;
             }
         });
@@ -482,8 +483,8 @@ private slots:
         NetInfo net;
         std::memset(&net, 0, sizeof net);
         setFieldText(net.mac, "02:00:00:00:00:01");
-        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 500),
-            int32_t(proto::NetworkError));
+        QCOMPARE(
+            NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 500), int32_t(proto::NetworkError));
         netsdk::clearDiscoveryTargets();
 
         const auto after = netsdk::trafficCounters();
