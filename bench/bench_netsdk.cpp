@@ -101,7 +101,7 @@ int main(int argc, char **argv)
     report("search (timeout 5000 ms), time to return", times, complete, rounds);
     std::printf("%-44s %d per search\n", "  answers found", found);
 
-    // With room left in the buffer the search ends on the quiet rule instead.
+    // With room left in the buffer the search ends on the answer window and the quiet rule.
     times.clear();
     complete = 0;
     std::vector<char> roomy(2 * NETSDK_SEARCH_BUFFER_SIZE);
@@ -149,5 +149,35 @@ int main(int argc, char **argv)
     }
     report("login + encode reads, all devices, 8 threads", times, ok, rounds);
     emu.stop();
+
+    // The default fleet of about two dozen devices: the search the program
+    // makes at start-up, once as it is and once with three devices that
+    // answer 500 ms late.
+    for (const int late : { 0, 500 }) {
+        devsim::Fleet fleet = devsim::defaultFleet();
+        if (late) {
+            for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 })
+                fleet.devices[i].faults.delayMs = late;
+        }
+        devsim::Emulator small(fleet, o);
+        if (!small.start(error)) {
+            std::fprintf(stderr, "bench_netsdk: %s\n", error.c_str());
+            return 1;
+        }
+        netsdk::setDiscoveryTargets(small.discoveryEndpoints());
+        times.clear();
+        complete = 0;
+        for (int r = 0; r < rounds; ++r) {
+            int32_t bytes = 0;
+            const auto t = Clock::now();
+            NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, 5000, 0);
+            times.push_back(msSince(t));
+            complete += bytes / 312 == small.deviceCount();
+        }
+        char label[64];
+        std::snprintf(label, sizeof label, "search, default fleet (%d)%s", small.deviceCount(),
+            late ? ", 3 devices 500 ms late" : "");
+        report(label, times, complete, rounds);
+    }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,11 @@ constexpr int kDefaultSearchTimeoutMs = 5000;
 constexpr int kDefaultSetTimeoutMs = 10000;
 // A second probe covers one lost datagram on a busy LAN; answers to it that
 // repeat an earlier answer byte for byte are dropped.
-constexpr int kSecondProbeMs = 300;
+constexpr int kSecondProbeMs = 250;
+// How long the search listens after the last probe: a device that answers
+// 500 ms after the probe it heard (even the second one) is still in time.
+constexpr int kAnswerWindowMs = 600;
+constexpr int kDefaultQuietMs = 250;
 constexpr int kSetResendMs = 1000;
 constexpr int kNetInfoSize = 144;
 constexpr int kMacOffset = 109;
@@ -61,12 +66,6 @@ std::vector<Endpoint> broadcastTargets()
     }
     freeifaddrs(list);
     return out;
-}
-
-bool loopbackOnly()
-{
-    const char *v = std::getenv("SCOUTRIX_NETSDK_LOOPBACK_ONLY");
-    return v && *v && std::strcmp(v, "0") != 0;
 }
 
 struct Socket
@@ -103,6 +102,8 @@ struct Socket
             to.sin_family = AF_INET;
             to.sin_port = htons(t.port);
             to.sin_addr.s_addr = htonl(t.address);
+            // The targets were checked against the loopback guard already.
+            countDatagram();
             if (::sendto(fd.get(), datagram.data(), datagram.size(), 0,
                     reinterpret_cast<sockaddr *>(&to), sizeof to)
                 == ssize_t(datagram.size()))
@@ -136,7 +137,31 @@ int msSince(Clock::time_point start)
     return int(std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
 }
 
+std::atomic<int> g_datagramsSent { 0 };
+std::atomic<int> g_tcpConnects { 0 };
+
 } // namespace
+
+bool loopbackOnly()
+{
+    const char *v = std::getenv("SCOUTRIX_NETSDK_LOOPBACK_ONLY");
+    return v && *v && std::strcmp(v, "0") != 0;
+}
+
+void countDatagram()
+{
+    ++g_datagramsSent;
+}
+
+void countTcpConnect()
+{
+    ++g_tcpConnects;
+}
+
+TrafficCounters trafficCounters()
+{
+    return TrafficCounters { g_datagramsSent.load(), g_tcpConnects.load() };
+}
 
 void setDiscoveryTargets(const std::vector<Endpoint> &targets)
 {
@@ -201,7 +226,12 @@ int quietPeriodMs(int timeoutMs)
     const int configured = intSetting("SCOUTRIX_SEARCH_QUIET_MS", "Discovery", "quiet_ms", 0);
     if (configured > 0)
         return configured;
-    return std::clamp(timeoutMs / 4, 250, 1500);
+    return std::clamp(timeoutMs / 4, 1, kDefaultQuietMs);
+}
+
+int answerWindowMs(int timeoutMs)
+{
+    return std::max(kAnswerWindowMs, quietPeriodMs(timeoutMs));
 }
 
 SearchStats lastSearchStats()
@@ -226,6 +256,7 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
 
     const int timeout = timeoutMs > 0 ? timeoutMs : kDefaultSearchTimeoutMs;
     const int quiet = quietPeriodMs(timeout);
+    const int window = answerWindowMs(timeout);
     const std::size_t capacity = std::size_t(bufferSize) / proto::SearchRecordSize;
     const auto start = Clock::now();
     const auto deadline = start + milliseconds(timeout);
@@ -236,7 +267,9 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
     std::size_t count = 0;
     int attempt = 0;
     auto nextProbe = start;
-    auto lastActivity = start;
+    // The search ends once the answer window after the last probe has passed
+    // and no new answer came for the quiet period, whichever is later.
+    auto listenUntil = start;
     std::vector<uint8_t> datagram;
     bool anySent = false;
 
@@ -252,20 +285,26 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             stats.probesSent += sent;
             ++attempt;
             nextProbe = start + milliseconds(kSecondProbeMs);
-            lastActivity = std::max(lastActivity, now);
+            listenUntil = std::max(listenUntil, now + milliseconds(window));
         }
         if (!anySent && attempt >= 2)
             break;
-        if (now >= deadline || (attempt >= 2 && now >= lastActivity + milliseconds(quiet)))
+        if (now >= deadline || (attempt >= 2 && now >= listenUntil))
             break;
-        auto wakeAt = std::min(deadline, lastActivity + milliseconds(quiet));
+        auto wakeAt = std::min(deadline, listenUntil);
         if (attempt < 2)
             wakeAt = std::min(wakeAt, nextProbe);
         const int waitMs = std::max(1, net::remainingMs(wakeAt));
         if (!sock.wait(waitMs))
             continue;
         std::size_t size = 0;
-        while (count < capacity && sock.receive(datagram, size)) {
+        // A sender that never lets the socket run dry must not hold the search
+        // past its deadline or keep the second probe from going out.
+        auto stillListening = [&] {
+            const auto at = Clock::now();
+            return at < deadline && (attempt >= 2 || at < nextProbe);
+        };
+        while (count < capacity && stillListening() && sock.receive(datagram, size)) {
             proto::Frame frame;
             std::string why;
             if (!proto::decodeDatagram(datagram.data(), size, frame, why)) {
@@ -293,7 +332,7 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             std::memcpy(
                 buffer + count * proto::SearchRecordSize, answer.record, proto::SearchRecordSize);
             ++count;
-            lastActivity = Clock::now();
+            listenUntil = std::max(listenUntil, Clock::now() + milliseconds(quiet));
         }
     }
     stats.answers = int(count);
@@ -358,7 +397,7 @@ int32_t setWithoutLogin(
         if (!sock.wait(std::max(1, net::remainingMs(std::min(deadline, nextSend)))))
             continue;
         std::size_t n = 0;
-        while (sock.receive(buf, n)) {
+        while (Clock::now() < std::min(deadline, nextSend) && sock.receive(buf, n)) {
             proto::Frame frame;
             std::string why;
             proto::SetNoLoginReply reply;
@@ -366,6 +405,8 @@ int32_t setWithoutLogin(
                 || frame.type != uint8_t(proto::Type::SetNoLoginReply)
                 || !proto::decode(frame.payload, reply))
                 continue;
+            // Anyone may answer; only the echo of this request's random id
+            // from the addressed MAC counts.
             if (reply.requestId == req.requestId && reply.mac == mac)
                 return reply.result;
         }

@@ -7,6 +7,11 @@
 
 namespace scoutrix::netsdk {
 
+// SCOUTRIX_NETSDK_LOOPBACK_ONLY is set: nothing may leave 127.0.0.0/8.
+bool loopbackOnly();
+void countDatagram();
+void countTcpConnect();
+
 uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs);
 int32_t setWithoutLogin(
     int32_t command, int32_t channel, const void *record, int32_t size, int32_t timeoutMs);

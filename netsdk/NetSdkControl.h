@@ -18,7 +18,8 @@ namespace scoutrix::netsdk {
 //  4. the broadcast address of every IPv4 interface that is up, port 39500.
 // With SCOUTRIX_NETSDK_LOOPBACK_ONLY set (the test suites set it), every
 // target outside 127.0.0.0/8 is dropped and the broadcast default is never
-// used.
+// used; a login to an address outside 127.0.0.0/8 is refused with -10001
+// before any connection is tried.
 void setDiscoveryTargets(const std::vector<net::Endpoint> &targets);
 void clearDiscoveryTargets();
 
@@ -31,9 +32,11 @@ struct TargetChoice
 };
 TargetChoice resolveDiscoveryTargets();
 
-// A search returns once no new answer has arrived for this long after the
-// last probe or answer (or at its timeout, whichever is first).
+// A search listens at least answerWindowMs() after its last probe, and
+// after that until no new answer has arrived for quietPeriodMs() (or until
+// its timeout, whichever is first).
 int quietPeriodMs(int timeoutMs);
+int answerWindowMs(int timeoutMs);
 
 // Time allowed for a whole login (connect, challenge, proof); 5000 ms unless
 // changed here, through SCOUTRIX_LOGIN_TIMEOUT_MS or netsdk.ini [Session].
@@ -51,6 +54,15 @@ struct SearchStats
 };
 // Figures of the last search that finished in this process.
 SearchStats lastSearchStats();
+
+// Everything the SDK has tried to send since the process started: datagrams
+// handed to the socket, TCP connections attempted.
+struct TrafficCounters
+{
+    int datagramsSent = 0;
+    int tcpConnects = 0;
+};
+TrafficCounters trafficCounters();
 
 // Number of open sessions (handles not yet logged out).
 int openSessionCount();

@@ -377,6 +377,7 @@ int32_t loginExchange(const net::Endpoint &peer, const std::string &user,
 {
     const auto deadline = Clock::now() + milliseconds(loginTimeoutMs());
     std::string error;
+    countTcpConnect();
     const IoResult c = net::connectTcp(peer, deadline, fd, error);
     if (c == IoResult::Timeout)
         return proto::Timeout;
@@ -488,6 +489,12 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
         return 0;
     }
     peer.port = port;
+    // Every connection a session makes starts here, so this one check keeps
+    // a guarded process on loopback.
+    if (loopbackOnly() && !net::isLoopback(peer.address)) {
+        err = proto::InvalidArgument;
+        return 0;
+    }
     net::Fd fd;
     proto::FrameAssembler assembler;
     const int32_t r = loginExchange(

@@ -58,7 +58,7 @@ private slots:
         bool ok = false;
         const auto records = fixture::search(5000, &ok);
         QVERIFY(ok);
-        // Returns on the quiet rule, well before the timeout, with everyone.
+        // Returns on the answer window, well before the timeout, with everyone.
         QVERIFY2(msOf(t) < 5000 + 500, qPrintable(QString::number(msOf(t))));
         QCOMPARE(int(records.size()), 256);
         std::set<std::string> macs;
@@ -86,7 +86,7 @@ private slots:
         fleet.devices[1].faults.duplicateAnswers = true;
         fleet.devices[2].faults.emptyMac = true;
         fleet.devices[3].faults.dropAnswers = 1; // only the second probe is answered
-        fleet.devices[4].faults.delayMs = 900; // late, yet inside the quiet period
+        fleet.devices[4].faults.delayMs = 500; // late, yet inside the answer window
         auto emu = fixture::start(fleet);
         QVERIFY(emu);
         const auto records = fixture::search(5000);
@@ -107,6 +107,37 @@ private slots:
             QVERIFY(macs.insert(list.devices()[i].netInfo.macText()).second);
     }
 
+    void lateDevicesAreFound_data()
+    {
+        QTest::addColumn<int>("dropped");
+        QTest::newRow("both probes answered late") << 0;
+        // Only the second probe's answer arrives, 500 ms after that probe.
+        QTest::newRow("first answer lost, second late") << 1;
+    }
+
+    void lateDevicesAreFound()
+    {
+        QFETCH(int, dropped);
+        Fleet fleet = devsim::defaultFleet();
+        QVERIFY(fleet.devices.size() > 8);
+        for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 }) {
+            fleet.devices[i].faults.delayMs = 500;
+            fleet.devices[i].faults.dropAnswers = dropped;
+        }
+        auto emu = fixture::start(fleet);
+        QVERIFY(emu);
+        QElapsedTimer t;
+        t.start();
+        bool ok = false;
+        const auto records = fixture::search(5000, &ok);
+        QVERIFY(ok);
+        QCOMPARE(int(records.size()), int(fleet.devices.size()));
+        for (const auto &d : fleet.devices)
+            QVERIFY2(fixture::byMac(records, d.mac), d.mac.c_str());
+        // It ends on the answer window, not on the timeout.
+        QVERIFY2(msOf(t) < 5000 / 2, qPrintable(QString::number(msOf(t))));
+    }
+
     void searchHonoursItsTimeout()
     {
         Fleet fleet = devsim::generatedFleet(3);
@@ -122,7 +153,7 @@ private slots:
         QCOMPARE(int(records.size()), 2);
         QVERIFY(!fixture::byMac(records, fleet.devices[0].mac));
 
-        // Nobody answering: success with nothing, after the quiet period.
+        // Nobody answering: success with nothing, after the answer window.
         emu->stop();
         t.restart();
         const auto none = fixture::search(2000, &ok);

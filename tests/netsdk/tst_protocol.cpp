@@ -215,11 +215,18 @@ private slots:
         qputenv("SCOUTRIX_DISCOVERY", "127.0.0.1:9");
     }
 
-    void quietPeriodScalesWithTheTimeout()
+    void searchWindowsFollowTheTimeoutAndTheSetting()
     {
-        QCOMPARE(netsdk::quietPeriodMs(5000), 1250);
-        QCOMPARE(netsdk::quietPeriodMs(400), 250);
-        QCOMPARE(netsdk::quietPeriodMs(60000), 1500);
+        QCOMPARE(netsdk::quietPeriodMs(5000), 250);
+        QCOMPARE(netsdk::quietPeriodMs(400), 100);
+        QCOMPARE(netsdk::answerWindowMs(5000), 600);
+        QCOMPARE(netsdk::answerWindowMs(400), 600); // the timeout cuts it short
+        qputenv("SCOUTRIX_SEARCH_QUIET_MS", "1500");
+        QCOMPARE(netsdk::quietPeriodMs(5000), 1500);
+        QCOMPARE(netsdk::answerWindowMs(5000), 1500);
+        qputenv("SCOUTRIX_SEARCH_QUIET_MS", "-3");
+        QCOMPARE(netsdk::quietPeriodMs(5000), 250);
+        qunsetenv("SCOUTRIX_SEARCH_QUIET_MS");
     }
 };
 

@@ -1,8 +1,11 @@
 // Malformed, truncated and oversized frames sent to both sides: the other
 // side refuses them, drops only that connection and keeps serving the rest.
+// Hostile peers on the discovery port: floods, forged replies; and the guard
+// that keeps a test process on loopback.
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -67,6 +70,48 @@ std::vector<uint8_t> helloFrame()
     h.user = "admin";
     return proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
 }
+
+// A UDP socket on 127.0.0.1 that the SDK is pointed at as a discovery target.
+struct UdpPeer
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    uint16_t port = 0;
+    UdpPeer()
+    {
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f000001u);
+        socklen_t len = sizeof sa;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0
+            && getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0)
+            port = ntohs(sa.sin_port);
+    }
+    ~UdpPeer() { ::close(fd); }
+    net::Endpoint endpoint() const { return net::Endpoint { 0x7f000001u, port }; }
+    // The next well-formed frame of |type|, waiting up to |ms|.
+    bool receive(proto::Type type, proto::Frame &frame, sockaddr_in &from, int ms = 5000)
+    {
+        const auto deadline = net::Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            pollfd p { fd, POLLIN, 0 };
+            if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
+                return false;
+            uint8_t buf[2048];
+            socklen_t len = sizeof from;
+            const ssize_t n
+                = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+            std::string why;
+            if (n > 0 && proto::decodeDatagram(buf, std::size_t(n), frame, why)
+                && frame.type == uint8_t(type))
+                return true;
+        }
+    }
+    void send(const std::vector<uint8_t> &bytes, const sockaddr_in &to)
+    {
+        ::sendto(
+            fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    }
+};
 
 } // namespace
 
@@ -253,6 +298,203 @@ private slots:
         QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the result frame
         stranger.join();
         ::close(server);
+    }
+
+    void floodDoesNotHoldTheSdkPastItsTimeout_data()
+    {
+        QTest::addColumn<bool>("search");
+        QTest::newRow("search") << true;
+        QTest::newRow("set without login") << false;
+    }
+
+    void floodDoesNotHoldTheSdkPastItsTimeout()
+    {
+        QFETCH(bool, search);
+        // The flooder is the only target: it learns the SDK's socket from the
+        // first datagram and then keeps that socket full until it is told to
+        // stop, or for 10 s at most.
+        UdpPeer flooder;
+        QVERIFY(flooder.port);
+        netsdk::setDiscoveryTargets({ flooder.endpoint() });
+        std::atomic<bool> stop { false };
+        std::atomic<bool> floodOver { false };
+        std::atomic<long> sent { 0 };
+        std::thread flood([&] {
+            proto::Frame request;
+            sockaddr_in sdk {};
+            if (!flooder.receive(
+                    search ? proto::Type::SearchProbe : proto::Type::SetNoLogin, request, sdk)) {
+                floodOver = true;
+                return;
+            }
+            std::vector<uint8_t> bytes;
+            if (search) {
+                proto::SearchProbe probe;
+                proto::decode(request.payload, probe);
+                proto::SearchAnswer a;
+                a.searchId = probe.searchId;
+                SearchRecord rec;
+                std::memset(&rec, 0, sizeof rec);
+                setFieldText(rec.net.mac, "02:F1:00:00:00:01");
+                std::memcpy(a.record, &rec, sizeof rec);
+                flooder.send(
+                    proto::encodeFrame(proto::Type::SearchAnswer, 0, proto::encode(a)), sdk);
+                // Then small frames of no use to a search: cheaper to send than to read.
+                bytes = proto::encodeFrame(proto::Type::SearchProbe, 0, {});
+            } else {
+                proto::SetNoLoginRequest req;
+                proto::decode(request.payload, req);
+                proto::SetNoLoginReply r { req.requestId ^ 1u, req.mac, proto::Ok };
+                bytes = proto::encodeFrame(proto::Type::SetNoLoginReply, 0, proto::encode(r));
+            }
+            constexpr int kBatch = 64;
+            iovec iov { bytes.data(), bytes.size() };
+            std::vector<mmsghdr> batch(kBatch);
+            for (auto &m : batch) {
+                std::memset(&m, 0, sizeof m);
+                m.msg_hdr.msg_name = &sdk;
+                m.msg_hdr.msg_namelen = sizeof sdk;
+                m.msg_hdr.msg_iov = &iov;
+                m.msg_hdr.msg_iovlen = 1;
+            }
+            const auto end = net::Clock::now() + std::chrono::seconds(10);
+            while (!stop && net::Clock::now() < end) {
+                const int n = ::sendmmsg(flooder.fd, batch.data(), kBatch, 0);
+                if (n > 0)
+                    sent += n;
+            }
+            floodOver = true;
+        });
+        std::vector<char> buf(NETSDK_SEARCH_BUFFER_SIZE);
+        int32_t bytes = 0;
+        int32_t result = 0;
+        if (search) {
+            result = NetSdk_SearchDevice(buf.data(), int32_t(buf.size()), &bytes, 800, 0);
+        } else {
+            NetInfo net;
+            std::memset(&net, 0, sizeof net);
+            setFieldText(net.mac, "02:F1:00:00:00:01");
+            result = NetSdk_SetConfigWithoutLogin(20, -1, &net, int32_t(sizeof net), 800);
+        }
+        const bool returnedDuringTheFlood = !floodOver;
+        stop = true;
+        flood.join();
+        netsdk::clearDiscoveryTargets();
+        QVERIFY(sent > 1000);
+        QVERIFY(returnedDuringTheFlood);
+        if (search) {
+            QCOMPARE(result, 1);
+            QCOMPARE(bytes, int32_t(sizeof(SearchRecord))); // the one real answer
+            QVERIFY(netsdk::lastSearchStats().foreign > 0);
+        } else {
+            QCOMPARE(result, int32_t(proto::Timeout)); // no forged echo is a success
+        }
+    }
+
+    void forgedSetRepliesAreIgnored_data()
+    {
+        QTest::addColumn<bool>("wrongId");
+        QTest::newRow("wrong request id") << true;
+        QTest::newRow("right id, another MAC") << false;
+    }
+
+    void forgedSetRepliesAreIgnored()
+    {
+        QFETCH(bool, wrongId);
+        // The device refuses slowly; a forger on the LAN claims success at once.
+        devsim::Fleet fleet = devsim::generatedFleet(2);
+        fleet.devices[1].faults.delayMs = 300;
+        fleet.devices[1].faults.refuseSet = true;
+        auto emu = fixture::start(fleet);
+        QVERIFY(emu);
+        const auto records = fixture::search(3000);
+        const SearchRecord *rec = fixture::byMac(records, fleet.devices[1].mac);
+        QVERIFY(rec);
+        const uint32_t oldIp = emu->device(1).ip;
+
+        UdpPeer forger;
+        auto targets = emu->discoveryEndpoints();
+        targets.insert(targets.begin(), forger.endpoint());
+        netsdk::setDiscoveryTargets(targets);
+        std::atomic<int> forged { 0 };
+        std::thread liar([&] {
+            proto::Frame f;
+            sockaddr_in sdk {};
+            proto::SetNoLoginRequest req;
+            while (forger.receive(proto::Type::SetNoLogin, f, sdk, 3000)
+                && proto::decode(f.payload, req)) {
+                proto::SetNoLoginReply r { req.requestId, req.mac, proto::Ok };
+                if (wrongId)
+                    r.requestId ^= 0x5a5a5a5au;
+                else
+                    r.mac = "02:00:00:00:00:99";
+                for (int i = 0; i < 3; ++i)
+                    forger.send(
+                        proto::encodeFrame(proto::Type::SetNoLoginReply, 0, proto::encode(r)), sdk);
+                ++forged;
+            }
+        });
+        NetInfo net = rec->net;
+        net.ip[3] = uint8_t(net.ip[3] == 200 ? 201 : 200);
+        const int32_t r = NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 5000);
+        liar.join();
+        netsdk::setDiscoveryTargets(emu->discoveryEndpoints());
+        QVERIFY(forged >= 1);
+        QCOMPARE(r, int32_t(proto::Fail)); // the device's own answer
+        QCOMPARE(emu->device(1).ip, oldIp);
+
+        // The forger alone: nobody echoes the id, so the set times out.
+        netsdk::setDiscoveryTargets({ forger.endpoint() });
+        forged = 0;
+        std::thread liar2([&] {
+            proto::Frame f;
+            sockaddr_in sdk {};
+            proto::SetNoLoginRequest req;
+            if (forger.receive(proto::Type::SetNoLogin, f, sdk, 3000)
+                && proto::decode(f.payload, req)) {
+                proto::SetNoLoginReply fake { req.requestId + 1, req.mac, proto::Ok };
+                forger.send(
+                    proto::encodeFrame(proto::Type::SetNoLoginReply, 0, proto::encode(fake)), sdk);
+                ++forged;
+            }
+        });
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 600), int32_t(proto::Timeout));
+        liar2.join();
+        QCOMPARE(int(forged), 1);
+        netsdk::clearDiscoveryTargets();
+    }
+
+    void loopbackGuardCoversSessionsToo()
+    {
+        // CTest sets the guard; set it here too, so that a run by hand never
+        // reaches 192.0.2.1 (a documentation address) either.
+        qputenv("SCOUTRIX_NETSDK_LOOPBACK_ONLY", "1");
+        const auto before = netsdk::trafficCounters();
+        LoginInfo info;
+        int32_t err = 0;
+        QCOMPARE(NetSdk_Login("192.0.2.1", 39510, "admin", "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::InvalidArgument));
+
+        netsdk::setDiscoveryTargets({ net::Endpoint { 0xc0000201u, proto::DiscoveryPort } });
+        std::vector<char> buf(NETSDK_SEARCH_BUFFER_SIZE);
+        int32_t bytes = 5;
+        QCOMPARE(int(NetSdk_SearchDevice(buf.data(), int32_t(buf.size()), &bytes, 500, 0)), 0);
+        QCOMPARE(bytes, 0);
+        NetInfo net;
+        std::memset(&net, 0, sizeof net);
+        setFieldText(net.mac, "02:00:00:00:00:01");
+        QCOMPARE(
+            NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 500), int32_t(proto::NetworkError));
+        netsdk::clearDiscoveryTargets();
+
+        const auto after = netsdk::trafficCounters();
+        QCOMPARE(after.tcpConnects, before.tcpConnects);
+        QCOMPARE(after.datagramsSent, before.datagramsSent);
+
+        // The counters do count: a loopback login where nothing listens tries once.
+        QCOMPARE(NetSdk_Login("127.0.33.1", 39510, "admin", "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(proto::LoginNetworkError));
+        QCOMPARE(netsdk::trafficCounters().tcpConnects, before.tcpConnects + 1);
     }
 };
 
