@@ -1,5 +1,6 @@
 #include "Fleet.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -83,48 +84,84 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
     return d;
 }
 
-bool readInt(const json::Value &v, const char *key, int lo, int hi, int &out, std::string &error)
+// The member |key| of an object, or null when absent (or |v| is no object).
+const JsonIn *member(const JsonIn &v, const char *key)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    if (!v.is_object())
+        return nullptr;
+    const auto it = v.find(key);
+    if (it == v.end() || it->is_null())
+        return nullptr;
+    return &*it;
+}
+
+bool has(const JsonIn &v, const char *key)
+{
+    return v.is_object() && v.contains(key);
+}
+
+bool wholeNumber(const JsonIn &x, int64_t lo, int64_t hi, int64_t &out)
+{
+    if (x.is_number_unsigned()) {
+        const uint64_t u = x.get<uint64_t>();
+        if (u > uint64_t(INT64_MAX))
+            return false;
+        out = int64_t(u);
+    } else if (x.is_number_integer()) {
+        out = x.get<int64_t>();
+    } else if (x.is_number_float()) {
+        const double d = x.get<double>();
+        if (std::floor(d) != d || d < double(lo) || d > double(hi))
+            return false;
+        out = int64_t(d);
+    } else {
+        return false;
+    }
+    return out >= lo && out <= hi;
+}
+
+bool readInt(const JsonIn &v, const char *key, int lo, int hi, int &out, std::string &error)
+{
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isNumber() || std::floor(x.asNumber()) != x.asNumber() || x.asNumber() < lo
-        || x.asNumber() > hi) {
+    int64_t n = 0;
+    if (!wholeNumber(*x, lo, hi, n)) {
         error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo)
             + " to " + std::to_string(hi);
         return false;
     }
-    out = int(x.asNumber());
+    out = int(n);
     return true;
 }
 
-bool readBool(const json::Value &v, const char *key, bool &out, std::string &error)
+bool readBool(const JsonIn &v, const char *key, bool &out, std::string &error)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isBool()) {
+    if (!x->is_boolean()) {
         error = std::string("\"") + key + "\" must be true or false";
         return false;
     }
-    out = x.asBool();
+    out = x->get<bool>();
     return true;
 }
 
-bool readText(const json::Value &v, const char *key, std::string &out, std::string &error)
+bool readText(const JsonIn &v, const char *key, std::string &out, std::string &error)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isString()) {
+    if (!x->is_string()) {
         error = std::string("\"") + key + "\" must be a text";
         return false;
     }
-    out = x.asString();
+    out = x->get<std::string>();
     return true;
 }
 
-bool readAddress(const json::Value &v, const char *key, uint32_t &out, std::string &error)
+bool readAddress(const JsonIn &v, const char *key, uint32_t &out, std::string &error)
 {
     std::string text;
     if (!readText(v, key, text, error))
@@ -143,9 +180,9 @@ std::string addressText(uint32_t a)
     return net::ipv4Text(a);
 }
 
-bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
+bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
 {
-    if (!v.isObject()) {
+    if (!v.is_object()) {
         error = "a device must be an object";
         return false;
     }
@@ -200,13 +237,13 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
         for (int i = 0; i < 6; ++i)
             d.build[i] = b[i];
     }
-    if (v.has("users")) {
-        if (!v["users"].isArray()) {
+    if (has(v, "users")) {
+        if (!v["users"].is_array()) {
             error = "\"users\" must be a list";
             return false;
         }
         d.users.clear();
-        for (const auto &u : v["users"].items()) {
+        for (const auto &u : v["users"]) {
             User user;
             if (!readText(u, "name", user.name, error)
                 || !readText(u, "password", user.password, error))
@@ -218,21 +255,21 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
             d.users.push_back(user);
         }
     }
-    if (v.has("blacklist")) {
+    if (has(v, "blacklist")) {
         d.blacklist.clear();
-        for (const auto &b : v["blacklist"].items()) {
+        for (const auto &b : v["blacklist"]) {
             uint32_t ignored;
-            if (!b.isString() || !net::parseIpv4(b.asString(), ignored)) {
+            if (!b.is_string() || !net::parseIpv4(b.get<std::string>(), ignored)) {
                 error = "\"blacklist\" holds IPv4 address texts";
                 return false;
             }
-            d.blacklist.push_back(b.asString());
+            d.blacklist.push_back(b.get<std::string>());
         }
     }
-    if (v.has("faults") && !faultsFromJson(v["faults"], d.faults, error))
+    if (has(v, "faults") && !faultsFromJson(v["faults"], d.faults, error))
         return false;
-    if (v.has("records")) {
-        for (const auto &r : v["records"].items()) {
+    if (has(v, "records")) {
+        for (const auto &r : v["records"]) {
             ExtraRecord rec;
             int command = 0, channel = -1, size = -1;
             std::string hex;
@@ -370,20 +407,20 @@ bool parseFaults(const std::string &text, Faults &out, std::string &error)
     return true;
 }
 
-bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
+bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error)
 {
-    if (!v.isObject()) {
+    if (!v.is_object()) {
         error = "\"faults\" must be an object";
         return false;
     }
-    for (const auto &m : v.members()) {
+    for (const auto &m : v.items()) {
         static const char *const known[] = { "delay_ms", "drop_answers", "duplicate_answers",
             "empty_mac", "timeout", "need_reboot", "busy", "refuse_set", "malformed" };
         bool ok = false;
         for (const char *k : known)
-            ok = ok || m.first == k;
+            ok = ok || m.key() == k;
         if (!ok) {
-            error = "unknown fault \"" + m.first + "\"";
+            error = "unknown fault \"" + m.key() + "\"";
             return false;
         }
     }
@@ -406,46 +443,100 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
     return true;
 }
 
-json::Value faultsToJson(const Faults &f)
+JsonOut faultsToJson(const Faults &f)
 {
-    json::Value v = json::Value::object();
+    JsonOut v = JsonOut::object();
     if (f.delayMs)
-        v.set("delay_ms", f.delayMs);
+        v["delay_ms"] = f.delayMs;
     if (f.dropAnswers)
-        v.set("drop_answers", f.dropAnswers);
+        v["drop_answers"] = f.dropAnswers;
     if (f.duplicateAnswers)
-        v.set("duplicate_answers", true);
+        v["duplicate_answers"] = true;
     if (f.emptyMac)
-        v.set("empty_mac", true);
+        v["empty_mac"] = true;
     if (f.timeout)
-        v.set("timeout", true);
+        v["timeout"] = true;
     if (f.needReboot)
-        v.set("need_reboot", true);
+        v["need_reboot"] = true;
     if (f.busy)
-        v.set("busy", true);
+        v["busy"] = true;
     if (f.refuseSet)
-        v.set("refuse_set", true);
+        v["refuse_set"] = true;
     if (!f.malformed.empty())
-        v.set("malformed", f.malformed);
+        v["malformed"] = f.malformed;
     return v;
 }
 
-bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
+bool parseJson(const std::string &text, JsonIn &out, std::string &error)
 {
-    if (!root.isObject() || !root["devices"].isArray()) {
+    constexpr int kMaxDepth = 64;
+    // One set of member names per open object, to refuse a member given twice.
+    std::vector<std::set<std::string>> open;
+    std::string problem;
+    const JsonIn::parser_callback_t check
+        = [&](int depth, JsonIn::parse_event_t event, JsonIn &parsed) {
+              if (!problem.empty())
+                  return false;
+              switch (event) {
+              case JsonIn::parse_event_t::object_start:
+              case JsonIn::parse_event_t::array_start:
+                  if (depth >= kMaxDepth)
+                      problem = "nested deeper than " + std::to_string(kMaxDepth);
+                  if (event == JsonIn::parse_event_t::object_start)
+                      open.emplace_back();
+                  break;
+              case JsonIn::parse_event_t::object_end:
+                  if (!open.empty())
+                      open.pop_back();
+                  break;
+              case JsonIn::parse_event_t::key:
+                  if (!open.empty() && !open.back().insert(parsed.get<std::string>()).second)
+                      problem = "member \"" + parsed.get<std::string>() + "\" given twice";
+                  break;
+              default:
+                  break;
+              }
+              return problem.empty();
+          };
+    try {
+        JsonIn v = JsonIn::parse(text, check);
+        if (!problem.empty()) {
+            error = problem;
+            return false;
+        }
+        out = std::move(v);
+        return true;
+    } catch (const JsonIn::exception &e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 4: ..."
+        const std::string what = e.what();
+        const auto at = what.find(" at line ");
+        error = at == std::string::npos ? what : what.substr(at + 4);
+        return false;
+    }
+}
+
+bool fleetFromJson(const JsonIn &root, Fleet &out, std::string &error)
+{
+    if (!root.is_object() || !root.contains("devices") || !root["devices"].is_array()) {
         error = "a fleet file is an object with a \"devices\" list";
         return false;
     }
     // "defaults" fill every device before its own members are read.
     DeviceSpec base;
     base.users.push_back(User { kDefaultUser, kDefaultPassword });
-    if (root.has("defaults") && !deviceFromJson(root["defaults"], base, error)) {
+    const bool hasDefaults = has(root, "defaults");
+    if (hasDefaults && !deviceFromJson(root["defaults"], base, error)) {
         error = "defaults: " + error;
         return false;
     }
+    const bool defaultType = hasDefaults && has(root["defaults"], "type");
     Fleet f;
     int index = 0;
-    for (const auto &v : root["devices"].items()) {
+    for (const auto &v : root["devices"]) {
+        if (index >= MaxFleetDevices) {
+            error = "a fleet holds 1 to 256 devices";
+            return false;
+        }
         DeviceSpec d = base;
         Fleet generated = generatedFleet(index + 1);
         const DeviceSpec &g = generated.devices.back();
@@ -453,8 +544,8 @@ bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
         // still gives distinct devices.
         d.mac = g.mac;
         d.serial = g.serial;
-        if (!v.has("type"))
-            d.type = root["defaults"].has("type") ? base.type : g.type;
+        if (!has(v, "type"))
+            d.type = defaultType ? base.type : g.type;
         if (!deviceFromJson(v, d, error)) {
             error = "device " + std::to_string(index + 1) + ": " + error;
             return false;
@@ -476,37 +567,38 @@ bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
     return true;
 }
 
-json::Value fleetToJson(const Fleet &fleet)
+JsonOut fleetToJson(const Fleet &fleet)
 {
-    json::Value root = json::Value::object();
-    json::Value list = json::Value::array();
+    JsonOut list = JsonOut::array();
     for (const DeviceSpec &d : fleet.devices) {
-        json::Value v = json::Value::object();
-        v.set("mac", d.mac)
-            .set("serial", d.serial)
-            .set("model", d.model)
-            .set("type", deviceTypeText(d.type));
-        v.set("channels", d.channels).set("audio_channels", d.audioChannels);
-        v.set("ip", addressText(d.ip))
-            .set("mask", addressText(d.mask))
-            .set("gateway", addressText(d.gateway));
-        v.set("port", int(d.port))
-            .set("standard", d.ntsc ? "NTSC" : "PAL")
-            .set("version", d.version);
+        JsonOut v = JsonOut::object();
+        v["mac"] = d.mac;
+        v["serial"] = d.serial;
+        v["model"] = d.model;
+        v["type"] = deviceTypeText(d.type);
+        v["channels"] = d.channels;
+        v["audio_channels"] = d.audioChannels;
+        v["ip"] = addressText(d.ip);
+        v["mask"] = addressText(d.mask);
+        v["gateway"] = addressText(d.gateway);
+        v["port"] = int(d.port);
+        v["standard"] = d.ntsc ? "NTSC" : "PAL";
+        v["version"] = d.version;
         char build[32];
         std::snprintf(build, sizeof build, "%04d-%02d-%02d %02d:%02d:%02d", d.build[0], d.build[1],
             d.build[2], d.build[3], d.build[4], d.build[5]);
-        v.set("build", build);
-        json::Value users = json::Value::array();
+        v["build"] = build;
+        JsonOut users = JsonOut::array();
         for (const User &u : d.users)
-            users.push(json::Value::object().set("name", u.name).set("password", u.password));
-        v.set("users", users);
-        const json::Value faults = faultsToJson(d.faults);
-        if (!faults.members().empty())
-            v.set("faults", faults);
-        list.push(v);
+            users.push_back(JsonOut { { "name", u.name }, { "password", u.password } });
+        v["users"] = users;
+        const JsonOut faults = faultsToJson(d.faults);
+        if (!faults.empty())
+            v["faults"] = faults;
+        list.push_back(std::move(v));
     }
-    root.set("devices", list);
+    JsonOut root = JsonOut::object();
+    root["devices"] = std::move(list);
     return root;
 }
 
@@ -515,12 +607,8 @@ bool loadFleetFile(const std::string &path, Fleet &out, std::string &error)
     std::string text;
     if (!readFile(path, text, error))
         return false;
-    json::Value root;
-    if (!json::parse(text, root, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    if (!fleetFromJson(root, out, error)) {
+    JsonIn root;
+    if (!parseJson(text, root, error) || !fleetFromJson(root, out, error)) {
         error = path + ": " + error;
         return false;
     }

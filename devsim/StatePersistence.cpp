@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <climits>
+
 #include "EmulatorState.h"
 
 namespace scoutrix::devsim {
@@ -11,31 +13,32 @@ void StatePersistence::save()
     const EmulatorOptions &options = m_state.options;
     if (options.stateFile.empty())
         return;
-    json::Value root = json::Value::object();
-    json::Value list = json::Value::array();
+    JsonOut list = JsonOut::array();
     for (const auto &dp : m_state.devices) {
         const DeviceModel &m = dp->model;
-        json::Value v = json::Value::object();
-        v.set("serial", m.spec().serial);
-        v.set("ip", net::ipv4Text(m.spec().ip));
-        v.set("mask", net::ipv4Text(m.spec().mask));
-        v.set("gateway", net::ipv4Text(m.spec().gateway));
-        json::Value records = json::Value::array();
+        JsonOut v = JsonOut::object();
+        v["serial"] = m.spec().serial;
+        v["ip"] = net::ipv4Text(m.spec().ip);
+        v["mask"] = net::ipv4Text(m.spec().mask);
+        v["gateway"] = net::ipv4Text(m.spec().gateway);
+        JsonOut records = JsonOut::array();
         for (const auto &key : m.changedRecords()) {
             const auto it = m.records().find(key);
             if (it == m.records().end())
                 continue;
-            records.push(json::Value::object()
-                             .set("command", key.first)
-                             .set("channel", key.second)
-                             .set("hex", hexEncode(it->second)));
+            JsonOut r = JsonOut::object();
+            r["command"] = key.first;
+            r["channel"] = key.second;
+            r["hex"] = hexEncode(it->second);
+            records.push_back(std::move(r));
         }
-        v.set("records", records);
-        list.push(v);
+        v["records"] = std::move(records);
+        list.push_back(std::move(v));
     }
-    root.set("devices", list);
+    JsonOut root = JsonOut::object();
+    root["devices"] = std::move(list);
     std::string error;
-    if (!writeFileAtomically(options.stateFile, json::write(root), error))
+    if (!writeFileAtomically(options.stateFile, root.dump(2) + "\n", error))
         m_state.log("state file: " + error);
 }
 
@@ -45,29 +48,56 @@ bool StatePersistence::load(std::string &error)
     if (options.stateFile.empty() || ::access(options.stateFile.c_str(), F_OK) != 0)
         return true;
     std::string text;
-    json::Value root;
-    if (!readFile(options.stateFile, text, error) || !json::parse(text, root, error)) {
+    JsonIn root;
+    if (!readFile(options.stateFile, text, error) || !parseJson(text, root, error)) {
         error = options.stateFile + ": " + error;
         return false;
     }
-    for (const auto &v : root["devices"].items()) {
+    if (!root.is_object() || !root.contains("devices") || !root["devices"].is_array())
+        return true;
+    auto text_ = [](const JsonIn &v, const char *key, std::string &out) {
+        const auto it = v.find(key);
+        if (it == v.end() || !it->is_string())
+            return false;
+        out = it->get<std::string>();
+        return true;
+    };
+    auto number = [](const JsonIn &v, const char *key, int32_t &out) {
+        const auto it = v.find(key);
+        if (it == v.end() || !it->is_number_integer())
+            return false;
+        const int64_t n = it->get<int64_t>();
+        if (n < INT32_MIN || n > INT32_MAX)
+            return false;
+        out = int32_t(n);
+        return true;
+    };
+    for (const auto &v : root["devices"]) {
+        std::string serial;
+        if (!v.is_object() || !text_(v, "serial", serial))
+            continue;
         for (auto &dp : m_state.devices) {
             DeviceSpec &s = dp->model.spec();
-            if (!v["serial"].isString() || v["serial"].asString() != s.serial)
+            if (serial != s.serial)
                 continue;
+            std::string t;
             uint32_t a;
-            if (v["ip"].isString() && net::parseIpv4(v["ip"].asString(), a))
+            if (text_(v, "ip", t) && net::parseIpv4(t, a))
                 s.ip = a;
-            if (v["mask"].isString() && net::parseIpv4(v["mask"].asString(), a))
+            if (text_(v, "mask", t) && net::parseIpv4(t, a))
                 s.mask = a;
-            if (v["gateway"].isString() && net::parseIpv4(v["gateway"].asString(), a))
+            if (text_(v, "gateway", t) && net::parseIpv4(t, a))
                 s.gateway = a;
-            for (const auto &r : v["records"].items()) {
+            const auto records = v.find("records");
+            if (records == v.end() || !records->is_array())
+                continue;
+            for (const auto &r : *records) {
                 std::vector<uint8_t> bytes;
-                if (r["command"].isNumber() && r["channel"].isNumber() && r["hex"].isString()
-                    && hexDecode(r["hex"].asString(), bytes))
-                    dp->model.restoreRecord(int32_t(r["command"].asNumber()),
-                        int32_t(r["channel"].asNumber()), bytes);
+                int32_t command = 0, channel = 0;
+                std::string hex;
+                if (r.is_object() && number(r, "command", command) && number(r, "channel", channel)
+                    && text_(r, "hex", hex) && hexDecode(hex, bytes))
+                    dp->model.restoreRecord(command, channel, bytes);
             }
         }
     }

@@ -12,7 +12,6 @@
 #include "EncodeBudget.h"
 #include "Emulator.h"
 #include "Fleet.h"
-#include "Json.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -23,8 +22,8 @@ namespace {
 
 bool parseFleet(const std::string &text, Fleet &fleet, std::string &error)
 {
-    json::Value v;
-    return json::parse(text, v, error) && fleetFromJson(v, fleet, error);
+    JsonIn v;
+    return parseJson(text, v, error) && fleetFromJson(v, fleet, error);
 }
 
 template <typename R> R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
@@ -44,43 +43,61 @@ class TestDevsim : public QObject
     Q_OBJECT
 
 private slots:
-    void jsonReadsAndWritesBack()
+    void writtenFleetReadsBackInItsOrder()
     {
-        const std::string text
-            = "{\"a\": [1, -2.5, true, null, \"x\\u00e9\\n\"], \"b\": {\"c\": \"\\ud83d\\ude00\"}}";
-        json::Value v;
+        const Fleet f = defaultFleet();
+        const std::string text = fleetToJson(f).dump(2);
+        // Written in the order a person reads a device, not sorted.
+        const auto mac = text.find("\"mac\""), serial = text.find("\"serial\""),
+                   model = text.find("\"model\""), ip = text.find("\"ip\"");
+        QVERIFY(mac < serial && serial < model && model < ip);
+        Fleet back;
         std::string error;
-        QVERIFY2(json::parse(text, v, error), error.c_str());
-        QCOMPARE(v["a"].items().size(), std::size_t(5));
-        QCOMPARE(v["a"].items()[1].asNumber(), -2.5);
-        QCOMPARE(
-            QString::fromStdString(v["a"].items()[4].asString()), QString::fromUtf8("x\xc3\xa9\n"));
-        QCOMPARE(v["b"]["c"].asString().size(), std::size_t(4)); // one UTF-8 emoji
-        json::Value back;
-        QVERIFY(json::parse(json::write(v), back, error));
-        QCOMPARE(json::write(back, false), json::write(v, false));
+        QVERIFY2(parseFleet(text, back, error), error.c_str());
+        QCOMPARE(back.devices.size(), f.devices.size());
+        for (std::size_t i = 0; i < f.devices.size(); ++i) {
+            QCOMPARE(back.devices[i].mac, f.devices[i].mac);
+            QCOMPARE(back.devices[i].users[0].password, f.devices[i].users[0].password);
+            QCOMPARE(back.devices[i].build[5], f.devices[i].build[5]);
+        }
+    }
+
+    void jsonWithManyMembersIsRead()
+    {
+        std::string text = "{";
+        for (int i = 0; i < 100000; ++i)
+            text += (i ? ",\"m" : "\"m") + std::to_string(i) + "\":" + std::to_string(i);
+        text += "}";
+        JsonIn v;
+        std::string error;
+        QVERIFY2(parseJson(text, v, error), error.c_str());
+        QCOMPARE(v.size(), std::size_t(100000));
+        QCOMPARE(v["m99999"].get<int>(), 99999);
     }
 
     void jsonRefusesBrokenText_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("trailing comma") << "[1,]";
-        QTest::newRow("unterminated") << "{\"a\": \"b";
-        QTest::newRow("leading zero") << "[01]";
-        QTest::newRow("two values") << "{} {}";
-        QTest::newRow("duplicate member") << "{\"a\":1,\"a\":2}";
-        QTest::newRow("lone surrogate") << "[\"\\ud800\"]";
-        QTest::newRow("deep") << QString(100, '[') + QString(100, ']');
-        QTest::newRow("empty") << "";
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("trailing comma") << "[1,]" << "line 1";
+        QTest::newRow("unterminated") << "{\"a\": \"b" << "line 1";
+        QTest::newRow("leading zero") << "[01]" << "line 1";
+        QTest::newRow("two values") << "{} {}" << "line 1";
+        QTest::newRow("duplicate member") << "{\"a\":1,\"a\":2}" << "\"a\" given twice";
+        QTest::newRow("lone surrogate") << "[\"\\ud800\"]" << "line 1";
+        QTest::newRow("deep") << QString(100, '[') + QString(100, ']') << "nested deeper";
+        QTest::newRow("empty") << "" << "line 1";
+        QTest::newRow("second line") << "{\n\"a\": tru}" << "line 2";
     }
 
     void jsonRefusesBrokenText()
     {
         QFETCH(QString, text);
-        json::Value v;
+        QFETCH(QString, expected);
+        JsonIn v;
         std::string error;
-        QVERIFY(!json::parse(text.toStdString(), v, error));
-        QVERIFY(error.find("line ") == 0);
+        QVERIFY(!parseJson(text.toStdString(), v, error));
+        QVERIFY2(QString::fromStdString(error).contains(expected), error.c_str());
     }
 
     void defaultFleetIsMixed()
