@@ -8,10 +8,13 @@
 #include <sstream>
 
 #include "Net.h"
+#include "Protocol.h"
 
 namespace scoutrix::devsim {
 
 namespace {
+
+static_assert(MaxRecordSize + 4 == proto::MaxTcpPayload, "a record fits a get reply's frame");
 
 constexpr const char *kDefaultUser = "admin";
 constexpr const char *kDefaultPassword = "739204";
@@ -85,14 +88,65 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
 }
 
 // The member |key| of an object, or null when absent (or |v| is no object).
+// A null member is a wrong type, not a member left out.
 const JsonIn *member(const JsonIn &v, const char *key)
 {
     if (!v.is_object())
         return nullptr;
     const auto it = v.find(key);
-    if (it == v.end() || it->is_null())
+    if (it == v.end())
         return nullptr;
     return &*it;
+}
+
+// A misspelt member ("pasword") would otherwise be ignored without a word.
+bool onlyKnownMembers(const JsonIn &v, std::initializer_list<const char *> known, std::string &error)
+{
+    for (const auto &m : v.items()) {
+        bool ok = false;
+        for (const char *k : known)
+            ok = ok || m.key() == k;
+        if (!ok) {
+            error = "unknown member \"" + m.key() + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool daysInMonthOk(int year, int month, int day)
+{
+    static const int kDays[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// "YYYY-MM-DD" or "YYYY-MM-DD hh:mm:ss", digits exactly where they belong.
+bool parseBuild(const std::string &text, int (&out)[6])
+{
+    static const char kFull[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != 10 && text.size() != 19)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kFull[i] == 'd' ? !digit : text[i] != kFull[i])
+            return false;
+    }
+    auto num = [&](std::size_t at, std::size_t n) { return std::stoi(text.substr(at, n)); };
+    int b[6] = { num(0, 4), num(5, 2), num(8, 2), 0, 0, 0 };
+    if (text.size() == 19) {
+        b[3] = num(11, 2);
+        b[4] = num(14, 2);
+        b[5] = num(17, 2);
+    }
+    if (b[0] < 1970 || b[0] > 2099 || !daysInMonthOk(b[0], b[1], b[2]) || b[3] > 23 || b[4] > 59
+        || b[5] > 59)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        out[i] = b[i];
+    return true;
 }
 
 bool has(const JsonIn &v, const char *key)
@@ -186,6 +240,13 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
         error = "a device must be an object";
         return false;
     }
+    if (!onlyKnownMembers(v,
+            { "ip", "mask", "gateway", "port", "mac", "serial", "model", "version", "type",
+                "channels", "audio_channels", "standard", "build", "users", "lockout_after",
+                "lockout_ms", "max_sessions", "blacklist", "uninitialised", "reboot_ms", "records",
+                "faults" },
+            error))
+        return false;
     std::string type;
     if (!readText(v, "type", type, error))
         return false;
@@ -227,15 +288,12 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
     if (!readText(v, "build", build, error))
         return false;
     if (!build.empty()) {
-        int b[6] = { 0, 0, 0, 0, 0, 0 };
-        const int n = std::sscanf(
-            build.c_str(), "%d-%d-%d %d:%d:%d", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]);
-        if (n != 3 && n != 6) {
-            error = "\"build\" is \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"";
+        if (!parseBuild(build, d.build)) {
+            error = "\"build\" is not a date \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\" (1970 to "
+                    "2099): "
+                + build;
             return false;
         }
-        for (int i = 0; i < 6; ++i)
-            d.build[i] = b[i];
     }
     if (has(v, "users")) {
         if (!v["users"].is_array()) {
@@ -244,18 +302,30 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
         }
         d.users.clear();
         for (const auto &u : v["users"]) {
+            const std::string where = "users[" + std::to_string(d.users.size() + 1) + "]: ";
             User user;
-            if (!readText(u, "name", user.name, error)
-                || !readText(u, "password", user.password, error))
+            if (!u.is_object()) {
+                error = where + "a user must be an object";
                 return false;
-            if (user.name.empty()) {
-                error = "a user needs a name";
+            }
+            if (!onlyKnownMembers(u, { "name", "password" }, error)
+                || !readText(u, "name", user.name, error)
+                || !readText(u, "password", user.password, error)) {
+                error = where + error;
+                return false;
+            }
+            if (user.name.empty() || user.name.size() > 63) {
+                error = where + "\"name\" must be 1 to 63 characters";
                 return false;
             }
             d.users.push_back(user);
         }
     }
     if (has(v, "blacklist")) {
+        if (!v["blacklist"].is_array()) {
+            error = "\"blacklist\" must be a list";
+            return false;
+        }
         d.blacklist.clear();
         for (const auto &b : v["blacklist"]) {
             uint32_t ignored;
@@ -269,16 +339,40 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
     if (has(v, "faults") && !faultsFromJson(v["faults"], d.faults, error))
         return false;
     if (has(v, "records")) {
+        if (!v["records"].is_array()) {
+            error = "\"records\" must be a list";
+            return false;
+        }
+        int n = 0;
         for (const auto &r : v["records"]) {
             ExtraRecord rec;
             int command = 0, channel = -1, size = -1;
             std::string hex;
-            if (!readInt(r, "command", 0, 100000, command, error)
-                || !readInt(r, "channel", -1, 255, channel, error)
-                || !readInt(r, "size", 0, 1 << 19, size, error) || !readText(r, "hex", hex, error))
+            const std::string where = "records[" + std::to_string(++n) + "]: ";
+            if (!r.is_object()) {
+                error = where + "a record must be an object";
                 return false;
+            }
+            if (!onlyKnownMembers(r, { "command", "channel", "size", "hex" }, error)
+                || !readInt(r, "command", 0, 100000, command, error)
+                || !readInt(r, "channel", -1, 255, channel, error)
+                || !readInt(r, "size", 0, int(MaxRecordSize), size, error)
+                || !readText(r, "hex", hex, error)) {
+                error = where + error;
+                return false;
+            }
+            if (!has(r, "command")) {
+                error = where + "\"command\" is missing";
+                return false;
+            }
             if (!hexDecode(hex, rec.bytes)) {
                 error = "record " + std::to_string(command) + ": \"hex\" is not hexadecimal";
+                return false;
+            }
+            if (size >= 0 && rec.bytes.size() > std::size_t(size)) {
+                error = "record " + std::to_string(command) + ": \"hex\" holds "
+                    + std::to_string(rec.bytes.size()) + " bytes, more than \"size\" "
+                    + std::to_string(size);
                 return false;
             }
             if (size >= 0)
@@ -521,6 +615,8 @@ bool fleetFromJson(const JsonIn &root, Fleet &out, std::string &error)
         error = "a fleet file is an object with a \"devices\" list";
         return false;
     }
+    if (!onlyKnownMembers(root, { "devices", "defaults" }, error))
+        return false;
     // "defaults" fill every device before its own members are read.
     DeviceSpec base;
     base.users.push_back(User { kDefaultUser, kDefaultPassword });
@@ -650,8 +746,49 @@ bool validateFleet(const Fleet &fleet, std::string &error)
             error = who + ": address and port taken by another device";
             return false;
         }
+        if (d.audioChannels < 0 || d.audioChannels > d.channels) {
+            error = who + ": 0 to " + std::to_string(d.channels) + " audio channels";
+            return false;
+        }
+        for (const ExtraRecord &r : d.extraRecords) {
+            const std::string what = who + ": record " + std::to_string(r.command) + " (channel "
+                + std::to_string(r.channel) + ")";
+            // The device reads its own records whole: a shorter one would be read past its end.
+            const std::size_t builtIn = builtInRecordSize(r.command);
+            if (builtIn != 0 && r.bytes.size() != builtIn) {
+                error = what + " must be " + std::to_string(builtIn) + " bytes, not "
+                    + std::to_string(r.bytes.size());
+                return false;
+            }
+            if (r.bytes.size() > MaxRecordSize) {
+                error = what + " of " + std::to_string(r.bytes.size())
+                    + " bytes does not fit in a frame (at most " + std::to_string(MaxRecordSize)
+                    + ")";
+                return false;
+            }
+        }
     }
     return true;
+}
+
+std::size_t builtInRecordSize(int32_t command)
+{
+    switch (command) {
+    case 10:
+        return 4692;
+    case 17:
+        return 408;
+    case 18:
+        return 192;
+    case 19:
+        return 25344;
+    case 20:
+        return 144;
+    case 175:
+        return 1280;
+    default:
+        return 0;
+    }
 }
 
 std::string hexEncode(const std::vector<uint8_t> &bytes)

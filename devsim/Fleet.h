@@ -2,6 +2,7 @@
 // What the emulated devices are: identity, addresses, credentials, faults.
 // A fleet comes from a JSON fleet file or is generated.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -100,6 +101,11 @@ bool validateFleet(const Fleet &fleet, std::string &error);
 bool parseFaults(const std::string &text, Faults &out, std::string &error);
 bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error);
 JsonOut faultsToJson(const Faults &f);
+
+// A get reply carries the result word and the record in one frame.
+constexpr std::size_t MaxRecordSize = (1u << 20) - 4;
+// Size of a record the device builds and reads itself; 0 for other commands.
+std::size_t builtInRecordSize(int32_t command);
 
 int32_t deviceTypeFromName(const std::string &name); // -1 when unknown
 const char *deviceTypeText(int32_t type);

@@ -194,6 +194,110 @@ private slots:
         QVERIFY(!parseFaults("malformed=everything", faults, error));
     }
 
+    void fleetMistakesAreNamed_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("misspelt password")
+            << R"("users": [{"name": "admin", "pasword": "x"}])" << "users[1]: unknown member \"pasword\"";
+        QTest::newRow("misspelt member") << R"("chanels": 4)" << "unknown member \"chanels\"";
+        QTest::newRow("number as text") << R"("channels": "8")" << "\"channels\" must be a whole number";
+        QTest::newRow("fraction") << R"("channels": 2.5)" << "\"channels\"";
+        QTest::newRow("huge") << R"("port": 18446744073709551615)" << "\"port\"";
+        QTest::newRow("null address") << R"("mask": null)" << "\"mask\" must be a text";
+        QTest::newRow("flag as number") << R"("uninitialised": 1)" << "\"uninitialised\"";
+        QTest::newRow("users not a list") << R"("users": {"name": "a"})" << "\"users\" must be a list";
+        QTest::newRow("user not an object") << R"("users": ["admin"])" << "users[1]";
+        QTest::newRow("blacklist not a list") << R"("blacklist": "127.0.0.9")" << "\"blacklist\"";
+        QTest::newRow("month 13") << R"("build": "2021-13-45")" << "2021-13-45";
+        QTest::newRow("not a leap year") << R"("build": "2021-02-29")" << "2021-02-29";
+        QTest::newRow("hour 24") << R"("build": "2021-02-28 24:00:00")" << "\"build\"";
+        QTest::newRow("trailing text") << R"("build": "2021-01-02x")" << "\"build\"";
+        QTest::newRow("record member") << R"("records": [{"command": 45, "sise": 4}])"
+                                       << "records[1]: unknown member \"sise\"";
+        QTest::newRow("record without command") << R"("records": [{"size": 4}])" << "\"command\"";
+        QTest::newRow("hex over size") << R"("records": [{"command": 45, "size": 1, "hex": "0102"}])"
+                                       << "more than \"size\"";
+        QTest::newRow("record over a frame")
+            << R"("records": [{"command": 45, "size": 1048573}])" << "\"size\"";
+        QTest::newRow("short encode table") << R"("records": [{"command": 19, "size": 4}])"
+                                            << "record 19 (channel -1) must be 25344 bytes, not 4";
+        QTest::newRow("short capabilities") << R"("records": [{"command": 10, "channel": 0, "size": 4}])"
+                                            << "record 10 (channel 0) must be 4692 bytes";
+        QTest::newRow("short standard") << R"("records": [{"command": 18, "size": 4}])" << "192 bytes";
+        QTest::newRow("long resolution list") << R"("records": [{"command": 175, "size": 1300}])"
+                                              << "1280 bytes";
+    }
+
+    void fleetMistakesAreNamed()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, expected);
+        const std::string text
+            = R"({"devices": [{"ip": "127.0.30.2"}, {"ip": "127.0.30.3", )" + device.toStdString() + "}]}";
+        Fleet f;
+        std::string error;
+        QVERIFY2(!parseFleet(text, f, error), text.c_str());
+        QVERIFY2(QString::fromStdString(error).startsWith(QStringLiteral("device 2")), error.c_str());
+        QVERIFY2(QString::fromStdString(error).contains(expected), error.c_str());
+        // The same member under "defaults" is refused too, and said to be there.
+        const std::string underDefaults
+            = R"({"defaults": {)" + device.toStdString() + R"(}, "devices": [{"ip": "127.0.30.2"}]})";
+        QVERIFY(!parseFleet(underDefaults, f, error));
+        QVERIFY2(QString::fromStdString(error).startsWith(QStringLiteral("defaults: "))
+                || QString::fromStdString(error).startsWith(QStringLiteral("device 1")),
+            error.c_str());
+    }
+
+    void goodDatesAndRecordsAreTaken()
+    {
+        Fleet f;
+        std::string error;
+        QVERIFY2(parseFleet(R"({"devices": [{"ip": "127.0.30.2", "build": "2024-02-29 23:59:59",
+            "records": [{"command": 19, "size": 25344}, {"command": 45, "hex": "00ff"}]}]})",
+                     f, error),
+            error.c_str());
+        QCOMPARE(f.devices[0].build[2], 29);
+        QCOMPARE(f.devices[0].build[5], 59);
+        QCOMPARE(f.devices[0].extraRecords[1].bytes.size(), std::size_t(2));
+    }
+
+    // A record that replaces one the device reads itself with a shorter one
+    // was read past its end by the next set.
+    void shortBuiltInRecordsAreNeverRead_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("capabilities") << 10;
+        QTest::newRow("video standard") << 18;
+        QTest::newRow("encode table") << 19;
+        QTest::newRow("resolution list") << 175;
+    }
+
+    void shortBuiltInRecordsAreNeverRead()
+    {
+        QFETCH(int, command);
+        Fleet fleet = generatedFleet(1);
+        fleet.devices[0].extraRecords.push_back(ExtraRecord { command, -1, { 1, 2, 3, 4 } });
+        std::string error;
+        QVERIFY(!validateFleet(fleet, error));
+        QVERIFY2(QString::fromStdString(error).contains(
+                     QStringLiteral("record %1 (channel -1) must be").arg(command)),
+            error.c_str());
+        Emulator emu(fleet);
+        QVERIFY(!emu.start(error));
+
+        // The model on its own keeps its whole record and sets stay in bounds.
+        DeviceModel model(fleet.devices[0]);
+        std::vector<uint8_t> bytes;
+        QCOMPARE(model.getConfig(command, -1, bytes), 0);
+        QCOMPARE(bytes.size(), builtInRecordSize(command));
+        std::vector<uint8_t> table;
+        QCOMPARE(model.getConfig(CmdEncodeTable, -1, table), 0);
+        QCOMPARE(model.setConfig(CmdEncodeTable, -1, table), 0);
+        QCOMPARE(model.setConfig(command, -1, { 1, 2, 3, 4 }),
+            command == 18 || command == 19 ? -1 : -3);
+    }
+
     void recordsAgreeWithEachOther()
     {
         for (const DeviceSpec &spec : defaultFleet().devices) {
