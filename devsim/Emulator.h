@@ -44,6 +44,7 @@ struct EmulatorStats
     int logins = 0;
     int refusedFrames = 0; // TCP frames refused (the connection was dropped)
     int refusedDatagrams = 0; // UDP datagrams ignored as malformed
+    int stateWriteFailures = 0; // state file writes that failed (each also on stderr)
 };
 
 class Emulator

@@ -1,8 +1,14 @@
 #include "Fleet.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -841,17 +847,48 @@ bool readFile(const std::string &path, std::string &out, std::string &error)
 
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error)
 {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream outFile(temp, std::ios::binary | std::ios::trunc);
-        if (!outFile || !(outFile << content) || !outFile.flush()) {
-            error = "cannot write " + temp;
-            return false;
+    // A link planted where the file goes would be followed by an open and
+    // replaced by a rename; neither is ours to do.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file; not replaced";
+        return false;
+    }
+    // A name of our own making, created exclusively (mode 600: fleets and
+    // state hold passwords), so nothing planted beside the target is opened.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot write beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const char *p = content.data();
+    std::size_t left = content.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok) {
+            p += n;
+            left -= std::size_t(n);
         }
     }
+    if (ok)
+        ok = ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+    }
+    if (!ok) {
+        error = "cannot write " + temp + ": " + std::strerror(writeErrno);
+        ::unlink(temp.c_str());
+        return false;
+    }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path;
-        std::remove(temp.c_str());
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
         return false;
     }
     return true;

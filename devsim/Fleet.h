@@ -114,7 +114,9 @@ std::string hexEncode(const std::vector<uint8_t> &bytes);
 bool hexDecode(const std::string &text, std::vector<uint8_t> &out);
 
 bool readFile(const std::string &path, std::string &out, std::string &error);
-// Written beside the target and renamed over it, so a reader never sees half a file.
+// Written beside the target (mode 600) and renamed over it, so a reader never
+// sees half a file. Refuses to replace anything but a regular file (a link,
+// a directory, a pipe).
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
 
 } // namespace scoutrix::devsim

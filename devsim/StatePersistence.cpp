@@ -1,8 +1,10 @@
 #include "StatePersistence.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <iostream>
 
 #include "EmulatorState.h"
 
@@ -38,15 +40,26 @@ void StatePersistence::save()
     JsonOut root = JsonOut::object();
     root["devices"] = std::move(list);
     std::string error;
-    if (!writeFileAtomically(options.stateFile, root.dump(2) + "\n", error))
+    if (!writeFileAtomically(options.stateFile, root.dump(2) + "\n", error)) {
+        // Changes that will be lost at the next start are worth a word even
+        // without --verbose.
+        ++m_state.stats.stateWriteFailures;
+        std::cerr << "scoutrix-devsim: state file: " << error << std::endl;
         m_state.log("state file: " + error);
+    }
 }
 
 bool StatePersistence::load(std::string &error)
 {
     const EmulatorOptions &options = m_state.options;
-    if (options.stateFile.empty() || ::access(options.stateFile.c_str(), F_OK) != 0)
+    struct stat st {};
+    if (options.stateFile.empty() || ::lstat(options.stateFile.c_str(), &st) != 0)
         return true;
+    // Every later save would be refused; better to say so before serving.
+    if (!S_ISREG(st.st_mode)) {
+        error = options.stateFile + " is not a regular file";
+        return false;
+    }
     std::string text;
     JsonIn root;
     if (!readFile(options.stateFile, text, error) || !parseJson(text, root, error)) {

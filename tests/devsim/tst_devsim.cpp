@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <set>
 
@@ -487,6 +489,65 @@ private slots:
         const auto *p = reinterpret_cast<const uint8_t *>(&n);
         QCOMPARE(model.setNetwork(std::vector<uint8_t>(p, p + sizeof n)), taken ? 0 : -1);
         QCOMPARE(model.spec().ip, taken ? a : before);
+    }
+
+    void filesAreWrittenPrivatelyAndNeverThroughALink()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("fleet.json")).toStdString();
+        std::string error;
+        QVERIFY2(writeFileAtomically(path, "{}", error), error.c_str());
+        struct stat st {};
+        QCOMPARE(::stat(path.c_str(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+        f.close();
+        const std::string link = dir.filePath(QStringLiteral("state.json")).toStdString();
+        QVERIFY(QFile::link(victim, QString::fromStdString(link)));
+        QVERIFY(!writeFileAtomically(link, "{\"devices\": []}", error));
+        QVERIFY2(error.find("not a regular file") != std::string::npos, error.c_str());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep"));
+        QVERIFY(QFileInfo(QString::fromStdString(link)).isSymLink());
+        // An emulator told to keep its state there refuses to start.
+        EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        o.stateFile = link;
+        Emulator emu(generatedFleet(1), o);
+        QVERIFY(!emu.start(error));
+
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        QVERIFY(!writeFileAtomically(dir.filePath(QStringLiteral("sub")).toStdString(), "{}", error));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("sub"))).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 3); // no temp left
+    }
+
+    void aStateFileThatCannotBeWrittenIsCounted()
+    {
+        QTemporaryDir dir;
+        EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        o.stateFile = dir.filePath(QStringLiteral("missing/state.json")).toStdString();
+        Emulator emu(generatedFleet(1), o);
+        std::string error;
+        QVERIFY2(emu.start(error), error.c_str());
+        const auto dev = emu.device(0);
+        LoginInfo info;
+        int32_t err = 0;
+        const int32_t h = NetSdk_Login(
+            net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1, &err, 0, 0);
+        QVERIFY(h > 0);
+        std::vector<uint8_t> table;
+        QVERIFY(emu.record(0, CmdEncodeTable, -1, table));
+        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), 3000), 0);
+        NetSdk_Logout(h);
+        QCOMPARE(emu.stats().stateWriteFailures, 1);
     }
 
     void stateFileKeepsChangesAcrossRestarts()
