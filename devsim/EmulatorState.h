@@ -31,6 +31,7 @@ struct EmulatedDevice
     }
     DeviceModel model;
     net::Fd listener;
+    net::Clock::time_point acceptPausedUntil {};
     bool reachable = false;
     bool rebooting = false;
     uint32_t lastSearchId = 0;
@@ -55,6 +56,7 @@ struct Conn
     net::Clock::time_point lastActivity = net::Clock::now();
     std::vector<uint8_t> out;
     bool closeAfterFlush = false;
+    bool fullFrames = false; // frames up to the protocol's limit once logged in
 };
 
 struct Hub
@@ -62,6 +64,7 @@ struct Hub
     net::Fd fd;
     net::Endpoint bound;
     std::deque<std::pair<sockaddr_in, std::vector<uint8_t>>> out;
+    std::map<uint64_t, int> owed; // answers waiting per source address and port
 };
 
 struct EmulatorState

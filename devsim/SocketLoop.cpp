@@ -21,6 +21,21 @@ namespace {
 
 constexpr auto kLoginIdleLimit = std::chrono::seconds(10);
 constexpr auto kSessionIdleLimit = std::chrono::seconds(120);
+// Work done per wake-up and memory held stay bounded however hard a client
+// pushes, so a probe flood never starves logins and timers.
+constexpr int kDatagramsPerWake = 64;
+constexpr int kOwedPerSource = 1024;
+constexpr int kOwedInTotal = 8192;
+constexpr std::size_t kPreLoginPayload = 4096;
+constexpr std::size_t kConnsPerDevice = 64;
+constexpr std::size_t kConnsInTotal = 1024;
+constexpr std::size_t kOutputLimit = 4u << 20;
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+uint64_t sourceKey(const sockaddr_in &a)
+{
+    return uint64_t(ntohl(a.sin_addr.s_addr)) << 16 | ntohs(a.sin_port);
+}
 
 } // namespace
 
@@ -135,10 +150,22 @@ void SocketLoop::hubSend(std::size_t hub, const sockaddr_in &to, const std::vect
     if (h.out.empty()) {
         const ssize_t n = ::sendto(h.fd.get(), bytes.data(), bytes.size(), 0,
             reinterpret_cast<const sockaddr *>(&to), sizeof to);
-        if (n == ssize_t(bytes.size()) || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        if (n == ssize_t(bytes.size()) || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            settle(hub, to);
             return;
+        }
     }
     h.out.emplace_back(to, bytes);
+}
+
+// One owed answer is out (or lost for good).
+void SocketLoop::settle(std::size_t hub, const sockaddr_in &to)
+{
+    Hub &h = m_state.hubs[hub];
+    const auto it = h.owed.find(sourceKey(to));
+    if (it != h.owed.end() && --it->second <= 0)
+        h.owed.erase(it);
+    --m_state.stats.pendingAnswers;
 }
 
 void SocketLoop::hubFlush(std::size_t hub)
@@ -150,25 +177,38 @@ void SocketLoop::hubFlush(std::size_t hub)
             reinterpret_cast<const sockaddr *>(&front.first), sizeof front.first);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
+        const sockaddr_in to = front.first;
         h.out.pop_front();
+        settle(hub, to);
     }
 }
 
-void SocketLoop::sendLater(
+bool SocketLoop::sendLater(
     std::size_t hub, const sockaddr_in &to, std::vector<uint8_t> bytes, int delayMs)
 {
+    EmulatorStats &stats = m_state.stats;
+    int &owed = m_state.hubs[hub].owed[sourceKey(to)];
+    if (owed >= kOwedPerSource || stats.pendingAnswers >= kOwedInTotal) {
+        if (owed == 0)
+            m_state.hubs[hub].owed.erase(sourceKey(to));
+        ++stats.droppedAnswers;
+        return false;
+    }
+    ++owed;
+    stats.peakPendingAnswers = std::max(stats.peakPendingAnswers, ++stats.pendingAnswers);
     if (delayMs <= 0) {
         hubSend(hub, to, bytes);
-        return;
+        return true;
     }
     m_state.after(
         delayMs, [this, hub, to, bytes = std::move(bytes)] { hubSend(hub, to, bytes); });
+    return true;
 }
 
 void SocketLoop::onHubReadable(std::size_t hub)
 {
     uint8_t buf[proto::HeaderSize + proto::MaxUdpPayload + 64];
-    for (;;) {
+    for (int k = 0; k < kDatagramsPerWake; ++k) {
         sockaddr_in from {};
         socklen_t len = sizeof from;
         const ssize_t n = ::recvfrom(m_state.hubs[hub].fd.get(), buf, sizeof buf, 0,
@@ -199,7 +239,20 @@ void SocketLoop::flush(Conn &c)
 
 void SocketLoop::queue(Conn &c, const std::vector<uint8_t> &bytes)
 {
+    if (c.closeAfterFlush && c.out.empty() && c.state == ConnState::Closing)
+        return;
+    // A client that never reads its replies gets its connection closed, not
+    // an ever longer backlog.
+    if (c.out.size() + bytes.size() > kOutputLimit) {
+        ++m_state.stats.refusedConnections;
+        m_state.log(m_state.deviceName(c.device) + ": " + c.peer + " reads no replies; closed");
+        c.out.clear();
+        c.closeAfterFlush = true;
+        c.state = ConnState::Closing;
+        return;
+    }
     c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+    m_state.stats.peakOutputQueue = std::max(m_state.stats.peakOutputQueue, c.out.size());
     flush(c);
 }
 
@@ -233,6 +286,11 @@ bool SocketLoop::onConnReadable(Conn &c)
             m_session->onFrame(c, frame);
             if (c.state == ConnState::Closing)
                 break;
+            // Only a logged-in client may send frames up to the protocol's limit.
+            if (c.state == ConnState::Session && !c.fullFrames && c.assembler.pending() == 0) {
+                c.assembler = proto::FrameAssembler();
+                c.fullFrames = true;
+            }
         }
     }
 }
@@ -245,11 +303,25 @@ void SocketLoop::accept(int device)
         socklen_t len = sizeof from;
         const int fd = ::accept4(dev.listener.get(), reinterpret_cast<sockaddr *>(&from), &len,
             SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors the listener stays readable: wait a little
+            // instead of spinning on it.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                dev.acceptPausedUntil = net::Clock::now() + kAcceptPause;
             return;
+        }
+        std::size_t ofDevice = 0;
+        for (const auto &kv : m_state.conns)
+            ofDevice += kv.second->device == device;
+        if (ofDevice >= kConnsPerDevice || m_state.conns.size() >= kConnsInTotal) {
+            ++m_state.stats.refusedConnections;
+            ::close(fd);
+            continue;
+        }
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Conn>();
+        c->assembler = proto::FrameAssembler(uint32_t(kPreLoginPayload));
         c->id = m_state.nextConnId++;
         c->fd.reset(fd);
         c->device = device;
@@ -285,7 +357,13 @@ void SocketLoop::run(const std::atomic<bool> &stopping)
                 { hubs[h].fd.get(), short(POLLIN | (hubs[h].out.empty() ? 0 : POLLOUT)), 0 });
             refs.push_back({ HubFd, h });
         }
+        const auto wokeAt = net::Clock::now();
+        int timeout = 500;
         for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i]->acceptPausedUntil > wokeAt) {
+                timeout = std::min(timeout, net::remainingMs(devices[i]->acceptPausedUntil) + 1);
+                continue;
+            }
             if (devices[i]->listener.valid()) {
                 fds.push_back({ devices[i]->listener.get(), POLLIN, 0 });
                 refs.push_back({ ListenFd, i });
@@ -296,7 +374,6 @@ void SocketLoop::run(const std::atomic<bool> &stopping)
                 short(POLLIN | (kv.second->out.empty() ? 0 : POLLOUT)), 0 });
             refs.push_back({ ConnFd, kv.first });
         }
-        int timeout = 500;
         if (!timers.empty())
             timeout = std::max(0, std::min(timeout, net::remainingMs(timers.begin()->first) + 1));
         lock.unlock();

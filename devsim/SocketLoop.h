@@ -46,7 +46,9 @@ public:
     void closeAll();
 
     void hubSend(std::size_t hub, const sockaddr_in &to, const std::vector<uint8_t> &bytes);
-    void sendLater(std::size_t hub, const sockaddr_in &to, std::vector<uint8_t> bytes, int delayMs);
+    // Queues one answer now or after |delayMs|; false (and dropped) when the
+    // source or the emulator as a whole is owed too many already.
+    bool sendLater(std::size_t hub, const sockaddr_in &to, std::vector<uint8_t> bytes, int delayMs);
     void queue(Conn &c, const std::vector<uint8_t> &bytes);
 
 private:
@@ -55,6 +57,7 @@ private:
     void onHubReadable(std::size_t hub);
     bool onConnReadable(Conn &c);
     void accept(int device);
+    void settle(std::size_t hub, const sockaddr_in &to);
 
     EmulatorState &m_state;
     Session *m_session = nullptr;
