@@ -82,6 +82,11 @@ Profile profileOf(const DeviceSpec &d)
     }
 }
 
+static_assert(sizeof(EncodeCaps) == 4692 && sizeof(EncodeTable) == 25344
+        && sizeof(VideoStandard) == 192 && sizeof(DeviceInfoRecord) == 408
+        && sizeof(ResolutionList) == 1280 && sizeof(NetWithoutLoginRecord) == 144,
+    "builtInRecordSize() knows the records' sizes");
+
 template <typename R> std::vector<uint8_t> bytesOf(const R &r)
 {
     const auto *p = reinterpret_cast<const uint8_t *>(&r);
@@ -104,7 +109,8 @@ DeviceModel::DeviceModel(DeviceSpec spec)
 int64_t DeviceModel::pixels(int res) const
 {
     const auto *list = find(CmdResolutionList, -1);
-    if (!list || res < 0 || res >= ResolutionList::Entries)
+    if (!list || list->size() != sizeof(ResolutionList) || res < 0
+        || res >= ResolutionList::Entries)
         return 0;
     const auto *e = reinterpret_cast<const ResolutionEntry *>(list->data()) + res;
     return int64_t(e->widthValue()) * e->heightValue();
@@ -214,8 +220,12 @@ void DeviceModel::buildRecords()
     putText(info.bytes + 224, 32, "HW-" + std::to_string(d.type) + ".1");
     m_records[{ CmdDeviceInfo, 0 }] = bytesOf(info);
 
-    for (const ExtraRecord &r : d.extraRecords)
-        m_records[{ r.command, r.channel }] = r.bytes;
+    for (const ExtraRecord &r : d.extraRecords) {
+        // The fleet refuses these; a record the device itself reads stays whole.
+        const std::size_t builtIn = builtInRecordSize(r.command);
+        if (builtIn == 0 || r.bytes.size() == builtIn)
+            m_records[{ r.command, r.channel }] = r.bytes;
+    }
 }
 
 NetInfo DeviceModel::netInfo() const
@@ -339,8 +349,11 @@ int32_t DeviceModel::getConfig(int32_t command, int32_t channel, std::vector<uin
 
 std::string DeviceModel::encodeTableRefusal(const EncodeTable &table) const
 {
+    const auto *capsRecord = find(CmdEncodeCaps, -1);
+    if (!capsRecord || capsRecord->size() != sizeof(EncodeCaps))
+        return "no encoding capabilities of " + std::to_string(sizeof(EncodeCaps)) + " bytes";
     EncodeCaps caps;
-    std::memcpy(&caps, find(CmdEncodeCaps, -1)->data(), sizeof caps);
+    std::memcpy(&caps, capsRecord->data(), sizeof caps);
     const int maxFps = m_spec.ntsc ? 30 : 25;
     const int64_t bitRateBudget = caps.bitRateBudget();
     auto allowed = [](uint32_t own, uint32_t fallback) { return own != 0 ? own : fallback; };
@@ -409,6 +422,10 @@ int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vect
         return proto::Fail;
     }
     if (command == CmdEncodeTable) {
+        if (data.size() != sizeof(EncodeTable)) {
+            m_lastRefusal = "encode table of " + std::to_string(data.size()) + " bytes";
+            return proto::Fail;
+        }
         EncodeTable table;
         std::memcpy(&table, data.data(), sizeof table);
         m_lastRefusal = encodeTableRefusal(table);
@@ -417,6 +434,10 @@ int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vect
     }
     bool restart = m_spec.faults.needReboot;
     if (command == CmdVideoStandard) {
+        if (data.size() != sizeof(VideoStandard)) {
+            m_lastRefusal = "video standard of " + std::to_string(data.size()) + " bytes";
+            return proto::Fail;
+        }
         VideoStandard now, next;
         std::memcpy(&now, existing->data(), sizeof now);
         std::memcpy(&next, data.data(), sizeof next);
@@ -444,7 +465,7 @@ void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vec
     it->second = bytes;
     if (std::find(m_changed.begin(), m_changed.end(), it->first) == m_changed.end())
         m_changed.push_back(it->first);
-    if (command == CmdVideoStandard) {
+    if (command == CmdVideoStandard && bytes.size() == sizeof(VideoStandard)) {
         VideoStandard s;
         std::memcpy(&s, bytes.data(), sizeof s);
         m_spec.ntsc = s.isNtsc();

@@ -44,6 +44,12 @@ struct EmulatorStats
     int logins = 0;
     int refusedFrames = 0; // TCP frames refused (the connection was dropped)
     int refusedDatagrams = 0; // UDP datagrams ignored as malformed
+    int stateWriteFailures = 0; // state file writes that failed (each also on stderr)
+    int pendingAnswers = 0; // discovery datagrams waiting to go out
+    int peakPendingAnswers = 0;
+    int droppedAnswers = 0; // answers not sent because too many were owed
+    int refusedConnections = 0; // connections over the caps, closed at once
+    std::size_t peakOutputQueue = 0; // largest reply backlog of one connection, in bytes
 };
 
 class Emulator

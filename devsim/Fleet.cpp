@@ -1,16 +1,26 @@
 #include "Fleet.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "Net.h"
+#include "Protocol.h"
 
 namespace scoutrix::devsim {
 
 namespace {
+
+static_assert(MaxRecordSize + 4 == proto::MaxTcpPayload, "a record fits a get reply's frame");
 
 constexpr const char *kDefaultUser = "admin";
 constexpr const char *kDefaultPassword = "739204";
@@ -83,48 +93,135 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
     return d;
 }
 
-bool readInt(const json::Value &v, const char *key, int lo, int hi, int &out, std::string &error)
+// The member |key| of an object, or null when absent (or |v| is no object).
+// A null member is a wrong type, not a member left out.
+const JsonIn *member(const JsonIn &v, const char *key)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    if (!v.is_object())
+        return nullptr;
+    const auto it = v.find(key);
+    if (it == v.end())
+        return nullptr;
+    return &*it;
+}
+
+// A misspelt member ("pasword") would otherwise be ignored without a word.
+bool onlyKnownMembers(const JsonIn &v, std::initializer_list<const char *> known, std::string &error)
+{
+    for (const auto &m : v.items()) {
+        bool ok = false;
+        for (const char *k : known)
+            ok = ok || m.key() == k;
+        if (!ok) {
+            error = "unknown member \"" + m.key() + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool daysInMonthOk(int year, int month, int day)
+{
+    static const int kDays[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// "YYYY-MM-DD" or "YYYY-MM-DD hh:mm:ss", digits exactly where they belong.
+bool parseBuild(const std::string &text, int (&out)[6])
+{
+    static const char kFull[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != 10 && text.size() != 19)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kFull[i] == 'd' ? !digit : text[i] != kFull[i])
+            return false;
+    }
+    auto num = [&](std::size_t at, std::size_t n) { return std::stoi(text.substr(at, n)); };
+    int b[6] = { num(0, 4), num(5, 2), num(8, 2), 0, 0, 0 };
+    if (text.size() == 19) {
+        b[3] = num(11, 2);
+        b[4] = num(14, 2);
+        b[5] = num(17, 2);
+    }
+    if (b[0] < 1970 || b[0] > 2099 || !daysInMonthOk(b[0], b[1], b[2]) || b[3] > 23 || b[4] > 59
+        || b[5] > 59)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        out[i] = b[i];
+    return true;
+}
+
+bool has(const JsonIn &v, const char *key)
+{
+    return v.is_object() && v.contains(key);
+}
+
+bool wholeNumber(const JsonIn &x, int64_t lo, int64_t hi, int64_t &out)
+{
+    if (x.is_number_unsigned()) {
+        const uint64_t u = x.get<uint64_t>();
+        if (u > uint64_t(INT64_MAX))
+            return false;
+        out = int64_t(u);
+    } else if (x.is_number_integer()) {
+        out = x.get<int64_t>();
+    } else if (x.is_number_float()) {
+        const double d = x.get<double>();
+        if (std::floor(d) != d || d < double(lo) || d > double(hi))
+            return false;
+        out = int64_t(d);
+    } else {
+        return false;
+    }
+    return out >= lo && out <= hi;
+}
+
+bool readInt(const JsonIn &v, const char *key, int lo, int hi, int &out, std::string &error)
+{
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isNumber() || std::floor(x.asNumber()) != x.asNumber() || x.asNumber() < lo
-        || x.asNumber() > hi) {
+    int64_t n = 0;
+    if (!wholeNumber(*x, lo, hi, n)) {
         error = std::string("\"") + key + "\" must be a whole number from " + std::to_string(lo)
             + " to " + std::to_string(hi);
         return false;
     }
-    out = int(x.asNumber());
+    out = int(n);
     return true;
 }
 
-bool readBool(const json::Value &v, const char *key, bool &out, std::string &error)
+bool readBool(const JsonIn &v, const char *key, bool &out, std::string &error)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isBool()) {
+    if (!x->is_boolean()) {
         error = std::string("\"") + key + "\" must be true or false";
         return false;
     }
-    out = x.asBool();
+    out = x->get<bool>();
     return true;
 }
 
-bool readText(const json::Value &v, const char *key, std::string &out, std::string &error)
+bool readText(const JsonIn &v, const char *key, std::string &out, std::string &error)
 {
-    const json::Value &x = v[key];
-    if (x.isNull())
+    const JsonIn *x = member(v, key);
+    if (!x)
         return true;
-    if (!x.isString()) {
+    if (!x->is_string()) {
         error = std::string("\"") + key + "\" must be a text";
         return false;
     }
-    out = x.asString();
+    out = x->get<std::string>();
     return true;
 }
 
-bool readAddress(const json::Value &v, const char *key, uint32_t &out, std::string &error)
+bool readAddress(const JsonIn &v, const char *key, uint32_t &out, std::string &error)
 {
     std::string text;
     if (!readText(v, key, text, error))
@@ -143,12 +240,19 @@ std::string addressText(uint32_t a)
     return net::ipv4Text(a);
 }
 
-bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
+bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
 {
-    if (!v.isObject()) {
+    if (!v.is_object()) {
         error = "a device must be an object";
         return false;
     }
+    if (!onlyKnownMembers(v,
+            { "ip", "mask", "gateway", "port", "mac", "serial", "model", "version", "type",
+                "channels", "audio_channels", "standard", "build", "users", "lockout_after",
+                "lockout_ms", "max_sessions", "blacklist", "uninitialised", "reboot_ms", "records",
+                "faults" },
+            error))
+        return false;
     std::string type;
     if (!readText(v, "type", type, error))
         return false;
@@ -190,58 +294,91 @@ bool deviceFromJson(const json::Value &v, DeviceSpec &d, std::string &error)
     if (!readText(v, "build", build, error))
         return false;
     if (!build.empty()) {
-        int b[6] = { 0, 0, 0, 0, 0, 0 };
-        const int n = std::sscanf(
-            build.c_str(), "%d-%d-%d %d:%d:%d", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]);
-        if (n != 3 && n != 6) {
-            error = "\"build\" is \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"";
+        if (!parseBuild(build, d.build)) {
+            error = "\"build\" is not a date \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\" (1970 to "
+                    "2099): "
+                + build;
             return false;
         }
-        for (int i = 0; i < 6; ++i)
-            d.build[i] = b[i];
     }
-    if (v.has("users")) {
-        if (!v["users"].isArray()) {
+    if (has(v, "users")) {
+        if (!v["users"].is_array()) {
             error = "\"users\" must be a list";
             return false;
         }
         d.users.clear();
-        for (const auto &u : v["users"].items()) {
+        for (const auto &u : v["users"]) {
+            const std::string where = "users[" + std::to_string(d.users.size() + 1) + "]: ";
             User user;
-            if (!readText(u, "name", user.name, error)
-                || !readText(u, "password", user.password, error))
+            if (!u.is_object()) {
+                error = where + "a user must be an object";
                 return false;
-            if (user.name.empty()) {
-                error = "a user needs a name";
+            }
+            if (!onlyKnownMembers(u, { "name", "password" }, error)
+                || !readText(u, "name", user.name, error)
+                || !readText(u, "password", user.password, error)) {
+                error = where + error;
+                return false;
+            }
+            if (user.name.empty() || user.name.size() > 63) {
+                error = where + "\"name\" must be 1 to 63 characters";
                 return false;
             }
             d.users.push_back(user);
         }
     }
-    if (v.has("blacklist")) {
+    if (has(v, "blacklist")) {
+        if (!v["blacklist"].is_array()) {
+            error = "\"blacklist\" must be a list";
+            return false;
+        }
         d.blacklist.clear();
-        for (const auto &b : v["blacklist"].items()) {
+        for (const auto &b : v["blacklist"]) {
             uint32_t ignored;
-            if (!b.isString() || !net::parseIpv4(b.asString(), ignored)) {
+            if (!b.is_string() || !net::parseIpv4(b.get<std::string>(), ignored)) {
                 error = "\"blacklist\" holds IPv4 address texts";
                 return false;
             }
-            d.blacklist.push_back(b.asString());
+            d.blacklist.push_back(b.get<std::string>());
         }
     }
-    if (v.has("faults") && !faultsFromJson(v["faults"], d.faults, error))
+    if (has(v, "faults") && !faultsFromJson(v["faults"], d.faults, error))
         return false;
-    if (v.has("records")) {
-        for (const auto &r : v["records"].items()) {
+    if (has(v, "records")) {
+        if (!v["records"].is_array()) {
+            error = "\"records\" must be a list";
+            return false;
+        }
+        int n = 0;
+        for (const auto &r : v["records"]) {
             ExtraRecord rec;
             int command = 0, channel = -1, size = -1;
             std::string hex;
-            if (!readInt(r, "command", 0, 100000, command, error)
-                || !readInt(r, "channel", -1, 255, channel, error)
-                || !readInt(r, "size", 0, 1 << 19, size, error) || !readText(r, "hex", hex, error))
+            const std::string where = "records[" + std::to_string(++n) + "]: ";
+            if (!r.is_object()) {
+                error = where + "a record must be an object";
                 return false;
+            }
+            if (!onlyKnownMembers(r, { "command", "channel", "size", "hex" }, error)
+                || !readInt(r, "command", 0, 100000, command, error)
+                || !readInt(r, "channel", -1, 255, channel, error)
+                || !readInt(r, "size", 0, int(MaxRecordSize), size, error)
+                || !readText(r, "hex", hex, error)) {
+                error = where + error;
+                return false;
+            }
+            if (!has(r, "command")) {
+                error = where + "\"command\" is missing";
+                return false;
+            }
             if (!hexDecode(hex, rec.bytes)) {
                 error = "record " + std::to_string(command) + ": \"hex\" is not hexadecimal";
+                return false;
+            }
+            if (size >= 0 && rec.bytes.size() > std::size_t(size)) {
+                error = "record " + std::to_string(command) + ": \"hex\" holds "
+                    + std::to_string(rec.bytes.size()) + " bytes, more than \"size\" "
+                    + std::to_string(size);
                 return false;
             }
             if (size >= 0)
@@ -370,20 +507,20 @@ bool parseFaults(const std::string &text, Faults &out, std::string &error)
     return true;
 }
 
-bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
+bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error)
 {
-    if (!v.isObject()) {
+    if (!v.is_object()) {
         error = "\"faults\" must be an object";
         return false;
     }
-    for (const auto &m : v.members()) {
+    for (const auto &m : v.items()) {
         static const char *const known[] = { "delay_ms", "drop_answers", "duplicate_answers",
             "empty_mac", "timeout", "need_reboot", "busy", "refuse_set", "malformed" };
         bool ok = false;
         for (const char *k : known)
-            ok = ok || m.first == k;
+            ok = ok || m.key() == k;
         if (!ok) {
-            error = "unknown fault \"" + m.first + "\"";
+            error = "unknown fault \"" + m.key() + "\"";
             return false;
         }
     }
@@ -406,46 +543,102 @@ bool faultsFromJson(const json::Value &v, Faults &out, std::string &error)
     return true;
 }
 
-json::Value faultsToJson(const Faults &f)
+JsonOut faultsToJson(const Faults &f)
 {
-    json::Value v = json::Value::object();
+    JsonOut v = JsonOut::object();
     if (f.delayMs)
-        v.set("delay_ms", f.delayMs);
+        v["delay_ms"] = f.delayMs;
     if (f.dropAnswers)
-        v.set("drop_answers", f.dropAnswers);
+        v["drop_answers"] = f.dropAnswers;
     if (f.duplicateAnswers)
-        v.set("duplicate_answers", true);
+        v["duplicate_answers"] = true;
     if (f.emptyMac)
-        v.set("empty_mac", true);
+        v["empty_mac"] = true;
     if (f.timeout)
-        v.set("timeout", true);
+        v["timeout"] = true;
     if (f.needReboot)
-        v.set("need_reboot", true);
+        v["need_reboot"] = true;
     if (f.busy)
-        v.set("busy", true);
+        v["busy"] = true;
     if (f.refuseSet)
-        v.set("refuse_set", true);
+        v["refuse_set"] = true;
     if (!f.malformed.empty())
-        v.set("malformed", f.malformed);
+        v["malformed"] = f.malformed;
     return v;
 }
 
-bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
+bool parseJson(const std::string &text, JsonIn &out, std::string &error)
 {
-    if (!root.isObject() || !root["devices"].isArray()) {
+    constexpr int kMaxDepth = 64;
+    // One set of member names per open object, to refuse a member given twice.
+    std::vector<std::set<std::string>> open;
+    std::string problem;
+    const JsonIn::parser_callback_t check
+        = [&](int depth, JsonIn::parse_event_t event, JsonIn &parsed) {
+              if (!problem.empty())
+                  return false;
+              switch (event) {
+              case JsonIn::parse_event_t::object_start:
+              case JsonIn::parse_event_t::array_start:
+                  if (depth >= kMaxDepth)
+                      problem = "nested deeper than " + std::to_string(kMaxDepth);
+                  if (event == JsonIn::parse_event_t::object_start)
+                      open.emplace_back();
+                  break;
+              case JsonIn::parse_event_t::object_end:
+                  if (!open.empty())
+                      open.pop_back();
+                  break;
+              case JsonIn::parse_event_t::key:
+                  if (!open.empty() && !open.back().insert(parsed.get<std::string>()).second)
+                      problem = "member \"" + parsed.get<std::string>() + "\" given twice";
+                  break;
+              default:
+                  break;
+              }
+              return problem.empty();
+          };
+    try {
+        JsonIn v = JsonIn::parse(text, check);
+        if (!problem.empty()) {
+            error = problem;
+            return false;
+        }
+        out = std::move(v);
+        return true;
+    } catch (const JsonIn::exception &e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 4: ..."
+        const std::string what = e.what();
+        const auto at = what.find(" at line ");
+        error = at == std::string::npos ? what : what.substr(at + 4);
+        return false;
+    }
+}
+
+bool fleetFromJson(const JsonIn &root, Fleet &out, std::string &error)
+{
+    if (!root.is_object() || !root.contains("devices") || !root["devices"].is_array()) {
         error = "a fleet file is an object with a \"devices\" list";
         return false;
     }
+    if (!onlyKnownMembers(root, { "devices", "defaults" }, error))
+        return false;
     // "defaults" fill every device before its own members are read.
     DeviceSpec base;
     base.users.push_back(User { kDefaultUser, kDefaultPassword });
-    if (root.has("defaults") && !deviceFromJson(root["defaults"], base, error)) {
+    const bool hasDefaults = has(root, "defaults");
+    if (hasDefaults && !deviceFromJson(root["defaults"], base, error)) {
         error = "defaults: " + error;
         return false;
     }
+    const bool defaultType = hasDefaults && has(root["defaults"], "type");
     Fleet f;
     int index = 0;
-    for (const auto &v : root["devices"].items()) {
+    for (const auto &v : root["devices"]) {
+        if (index >= MaxFleetDevices) {
+            error = "a fleet holds 1 to 256 devices";
+            return false;
+        }
         DeviceSpec d = base;
         Fleet generated = generatedFleet(index + 1);
         const DeviceSpec &g = generated.devices.back();
@@ -453,8 +646,8 @@ bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
         // still gives distinct devices.
         d.mac = g.mac;
         d.serial = g.serial;
-        if (!v.has("type"))
-            d.type = root["defaults"].has("type") ? base.type : g.type;
+        if (!has(v, "type"))
+            d.type = defaultType ? base.type : g.type;
         if (!deviceFromJson(v, d, error)) {
             error = "device " + std::to_string(index + 1) + ": " + error;
             return false;
@@ -476,37 +669,38 @@ bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error)
     return true;
 }
 
-json::Value fleetToJson(const Fleet &fleet)
+JsonOut fleetToJson(const Fleet &fleet)
 {
-    json::Value root = json::Value::object();
-    json::Value list = json::Value::array();
+    JsonOut list = JsonOut::array();
     for (const DeviceSpec &d : fleet.devices) {
-        json::Value v = json::Value::object();
-        v.set("mac", d.mac)
-            .set("serial", d.serial)
-            .set("model", d.model)
-            .set("type", deviceTypeText(d.type));
-        v.set("channels", d.channels).set("audio_channels", d.audioChannels);
-        v.set("ip", addressText(d.ip))
-            .set("mask", addressText(d.mask))
-            .set("gateway", addressText(d.gateway));
-        v.set("port", int(d.port))
-            .set("standard", d.ntsc ? "NTSC" : "PAL")
-            .set("version", d.version);
+        JsonOut v = JsonOut::object();
+        v["mac"] = d.mac;
+        v["serial"] = d.serial;
+        v["model"] = d.model;
+        v["type"] = deviceTypeText(d.type);
+        v["channels"] = d.channels;
+        v["audio_channels"] = d.audioChannels;
+        v["ip"] = addressText(d.ip);
+        v["mask"] = addressText(d.mask);
+        v["gateway"] = addressText(d.gateway);
+        v["port"] = int(d.port);
+        v["standard"] = d.ntsc ? "NTSC" : "PAL";
+        v["version"] = d.version;
         char build[32];
         std::snprintf(build, sizeof build, "%04d-%02d-%02d %02d:%02d:%02d", d.build[0], d.build[1],
             d.build[2], d.build[3], d.build[4], d.build[5]);
-        v.set("build", build);
-        json::Value users = json::Value::array();
+        v["build"] = build;
+        JsonOut users = JsonOut::array();
         for (const User &u : d.users)
-            users.push(json::Value::object().set("name", u.name).set("password", u.password));
-        v.set("users", users);
-        const json::Value faults = faultsToJson(d.faults);
-        if (!faults.members().empty())
-            v.set("faults", faults);
-        list.push(v);
+            users.push_back(JsonOut { { "name", u.name }, { "password", u.password } });
+        v["users"] = users;
+        const JsonOut faults = faultsToJson(d.faults);
+        if (!faults.empty())
+            v["faults"] = faults;
+        list.push_back(std::move(v));
     }
-    root.set("devices", list);
+    JsonOut root = JsonOut::object();
+    root["devices"] = std::move(list);
     return root;
 }
 
@@ -515,12 +709,8 @@ bool loadFleetFile(const std::string &path, Fleet &out, std::string &error)
     std::string text;
     if (!readFile(path, text, error))
         return false;
-    json::Value root;
-    if (!json::parse(text, root, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    if (!fleetFromJson(root, out, error)) {
+    JsonIn root;
+    if (!parseJson(text, root, error) || !fleetFromJson(root, out, error)) {
         error = path + ": " + error;
         return false;
     }
@@ -562,8 +752,49 @@ bool validateFleet(const Fleet &fleet, std::string &error)
             error = who + ": address and port taken by another device";
             return false;
         }
+        if (d.audioChannels < 0 || d.audioChannels > d.channels) {
+            error = who + ": 0 to " + std::to_string(d.channels) + " audio channels";
+            return false;
+        }
+        for (const ExtraRecord &r : d.extraRecords) {
+            const std::string what = who + ": record " + std::to_string(r.command) + " (channel "
+                + std::to_string(r.channel) + ")";
+            // The device reads its own records whole: a shorter one would be read past its end.
+            const std::size_t builtIn = builtInRecordSize(r.command);
+            if (builtIn != 0 && r.bytes.size() != builtIn) {
+                error = what + " must be " + std::to_string(builtIn) + " bytes, not "
+                    + std::to_string(r.bytes.size());
+                return false;
+            }
+            if (r.bytes.size() > MaxRecordSize) {
+                error = what + " of " + std::to_string(r.bytes.size())
+                    + " bytes does not fit in a frame (at most " + std::to_string(MaxRecordSize)
+                    + ")";
+                return false;
+            }
+        }
     }
     return true;
+}
+
+std::size_t builtInRecordSize(int32_t command)
+{
+    switch (command) {
+    case 10:
+        return 4692;
+    case 17:
+        return 408;
+    case 18:
+        return 192;
+    case 19:
+        return 25344;
+    case 20:
+        return 144;
+    case 175:
+        return 1280;
+    default:
+        return 0;
+    }
 }
 
 std::string hexEncode(const std::vector<uint8_t> &bytes)
@@ -616,17 +847,48 @@ bool readFile(const std::string &path, std::string &out, std::string &error)
 
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error)
 {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream outFile(temp, std::ios::binary | std::ios::trunc);
-        if (!outFile || !(outFile << content) || !outFile.flush()) {
-            error = "cannot write " + temp;
-            return false;
+    // A link planted where the file goes would be followed by an open and
+    // replaced by a rename; neither is ours to do.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file; not replaced";
+        return false;
+    }
+    // A name of our own making, created exclusively (mode 600: fleets and
+    // state hold passwords), so nothing planted beside the target is opened.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = "cannot write beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const char *p = content.data();
+    std::size_t left = content.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok) {
+            p += n;
+            left -= std::size_t(n);
         }
     }
+    if (ok)
+        ok = ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+    }
+    if (!ok) {
+        error = "cannot write " + temp + ": " + std::strerror(writeErrno);
+        ::unlink(temp.c_str());
+        return false;
+    }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path;
-        std::remove(temp.c_str());
+        error = "cannot replace " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
         return false;
     }
     return true;

@@ -2,11 +2,12 @@
 // What the emulated devices are: identity, addresses, credentials, faults.
 // A fleet comes from a JSON fleet file or is generated.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "Json.h"
+#include <nlohmann/json.hpp>
 
 namespace scoutrix::devsim {
 
@@ -80,16 +81,31 @@ Fleet defaultFleet();
 // never lands on a taken address.
 Fleet generatedFleet(int count);
 
-bool fleetFromJson(const json::Value &root, Fleet &out, std::string &error);
-json::Value fleetToJson(const Fleet &fleet);
+// Fleet and state files are read into a sorted map (parsing stays n log n even
+// with many members) and written from an ordered one, so written files keep
+// their member order.
+using JsonIn = nlohmann::json;
+using JsonOut = nlohmann::ordered_json;
+
+// Strict JSON text: no duplicate members, nesting at most 64 deep; on failure
+// |error| names the line and column.
+bool parseJson(const std::string &text, JsonIn &out, std::string &error);
+
+bool fleetFromJson(const JsonIn &root, Fleet &out, std::string &error);
+JsonOut fleetToJson(const Fleet &fleet);
 bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
 // Distinct MAC texts, serials and address:port pairs; sizes in range.
 bool validateFleet(const Fleet &fleet, std::string &error);
 
 // "delay_ms=300,duplicate_answers,empty_mac" (the fleet file's fault names).
 bool parseFaults(const std::string &text, Faults &out, std::string &error);
-bool faultsFromJson(const json::Value &v, Faults &out, std::string &error);
-json::Value faultsToJson(const Faults &f);
+bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error);
+JsonOut faultsToJson(const Faults &f);
+
+// A get reply carries the result word and the record in one frame.
+constexpr std::size_t MaxRecordSize = (1u << 20) - 4;
+// Size of a record the device builds and reads itself; 0 for other commands.
+std::size_t builtInRecordSize(int32_t command);
 
 int32_t deviceTypeFromName(const std::string &name); // -1 when unknown
 const char *deviceTypeText(int32_t type);
@@ -98,7 +114,9 @@ std::string hexEncode(const std::vector<uint8_t> &bytes);
 bool hexDecode(const std::string &text, std::vector<uint8_t> &out);
 
 bool readFile(const std::string &path, std::string &out, std::string &error);
-// Written beside the target and renamed over it, so a reader never sees half a file.
+// Written beside the target (mode 600) and renamed over it, so a reader never
+// sees half a file. Refuses to replace anything but a regular file (a link,
+// a directory, a pipe).
 bool writeFileAtomically(const std::string &path, const std::string &content, std::string &error);
 
 } // namespace scoutrix::devsim

@@ -166,7 +166,7 @@ int main(int argc, char **argv)
     }
     if (!writeFleet.empty()) {
         if (!devsim::writeFileAtomically(
-                writeFleet, json::write(devsim::fleetToJson(fleet)), error)) {
+                writeFleet, devsim::fleetToJson(fleet).dump(2) + "\n", error)) {
             std::cerr << "scoutrix-devsim: " << error << "\n";
             return 1;
         }

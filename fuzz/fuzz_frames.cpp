@@ -11,7 +11,6 @@
 
 #include "DeviceRecords.h"
 #include "Fleet.h"
-#include "Json.h"
 #include "Protocol.h"
 
 using namespace scoutrix;
@@ -90,11 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         decodeEveryPayload(datagram);
     } else {
         const std::string text = in.ConsumeRemainingBytesAsString();
-        json::Value v;
+        devsim::JsonIn v;
         std::string error;
-        if (json::parse(text, v, error)) {
-            json::Value back;
-            if (!json::parse(json::write(v), back, error))
+        if (devsim::parseJson(text, v, error)) {
+            devsim::JsonIn back;
+            if (!devsim::parseJson(v.dump(), back, error) || back != v)
                 __builtin_trap(); // what the writer writes, the reader reads
             devsim::Fleet fleet;
             devsim::fleetFromJson(v, fleet, error);

@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <set>
 
@@ -12,7 +14,6 @@
 #include "EncodeBudget.h"
 #include "Emulator.h"
 #include "Fleet.h"
-#include "Json.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -23,8 +24,8 @@ namespace {
 
 bool parseFleet(const std::string &text, Fleet &fleet, std::string &error)
 {
-    json::Value v;
-    return json::parse(text, v, error) && fleetFromJson(v, fleet, error);
+    JsonIn v;
+    return parseJson(text, v, error) && fleetFromJson(v, fleet, error);
 }
 
 template <typename R> R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
@@ -44,43 +45,61 @@ class TestDevsim : public QObject
     Q_OBJECT
 
 private slots:
-    void jsonReadsAndWritesBack()
+    void writtenFleetReadsBackInItsOrder()
     {
-        const std::string text
-            = "{\"a\": [1, -2.5, true, null, \"x\\u00e9\\n\"], \"b\": {\"c\": \"\\ud83d\\ude00\"}}";
-        json::Value v;
+        const Fleet f = defaultFleet();
+        const std::string text = fleetToJson(f).dump(2);
+        // Written in the order a person reads a device, not sorted.
+        const auto mac = text.find("\"mac\""), serial = text.find("\"serial\""),
+                   model = text.find("\"model\""), ip = text.find("\"ip\"");
+        QVERIFY(mac < serial && serial < model && model < ip);
+        Fleet back;
         std::string error;
-        QVERIFY2(json::parse(text, v, error), error.c_str());
-        QCOMPARE(v["a"].items().size(), std::size_t(5));
-        QCOMPARE(v["a"].items()[1].asNumber(), -2.5);
-        QCOMPARE(
-            QString::fromStdString(v["a"].items()[4].asString()), QString::fromUtf8("x\xc3\xa9\n"));
-        QCOMPARE(v["b"]["c"].asString().size(), std::size_t(4)); // one UTF-8 emoji
-        json::Value back;
-        QVERIFY(json::parse(json::write(v), back, error));
-        QCOMPARE(json::write(back, false), json::write(v, false));
+        QVERIFY2(parseFleet(text, back, error), error.c_str());
+        QCOMPARE(back.devices.size(), f.devices.size());
+        for (std::size_t i = 0; i < f.devices.size(); ++i) {
+            QCOMPARE(back.devices[i].mac, f.devices[i].mac);
+            QCOMPARE(back.devices[i].users[0].password, f.devices[i].users[0].password);
+            QCOMPARE(back.devices[i].build[5], f.devices[i].build[5]);
+        }
+    }
+
+    void jsonWithManyMembersIsRead()
+    {
+        std::string text = "{";
+        for (int i = 0; i < 100000; ++i)
+            text += (i ? ",\"m" : "\"m") + std::to_string(i) + "\":" + std::to_string(i);
+        text += "}";
+        JsonIn v;
+        std::string error;
+        QVERIFY2(parseJson(text, v, error), error.c_str());
+        QCOMPARE(v.size(), std::size_t(100000));
+        QCOMPARE(v["m99999"].get<int>(), 99999);
     }
 
     void jsonRefusesBrokenText_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("trailing comma") << "[1,]";
-        QTest::newRow("unterminated") << "{\"a\": \"b";
-        QTest::newRow("leading zero") << "[01]";
-        QTest::newRow("two values") << "{} {}";
-        QTest::newRow("duplicate member") << "{\"a\":1,\"a\":2}";
-        QTest::newRow("lone surrogate") << "[\"\\ud800\"]";
-        QTest::newRow("deep") << QString(100, '[') + QString(100, ']');
-        QTest::newRow("empty") << "";
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("trailing comma") << "[1,]" << "line 1";
+        QTest::newRow("unterminated") << "{\"a\": \"b" << "line 1";
+        QTest::newRow("leading zero") << "[01]" << "line 1";
+        QTest::newRow("two values") << "{} {}" << "line 1";
+        QTest::newRow("duplicate member") << "{\"a\":1,\"a\":2}" << "\"a\" given twice";
+        QTest::newRow("lone surrogate") << "[\"\\ud800\"]" << "line 1";
+        QTest::newRow("deep") << QString(100, '[') + QString(100, ']') << "nested deeper";
+        QTest::newRow("empty") << "" << "line 1";
+        QTest::newRow("second line") << "{\n\"a\": tru}" << "line 2";
     }
 
     void jsonRefusesBrokenText()
     {
         QFETCH(QString, text);
-        json::Value v;
+        QFETCH(QString, expected);
+        JsonIn v;
         std::string error;
-        QVERIFY(!json::parse(text.toStdString(), v, error));
-        QVERIFY(error.find("line ") == 0);
+        QVERIFY(!parseJson(text.toStdString(), v, error));
+        QVERIFY2(QString::fromStdString(error).contains(expected), error.c_str());
     }
 
     void defaultFleetIsMixed()
@@ -175,6 +194,110 @@ private slots:
         QVERIFY(back.refuseSet && back.duplicateAnswers);
         QVERIFY(!parseFaults("delay_ms=-1", faults, error));
         QVERIFY(!parseFaults("malformed=everything", faults, error));
+    }
+
+    void fleetMistakesAreNamed_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("misspelt password")
+            << R"("users": [{"name": "admin", "pasword": "x"}])" << "users[1]: unknown member \"pasword\"";
+        QTest::newRow("misspelt member") << R"("chanels": 4)" << "unknown member \"chanels\"";
+        QTest::newRow("number as text") << R"("channels": "8")" << "\"channels\" must be a whole number";
+        QTest::newRow("fraction") << R"("channels": 2.5)" << "\"channels\"";
+        QTest::newRow("huge") << R"("port": 18446744073709551615)" << "\"port\"";
+        QTest::newRow("null address") << R"("mask": null)" << "\"mask\" must be a text";
+        QTest::newRow("flag as number") << R"("uninitialised": 1)" << "\"uninitialised\"";
+        QTest::newRow("users not a list") << R"("users": {"name": "a"})" << "\"users\" must be a list";
+        QTest::newRow("user not an object") << R"("users": ["admin"])" << "users[1]";
+        QTest::newRow("blacklist not a list") << R"("blacklist": "127.0.0.9")" << "\"blacklist\"";
+        QTest::newRow("month 13") << R"("build": "2021-13-45")" << "2021-13-45";
+        QTest::newRow("not a leap year") << R"("build": "2021-02-29")" << "2021-02-29";
+        QTest::newRow("hour 24") << R"("build": "2021-02-28 24:00:00")" << "\"build\"";
+        QTest::newRow("trailing text") << R"("build": "2021-01-02x")" << "\"build\"";
+        QTest::newRow("record member") << R"("records": [{"command": 45, "sise": 4}])"
+                                       << "records[1]: unknown member \"sise\"";
+        QTest::newRow("record without command") << R"("records": [{"size": 4}])" << "\"command\"";
+        QTest::newRow("hex over size") << R"("records": [{"command": 45, "size": 1, "hex": "0102"}])"
+                                       << "more than \"size\"";
+        QTest::newRow("record over a frame")
+            << R"("records": [{"command": 45, "size": 1048573}])" << "\"size\"";
+        QTest::newRow("short encode table") << R"("records": [{"command": 19, "size": 4}])"
+                                            << "record 19 (channel -1) must be 25344 bytes, not 4";
+        QTest::newRow("short capabilities") << R"("records": [{"command": 10, "channel": 0, "size": 4}])"
+                                            << "record 10 (channel 0) must be 4692 bytes";
+        QTest::newRow("short standard") << R"("records": [{"command": 18, "size": 4}])" << "192 bytes";
+        QTest::newRow("long resolution list") << R"("records": [{"command": 175, "size": 1300}])"
+                                              << "1280 bytes";
+    }
+
+    void fleetMistakesAreNamed()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, expected);
+        const std::string text
+            = R"({"devices": [{"ip": "127.0.30.2"}, {"ip": "127.0.30.3", )" + device.toStdString() + "}]}";
+        Fleet f;
+        std::string error;
+        QVERIFY2(!parseFleet(text, f, error), text.c_str());
+        QVERIFY2(QString::fromStdString(error).startsWith(QStringLiteral("device 2")), error.c_str());
+        QVERIFY2(QString::fromStdString(error).contains(expected), error.c_str());
+        // The same member under "defaults" is refused too, and said to be there.
+        const std::string underDefaults
+            = R"({"defaults": {)" + device.toStdString() + R"(}, "devices": [{"ip": "127.0.30.2"}]})";
+        QVERIFY(!parseFleet(underDefaults, f, error));
+        QVERIFY2(QString::fromStdString(error).startsWith(QStringLiteral("defaults: "))
+                || QString::fromStdString(error).startsWith(QStringLiteral("device 1")),
+            error.c_str());
+    }
+
+    void goodDatesAndRecordsAreTaken()
+    {
+        Fleet f;
+        std::string error;
+        QVERIFY2(parseFleet(R"({"devices": [{"ip": "127.0.30.2", "build": "2024-02-29 23:59:59",
+            "records": [{"command": 19, "size": 25344}, {"command": 45, "hex": "00ff"}]}]})",
+                     f, error),
+            error.c_str());
+        QCOMPARE(f.devices[0].build[2], 29);
+        QCOMPARE(f.devices[0].build[5], 59);
+        QCOMPARE(f.devices[0].extraRecords[1].bytes.size(), std::size_t(2));
+    }
+
+    // A record that replaces one the device reads itself with a shorter one
+    // was read past its end by the next set.
+    void shortBuiltInRecordsAreNeverRead_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("capabilities") << 10;
+        QTest::newRow("video standard") << 18;
+        QTest::newRow("encode table") << 19;
+        QTest::newRow("resolution list") << 175;
+    }
+
+    void shortBuiltInRecordsAreNeverRead()
+    {
+        QFETCH(int, command);
+        Fleet fleet = generatedFleet(1);
+        fleet.devices[0].extraRecords.push_back(ExtraRecord { command, -1, { 1, 2, 3, 4 } });
+        std::string error;
+        QVERIFY(!validateFleet(fleet, error));
+        QVERIFY2(QString::fromStdString(error).contains(
+                     QStringLiteral("record %1 (channel -1) must be").arg(command)),
+            error.c_str());
+        Emulator emu(fleet);
+        QVERIFY(!emu.start(error));
+
+        // The model on its own keeps its whole record and sets stay in bounds.
+        DeviceModel model(fleet.devices[0]);
+        std::vector<uint8_t> bytes;
+        QCOMPARE(model.getConfig(command, -1, bytes), 0);
+        QCOMPARE(bytes.size(), builtInRecordSize(command));
+        std::vector<uint8_t> table;
+        QCOMPARE(model.getConfig(CmdEncodeTable, -1, table), 0);
+        QCOMPARE(model.setConfig(CmdEncodeTable, -1, table), 0);
+        QCOMPARE(model.setConfig(command, -1, { 1, 2, 3, 4 }),
+            command == 18 || command == 19 ? -1 : -3);
     }
 
     void recordsAgreeWithEachOther()
@@ -366,6 +489,65 @@ private slots:
         const auto *p = reinterpret_cast<const uint8_t *>(&n);
         QCOMPARE(model.setNetwork(std::vector<uint8_t>(p, p + sizeof n)), taken ? 0 : -1);
         QCOMPARE(model.spec().ip, taken ? a : before);
+    }
+
+    void filesAreWrittenPrivatelyAndNeverThroughALink()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("fleet.json")).toStdString();
+        std::string error;
+        QVERIFY2(writeFileAtomically(path, "{}", error), error.c_str());
+        struct stat st {};
+        QCOMPARE(::stat(path.c_str(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+        f.close();
+        const std::string link = dir.filePath(QStringLiteral("state.json")).toStdString();
+        QVERIFY(QFile::link(victim, QString::fromStdString(link)));
+        QVERIFY(!writeFileAtomically(link, "{\"devices\": []}", error));
+        QVERIFY2(error.find("not a regular file") != std::string::npos, error.c_str());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep"));
+        QVERIFY(QFileInfo(QString::fromStdString(link)).isSymLink());
+        // An emulator told to keep its state there refuses to start.
+        EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        o.stateFile = link;
+        Emulator emu(generatedFleet(1), o);
+        QVERIFY(!emu.start(error));
+
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+        QVERIFY(!writeFileAtomically(dir.filePath(QStringLiteral("sub")).toStdString(), "{}", error));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("sub"))).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 3); // no temp left
+    }
+
+    void aStateFileThatCannotBeWrittenIsCounted()
+    {
+        QTemporaryDir dir;
+        EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        o.stateFile = dir.filePath(QStringLiteral("missing/state.json")).toStdString();
+        Emulator emu(generatedFleet(1), o);
+        std::string error;
+        QVERIFY2(emu.start(error), error.c_str());
+        const auto dev = emu.device(0);
+        LoginInfo info;
+        int32_t err = 0;
+        const int32_t h = NetSdk_Login(
+            net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1, &err, 0, 0);
+        QVERIFY(h > 0);
+        std::vector<uint8_t> table;
+        QVERIFY(emu.record(0, CmdEncodeTable, -1, table));
+        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), 3000), 0);
+        NetSdk_Logout(h);
+        QCOMPARE(emu.stats().stateWriteFailures, 1);
     }
 
     void stateFileKeepsChangesAcrossRestarts()

@@ -217,6 +217,85 @@ private slots:
         QCOMPARE(int(fixture::search(3000).size()), 3);
     }
 
+    // A client may not make the device buffer a large frame before it has
+    // logged in: the announcement alone is refused.
+    void largeFramesBeforeLoginAreRefused()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        net::Fd fd = connectTo(d.ip, d.port);
+        QVERIFY(fd.valid());
+        auto header = proto::encodeFrame(proto::Type::LoginHello, 1, std::vector<uint8_t>(8, 0));
+        header.resize(proto::HeaderSize);
+        const uint32_t announced = 64 * 1024;
+        std::memcpy(header.data() + 12, &announced, 4); // little-endian host
+        QCOMPARE(::send(fd.get(), header.data(), header.size(), MSG_NOSIGNAL), ssize_t(header.size()));
+        bool closed = false;
+        const auto reply = readUntilClosed(fd.get(), 5000, &closed);
+        QVERIFY(closed);
+        QVERIFY(isErrorFrame(reply));
+        QCOMPARE(emu->stats().refusedFrames, 1);
+        // Once logged in, records far larger than that still travel.
+        const int32_t h = fixture::login(*emu, 0);
+        QVERIFY(h > 0);
+        std::vector<uint8_t> table(sizeof(EncodeTable));
+        int32_t got = 0;
+        QVERIFY(NetSdk_GetConfig(h, CmdEncodeTable, -1, table.data(), int32_t(table.size()), &got, 3000) >= 0);
+        QCOMPARE(got, int32_t(table.size()));
+        QCOMPARE(NetSdk_SetConfig(h, CmdEncodeTable, -1, table.data(), got, 3000), 0);
+        NetSdk_Logout(h);
+    }
+
+    // Idle connections beyond what a device serves are closed on arrival.
+    void connectionsPerDeviceAreCapped()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        std::vector<net::Fd> idle;
+        for (int i = 0; i < 100; ++i)
+            idle.push_back(connectTo(d.ip, d.port));
+        QTRY_VERIFY_WITH_TIMEOUT(emu->stats().refusedConnections >= 30, 5000);
+        idle.clear();
+        const int32_t h = fixture::login(*emu, 0);
+        QVERIFY(h > 0);
+        NetSdk_Logout(h);
+    }
+
+    // A probe flood leaves the emulator a bounded number of answers to owe
+    // and logins keep working meanwhile.
+    void probeFloodStaysBounded()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(24));
+        QVERIFY(emu);
+        const net::Endpoint hub = emu->discoveryEndpoints().front();
+        std::atomic<bool> done { false };
+        std::thread flood([&] {
+            int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+            sockaddr_in to {};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(hub.port);
+            to.sin_addr.s_addr = htonl(hub.address);
+            for (uint32_t i = 0; i < 40000 && !done; ++i) {
+                proto::SearchProbe probe { i, 0 };
+                const auto b = proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe));
+                if (::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
+                    std::this_thread::yield();
+            }
+            ::close(fd);
+        });
+        int32_t err = 0;
+        const int32_t h = fixture::login(*emu, 3, "739204", &err);
+        done = true;
+        flood.join();
+        QVERIFY2(h > 0, qPrintable(QString::number(err)));
+        NetSdk_Logout(h);
+        QVERIFY(emu->stats().probes > 0);
+        QVERIFY2(emu->stats().peakPendingAnswers <= 8192,
+            qPrintable(QString::number(emu->stats().peakPendingAnswers)));
+    }
+
     void sdkRefusesBrokenReplies_data()
     {
         QTest::addColumn<QString>("kind");

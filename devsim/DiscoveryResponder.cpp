@@ -1,0 +1,117 @@
+#include "DiscoveryResponder.h"
+
+#include <cstring>
+
+#include "EmulatorState.h"
+#include "SocketLoop.h"
+#include "StatePersistence.h"
+
+namespace scoutrix::devsim {
+
+namespace {
+
+using proto::Type;
+
+constexpr std::size_t kSetCacheSize = 32;
+
+} // namespace
+
+void DiscoveryResponder::onDatagram(
+    std::size_t hub, const sockaddr_in &from, const uint8_t *data, std::size_t size)
+{
+    proto::Frame frame;
+    std::string why;
+    if (!proto::decodeDatagram(data, size, frame, why)) {
+        ++m_state.stats.refusedDatagrams;
+        m_state.log("datagram refused: " + why);
+        return;
+    }
+    if (frame.type == uint8_t(Type::SearchProbe)) {
+        proto::SearchProbe probe;
+        if (proto::decode(frame.payload, probe)) {
+            onProbe(hub, from, probe);
+            return;
+        }
+    } else if (frame.type == uint8_t(Type::SetNoLogin)) {
+        proto::SetNoLoginRequest req;
+        if (proto::decode(frame.payload, req)) {
+            onSetWithoutLogin(hub, from, req);
+            return;
+        }
+    }
+    ++m_state.stats.refusedDatagrams;
+    m_state.log(
+        std::string("datagram refused: unexpected or malformed ") + proto::typeName(frame.type));
+}
+
+void DiscoveryResponder::onProbe(
+    std::size_t hub, const sockaddr_in &from, const proto::SearchProbe &probe)
+{
+    ++m_state.stats.probes;
+    for (std::size_t i = 0; i < m_state.devices.size(); ++i) {
+        EmulatedDevice &dev = *m_state.devices[i];
+        if (dev.rebooting)
+            continue;
+        if (dev.lastSearchId != probe.searchId) {
+            dev.lastSearchId = probe.searchId;
+            dev.probesThisSearch = 0;
+        }
+        const Faults &f = dev.model.spec().faults;
+        if (++dev.probesThisSearch <= f.dropAnswers)
+            continue;
+        proto::SearchAnswer answer;
+        answer.searchId = probe.searchId;
+        SearchRecord rec = dev.model.searchRecord();
+        if (f.emptyMac)
+            std::memset(rec.net.mac, 0, sizeof rec.net.mac);
+        std::memcpy(answer.record, &rec, sizeof rec);
+        auto frame = proto::encodeFrame(Type::SearchAnswer, 0, proto::encode(answer));
+        // A few milliseconds of spread, as devices on a LAN never answer in one burst.
+        const int delay = f.delayMs + int(i % 8);
+        if (f.duplicateAnswers)
+            m_loop.sendLater(hub, from, frame, delay + 2);
+        m_loop.sendLater(hub, from, std::move(frame), delay);
+        ++m_state.stats.answers;
+    }
+}
+
+void DiscoveryResponder::onSetWithoutLogin(
+    std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req)
+{
+    for (std::size_t i = 0; i < m_state.devices.size(); ++i) {
+        EmulatedDevice &dev = *m_state.devices[i];
+        if (dev.rebooting || dev.model.spec().mac != req.mac)
+            continue;
+        const Faults &f = dev.model.spec().faults;
+        if (f.timeout)
+            continue;
+        int32_t result;
+        const auto cached = dev.setCache.find(req.requestId);
+        if (cached != dev.setCache.end()) {
+            result = cached->second;
+        } else {
+            result = req.command != CmdNetWithoutLogin ? proto::NotSupported
+                : f.refuseSet                          ? proto::Fail
+                                                       : dev.model.setNetwork(req.record);
+            dev.setCache[req.requestId] = result;
+            dev.setCacheOrder.push_back(req.requestId);
+            if (dev.setCacheOrder.size() > kSetCacheSize) {
+                dev.setCache.erase(dev.setCacheOrder.front());
+                dev.setCacheOrder.pop_front();
+            }
+            if (result != proto::Ok && !dev.model.lastRefusal().empty())
+                m_state.log(
+                    m_state.deviceName(int(i)) + ": address refused: " + dev.model.lastRefusal());
+            if (result == proto::Ok) {
+                m_state.log(m_state.deviceName(int(i)) + ": new address set without login");
+                m_loop.moveDevice(int(i));
+                m_persistence.save();
+            }
+        }
+        proto::SetNoLoginReply reply { req.requestId, req.mac, result };
+        m_loop.sendLater(hub, from,
+            proto::encodeFrame(Type::SetNoLoginReply, 0, proto::encode(reply)), f.delayMs);
+    }
+}
+
+} // namespace scoutrix::devsim

@@ -1,0 +1,41 @@
+#pragma once
+// The devices' side of discovery: search answers and sets without login,
+// over the discovery sockets.
+
+#include <cstddef>
+#include <cstdint>
+
+#include <netinet/in.h>
+
+#include "Protocol.h"
+
+namespace scoutrix::devsim {
+
+struct EmulatorState;
+class SocketLoop;
+class StatePersistence;
+
+class DiscoveryResponder
+{
+public:
+    DiscoveryResponder(EmulatorState &state, SocketLoop &loop, StatePersistence &persistence)
+        : m_state(state)
+        , m_loop(loop)
+        , m_persistence(persistence)
+    {
+    }
+
+    // One datagram heard on discovery socket |hub|.
+    void onDatagram(std::size_t hub, const sockaddr_in &from, const uint8_t *data, std::size_t size);
+
+private:
+    void onProbe(std::size_t hub, const sockaddr_in &from, const proto::SearchProbe &probe);
+    void onSetWithoutLogin(
+        std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req);
+
+    EmulatorState &m_state;
+    SocketLoop &m_loop;
+    StatePersistence &m_persistence;
+};
+
+} // namespace scoutrix::devsim

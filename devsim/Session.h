@@ -1,0 +1,43 @@
+#pragma once
+// The session protocol on a device's TCP connection: the login exchange,
+// get and set of configuration, reboot, logout.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Protocol.h"
+
+namespace scoutrix::devsim {
+
+struct EmulatorState;
+struct Conn;
+class SocketLoop;
+class StatePersistence;
+
+class Session
+{
+public:
+    Session(EmulatorState &state, SocketLoop &loop, StatePersistence &persistence)
+        : m_state(state)
+        , m_loop(loop)
+        , m_persistence(persistence)
+    {
+    }
+
+    void onFrame(Conn &c, proto::Frame &frame);
+    // Sends an Error frame and closes the connection once it is out.
+    void refuse(Conn &c, int32_t code, const std::string &why);
+
+private:
+    // Sends a reply now or after the device's answer delay.
+    void reply(Conn &c, proto::Type type, uint32_t seq, const std::vector<uint8_t> &payload,
+        bool closeAfter = false);
+    void beginReboot(int device);
+
+    EmulatorState &m_state;
+    SocketLoop &m_loop;
+    StatePersistence &m_persistence;
+};
+
+} // namespace scoutrix::devsim
