@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <chrono>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -271,6 +272,7 @@ private slots:
         QVERIFY(emu);
         const net::Endpoint hub = emu->discoveryEndpoints().front();
         std::atomic<bool> done { false };
+        std::atomic<int> sent { 0 };
         std::thread flood([&] {
             int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
             sockaddr_in to {};
@@ -282,9 +284,14 @@ private slots:
                 const auto b = proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe));
                 if (::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
                     std::this_thread::yield();
+                else
+                    ++sent;
             }
             ::close(fd);
         });
+        // The login must meet the flood, not race ahead of the thread's start.
+        for (int i = 0; i < 500 && sent < 2000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         int32_t err = 0;
         const int32_t h = fixture::login(*emu, 3, "739204", &err);
         done = true;
