@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "EncodeTables.h"
 #include "Net.h"
@@ -301,26 +302,37 @@ int32_t DeviceModel::admitUser(const std::string &user, const std::string &clien
     std::string ignored;
     if (!passwordOf(user, ignored))
         return proto::NoSuchUser;
-    const auto it = m_locks.find(user);
-    if (it != m_locks.end() && now < it->second.lockedUntil)
+    if (isLocked(user, clientAddress, now))
         return proto::Locked;
     if (openSessions >= m_spec.maxSessions)
         return proto::InUse;
     return proto::Ok;
 }
 
-void DeviceModel::wrongPassword(const std::string &user, Clock::time_point now)
+bool DeviceModel::isLocked(const std::string &user, const std::string &clientAddress, Clock::time_point now) const
 {
-    LockState &s = m_locks[user];
+    const auto it = m_locks.find({user, clientAddress});
+    return it != m_locks.end() && now < it->second.lockedUntil;
+}
+
+void DeviceModel::wrongPassword(const std::string &user, const std::string &clientAddress, Clock::time_point now)
+{
+    // Bounded: a flood of made-up user names or addresses must not grow it
+    // without end; the oldest-keyed entries without a running lock go first.
+    if (m_locks.size() >= 4096) {
+        for (auto it = m_locks.begin(); it != m_locks.end();)
+            it = now >= it->second.lockedUntil ? m_locks.erase(it) : std::next(it);
+    }
+    LockState &s = m_locks[{user, clientAddress}];
     if (++s.failures >= m_spec.lockoutAfter) {
         s.failures = 0;
         s.lockedUntil = now + std::chrono::milliseconds(m_spec.lockoutMs);
     }
 }
 
-void DeviceModel::rightPassword(const std::string &user)
+void DeviceModel::rightPassword(const std::string &user, const std::string &clientAddress)
 {
-    m_locks[user].failures = 0;
+    m_locks.erase({user, clientAddress});
 }
 
 const std::vector<uint8_t> *DeviceModel::find(int32_t command, int32_t channel) const

@@ -39,9 +39,12 @@ public:
         Clock::time_point now) const;
     // The password a user logs in with; empty optional-like pair when unknown.
     bool passwordOf(const std::string &user, std::string &password) const;
-    // Counts a wrong password; locks the user after too many in a row.
-    void wrongPassword(const std::string &user, Clock::time_point now);
-    void rightPassword(const std::string &user);
+    // Counts a wrong password; locks the user for that client after too many
+    // in a row. The lock is kept per client address, so a stranger on the
+    // LAN guessing at "admin" cannot lock the installer out.
+    void wrongPassword(const std::string &user, const std::string &clientAddress, Clock::time_point now);
+    void rightPassword(const std::string &user, const std::string &clientAddress);
+    bool isLocked(const std::string &user, const std::string &clientAddress, Clock::time_point now) const;
 
     int32_t getConfig(int32_t command, int32_t channel, std::vector<uint8_t> &out) const;
     int32_t setConfig(int32_t command, int32_t channel, const std::vector<uint8_t> &data);
@@ -80,7 +83,8 @@ private:
         int failures = 0;
         Clock::time_point lockedUntil {};
     };
-    std::map<std::string, LockState> m_locks;
+    // Keyed by user and client address.
+    std::map<std::pair<std::string, std::string>, LockState> m_locks;
     std::string m_lastRefusal;
 };
 

@@ -99,13 +99,17 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
         uint8_t expected[proto::ProofSize];
         proto::clientProof(password, c.user, c.deviceNonce, c.clientNonce, expected);
         proto::LoginResult result;
-        if (!proto::proofsEqual(expected, frame.payload.data())) {
-            dev.model.wrongPassword(c.user, now);
+        // The lock is checked again here: challenges taken before it fell
+        // must not be spent as guesses after it.
+        if (dev.model.isLocked(c.user, c.peer, now)) {
+            result.result = proto::Locked;
+        } else if (!proto::proofsEqual(expected, frame.payload.data())) {
+            dev.model.wrongPassword(c.user, c.peer, now);
             result.result = proto::WrongPassword;
         } else if (m_state.sessionsOf(c.device) >= dev.model.spec().maxSessions) {
             result.result = proto::InUse;
         } else {
-            dev.model.rightPassword(c.user);
+            dev.model.rightPassword(c.user, c.peer);
             result.sessionId = m_state.nextSessionId++;
             const LoginInfo block = dev.model.loginBlock();
             std::memcpy(result.loginBlock, &block, sizeof block);

@@ -29,6 +29,7 @@ constexpr int kOwedInTotal = 8192;
 constexpr std::size_t kPreLoginPayload = 4096;
 constexpr std::size_t kConnsPerDevice = 64;
 constexpr std::size_t kConnsInTotal = 1024;
+constexpr std::size_t kPreLoginPerDevice = 16;
 constexpr std::size_t kOutputLimit = 4u << 20;
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 
@@ -311,9 +312,17 @@ void SocketLoop::accept(int device)
             return;
         }
         std::size_t ofDevice = 0;
-        for (const auto &kv : m_state.conns)
-            ofDevice += kv.second->device == device;
-        if (ofDevice >= kConnsPerDevice || m_state.conns.size() >= kConnsInTotal) {
+        std::size_t preLogin = 0;
+        for (const auto &kv : m_state.conns) {
+            if (kv.second->device != device)
+                continue;
+            ++ofDevice;
+            preLogin += kv.second->state == ConnState::AwaitHello || kv.second->state == ConnState::AwaitProof;
+        }
+        // Challenges held open in bulk are how a guesser would outrun the
+        // lockout; a real client needs one or two at a time.
+        if (ofDevice >= kConnsPerDevice || preLogin >= kPreLoginPerDevice
+            || m_state.conns.size() >= kConnsInTotal) {
             ++m_state.stats.refusedConnections;
             ::close(fd);
             continue;

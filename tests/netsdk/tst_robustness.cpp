@@ -114,6 +114,75 @@ struct UdpPeer
     }
 };
 
+// A raw client from a chosen loopback source address, so one test can be
+// two hosts on the LAN.
+struct RawLogin
+{
+    net::Fd fd;
+    uint8_t clientNonce[proto::NonceSize] = {};
+    uint8_t deviceNonce[proto::NonceSize] = {};
+    proto::FrameAssembler assembler;
+
+    bool connect(uint32_t source, const net::Endpoint &to)
+    {
+        fd.reset(::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in from {};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(source);
+        sockaddr_in dst {};
+        dst.sin_family = AF_INET;
+        dst.sin_port = htons(to.port);
+        dst.sin_addr.s_addr = htonl(to.address);
+        return ::bind(fd.get(), reinterpret_cast<sockaddr *>(&from), sizeof from) == 0
+            && ::connect(fd.get(), reinterpret_cast<sockaddr *>(&dst), sizeof dst) == 0;
+    }
+    bool next(proto::Frame &f)
+    {
+        const auto deadline = net::Clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            if (assembler.next(f) == proto::FrameAssembler::Status::Frame)
+                return true;
+            pollfd p { fd.get(), POLLIN, 0 };
+            if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
+                return false;
+            uint8_t buf[4096];
+            const ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
+            if (n <= 0)
+                return false;
+            assembler.feed(buf, std::size_t(n));
+        }
+    }
+    // Hello and challenge; the device's answer to the hello.
+    int32_t hello(const std::string &user)
+    {
+        proto::LoginHello h;
+        h.mode = 1;
+        h.user = user;
+        proto::randomBytes(h.clientNonce, proto::NonceSize);
+        std::memcpy(clientNonce, h.clientNonce, proto::NonceSize);
+        const auto b = proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
+        proto::Frame f;
+        proto::LoginChallenge ch;
+        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
+            || !proto::decode(f.payload, ch))
+            return INT32_MIN;
+        std::memcpy(deviceNonce, ch.deviceNonce, proto::NonceSize);
+        return ch.result;
+    }
+    int32_t proof(const std::string &user, const std::string &password)
+    {
+        uint8_t p[proto::ProofSize];
+        proto::clientProof(password, user, deviceNonce, clientNonce, p);
+        const auto b = proto::encodeFrame(proto::Type::LoginProof, 2, std::vector<uint8_t>(p, p + sizeof p));
+        proto::Frame f;
+        proto::LoginResult r;
+        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
+            || !proto::decode(f.payload, r))
+            return INT32_MIN;
+        return r.result;
+    }
+};
+
 } // namespace
 
 class TestRobustness : public QObject
@@ -266,6 +335,79 @@ private slots:
 
     // A probe flood leaves the emulator a bounded number of answers to owe
     // and logins keep working meanwhile.
+    void lockoutHoldsAtTheProofStep()
+    {
+        // Challenges taken before the lock fell may not be spent after it.
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        const net::Endpoint to { d.ip, d.port };
+        std::vector<std::unique_ptr<RawLogin>> held;
+        for (int i = 0; i < 10; ++i) {
+            held.push_back(std::make_unique<RawLogin>());
+            QVERIFY(held.back()->connect(0x7f000001u, to));
+            QCOMPARE(held.back()->hello("admin"), int32_t(proto::Ok));
+        }
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(held[size_t(i)]->proof("admin", "000000"), int32_t(proto::WrongPassword));
+        for (int i = 5; i < 10; ++i)
+            QCOMPARE(held[size_t(i)]->proof("admin", "739204"), int32_t(proto::Locked));
+    }
+
+    void strangerCannotLockTheInstallerOut()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        const net::Endpoint to { d.ip, d.port };
+        // Another host on the LAN guesses until it is locked...
+        for (int i = 0; i < 6; ++i) {
+            RawLogin guess;
+            QVERIFY(guess.connect(0x7f000063u, to)); // 127.0.0.99
+            const int32_t r = guess.hello("admin");
+            if (r == proto::Locked)
+                break;
+            QCOMPARE(r, int32_t(proto::Ok));
+            QCOMPARE(guess.proof("admin", "000000"), int32_t(proto::WrongPassword));
+        }
+        RawLogin again;
+        QVERIFY(again.connect(0x7f000063u, to));
+        QCOMPARE(again.hello("admin"), int32_t(proto::Locked));
+        // ...and the installer's PC still logs in.
+        int32_t err = 0;
+        const int32_t h = fixture::login(*emu, 0, "739204", &err);
+        QVERIFY2(h > 0, qPrintable(QString::number(err)));
+        NetSdk_Logout(h);
+    }
+
+    void pendingChallengesAreCapped()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        const net::Endpoint to { d.ip, d.port };
+        std::vector<std::unique_ptr<RawLogin>> held;
+        int answered = 0;
+        for (int i = 0; i < 40; ++i) {
+            held.push_back(std::make_unique<RawLogin>());
+            if (held.back()->connect(0x7f000001u, to) && held.back()->hello("admin") == proto::Ok)
+                ++answered;
+        }
+        QVERIFY2(answered <= 16, qPrintable(QString::number(answered)));
+        QVERIFY(answered > 0);
+        held.clear();
+        // Once they are gone, logins work again.
+        int32_t err = 0;
+        int32_t h = 0;
+        for (int i = 0; i < 50 && h <= 0; ++i) {
+            h = fixture::login(*emu, 0, "739204", &err);
+            if (h <= 0)
+                QTest::qWait(20);
+        }
+        QVERIFY2(h > 0, qPrintable(QString::number(err)));
+        NetSdk_Logout(h);
+    }
+
     void probeFloodStaysBounded()
     {
         auto emu = fixture::start(devsim::generatedFleet(24));
