@@ -35,7 +35,7 @@ QByteArray toHex(const Array &a)
     return QByteArray(reinterpret_cast<const char *>(a.data()), int(a.size())).toHex();
 }
 
-// RFC 9383, appendix C (P256-SHA256-HKDF-SHA256-HMAC-SHA256).
+// RFC 9383's test vectors for P256-SHA256-HKDF-SHA256-HMAC-SHA256.
 const char kVecContext[] = "SPAKE2+-P256 Test Vectors";
 const char kVecW0[] = "bb8e1bbcf3c48f62c08db243652ae55d3e5586053fca77102994f23ad95491b3";
 const char kVecW1[] = "7e945f34d78785b8a3ef44d0df5a1a97d6b3b460409a345ca7830387a74b1dba";
