@@ -8,9 +8,17 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QString>
+#include <QStringList>
+#include <QTextCodec>
 
 #include "ActivityLog.h"
 #include "DeviceRecords.h"
@@ -48,12 +56,14 @@ const char *const kUsage
       "  set IP COMMAND --in FILE [--channel C]\n"
       "                                      write a configuration record from a raw file\n"
       "  reboot IP [--port P]\n"
-      "login options: --port P (default 39510), --user U (admin), --password P (else "
-      "$SCOUTRIX_PASSWORD)\n"
+      "login options: --port P (default 39510), --user U (admin), --password P\n"
+      "  The password is taken from --password, else $SCOUTRIX_PASSWORD, else asked for\n"
+      "  without echo when stdin is a terminal, else the factory default.\n"
       "Discovery goes to --discovery, else $SCOUTRIX_DISCOVERY, else netsdk.ini, else the "
       "broadcast\n"
       "address of every interface.\n"
-      "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found, 4 login refused, 5 timeout,\n"
+      "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found (also a search nobody\n"
+      "            answered), 4 login refused, 5 timeout,\n"
       "            6 file error, 7 network error\n";
 
 struct Args
@@ -138,6 +148,8 @@ std::string loginCodeText(int32_t code)
     return codeText(code);
 }
 
+QString deviceText(const std::string &bytes);
+
 // Changes made from the command line go to the same activity log as the
 // window's; a log that cannot be written is said, never fatal to the change.
 void logChange(const std::string &mac, const std::string &serial, const std::string &model,
@@ -145,9 +157,9 @@ void logChange(const std::string &mac, const std::string &serial, const std::str
                const std::string &newValue, int32_t code)
 {
     ActivityEntry e;
-    e.mac = QString::fromStdString(mac);
-    e.serial = QString::fromStdString(serial);
-    e.model = QString::fromStdString(model);
+    e.mac = deviceText(mac);
+    e.serial = deviceText(serial);
+    e.model = deviceText(model);
     e.address = QString::fromStdString(address);
     e.operation = operation;
     e.oldValue = QString::fromStdString(oldValue);
@@ -181,33 +193,62 @@ int timeoutOf(const Args &a, int fallback)
     return int(v);
 }
 
-std::string jsonText(const std::string &s)
+// Texts from a device are 8-bit with no declared encoding: taken as UTF-8
+// when they are valid UTF-8, else as Latin-1, so every byte means something.
+QString deviceText(const std::string &bytes)
 {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    QTextCodec::ConverterState state(QTextCodec::ConvertInvalidToNull);
+    const QString utf8 = QTextCodec::codecForMib(106)->toUnicode(
+        bytes.data(), int(bytes.size()), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return utf8;
+    return QString::fromLatin1(bytes.data(), int(bytes.size()));
 }
 
-std::string csvText(const std::string &s)
+// C0, DEL, C1, the line and paragraph separators and the bidi overrides:
+// characters that steer a terminal or reorder what the reader sees.
+bool isSteering(char16_t c)
 {
-    if (s.find_first_of(",\"\n") == std::string::npos)
-        return s;
-    std::string out = "\"";
-    for (const char c : s)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + '"';
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029
+        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x200e
+        || c == 0x200f || c == 0x061c;
 }
+
+// A device text for the terminal: steering characters as \xNN or \uNNNN, the
+// backslash doubled so an escape cannot be forged.
+std::string terminalText(const std::string &bytes)
+{
+    QString out;
+    for (const QChar ch : deviceText(bytes)) {
+        const char16_t c = ch.unicode();
+        if (c == '\\')
+            out += QStringLiteral("\\\\");
+        else if (isSteering(c))
+            out += (c < 0x100 ? QStringLiteral("\\x%1").arg(unsigned(c), 2, 16, QLatin1Char('0'))
+                              : QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0')));
+        else
+            out += ch;
+    }
+    return out.toStdString();
+}
+
+std::string jsonText(const QString &s)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar ch : s) {
+        const char16_t c = ch.unicode();
+        if (c == '"' || c == '\\')
+            out += QLatin1Char('\\') + ch;
+        else if (isSteering(c))
+            out += QStringLiteral("\\u%1").arg(unsigned(c), 4, 16, QLatin1Char('0'));
+        else
+            out += ch; // a surrogate pair stays together and leaves as one UTF-8 sequence
+    }
+    out += QLatin1Char('"');
+    return out.toStdString();
+}
+
+std::string jsonText(const std::string &s) { return jsonText(QString::fromStdString(s)); }
 
 // Runs one search; the records in arrival order.
 int runSearch(int timeoutMs, std::vector<SearchRecord> &out)
@@ -243,32 +284,48 @@ int cmdSearch(const Args &a)
                       << ", \"mask\": " << jsonText(octetsText(r.net.mask))
                       << ", \"gateway\": " << jsonText(octetsText(r.net.gateway))
                       << ", \"port\": " << r.net.portValue()
-                      << ", \"mac\": " << jsonText(r.net.macText())
-                      << ", \"model\": " << jsonText(r.dev.modelText())
-                      << ", \"serial\": " << jsonText(r.dev.serialText())
-                      << ", \"type\": " << jsonText(deviceTypeName(r.dev.deviceType()))
+                      << ", \"mac\": " << jsonText(deviceText(r.net.macText()))
+                      << ", \"model\": " << jsonText(deviceText(r.dev.modelText()))
+                      << ", \"serial\": " << jsonText(deviceText(r.dev.serialText()))
+                      << ", \"type\": " << jsonText(QString::fromLatin1(deviceTypeName(r.dev.deviceType())))
                       << ", \"type_code\": " << r.dev.deviceType() << "}"
                       << (i + 1 < records.size() ? "," : "") << "\n";
         }
         std::cout << "]\n";
     } else if (csv) {
-        std::cout << "ip,mask,gateway,port,mac,model,serial,type\n";
+        // The same quoting and formula guard as the activity log's export.
+        std::string text = ActivityLog::csvLine({ QStringLiteral("ip"), QStringLiteral("mask"),
+            QStringLiteral("gateway"), QStringLiteral("port"), QStringLiteral("mac"),
+            QStringLiteral("model"), QStringLiteral("serial"), QStringLiteral("type") })
+                               .toStdString();
         for (const SearchRecord &r : records) {
-            std::cout << r.net.ipText() << ',' << octetsText(r.net.mask) << ','
-                      << octetsText(r.net.gateway) << ',' << r.net.portValue() << ','
-                      << csvText(r.net.macText()) << ',' << csvText(r.dev.modelText()) << ','
-                      << csvText(r.dev.serialText()) << ',' << deviceTypeName(r.dev.deviceType())
-                      << "\n";
+            text += ActivityLog::csvLine({ QString::fromStdString(r.net.ipText()),
+                QString::fromStdString(octetsText(r.net.mask)),
+                QString::fromStdString(octetsText(r.net.gateway)),
+                QString::number(r.net.portValue()), deviceText(r.net.macText()),
+                deviceText(r.dev.modelText()), deviceText(r.dev.serialText()),
+                QString::fromLatin1(deviceTypeName(r.dev.deviceType())) })
+                        .toStdString();
         }
+        std::cout << text;
     } else {
-        std::printf(
-            "%-16s %-6s %-18s %-5s %-14s %s\n", "IP", "PORT", "MAC", "TYPE", "MODEL", "SERIAL");
+        // Padded by characters, not bytes, so a non-ASCII model keeps the columns.
+        auto cell = [](const std::string &text, int width) {
+            return QString::fromStdString(text).leftJustified(width).toStdString();
+        };
+        std::cout << cell("IP", 16) << ' ' << cell("PORT", 6) << ' ' << cell("MAC", 18) << ' '
+                  << cell("TYPE", 5) << ' ' << cell("MODEL", 14) << " SERIAL\n";
         for (const SearchRecord &r : records)
-            std::printf("%-16s %-6u %-18s %-5s %-14s %s\n", r.net.ipText().c_str(),
-                r.net.portValue(), r.net.macText().c_str(), deviceTypeName(r.dev.deviceType()),
-                r.dev.modelText().c_str(), r.dev.serialText().c_str());
-        std::printf("%zu device(s)\n", records.size());
+            std::cout << cell(r.net.ipText(), 16) << ' '
+                      << cell(std::to_string(r.net.portValue()), 6) << ' '
+                      << cell(terminalText(r.net.macText()), 18) << ' '
+                      << cell(deviceTypeName(r.dev.deviceType()), 5) << ' '
+                      << cell(terminalText(r.dev.modelText()), 14) << ' '
+                      << terminalText(r.dev.serialText()) << "\n";
+        std::cout << records.size() << " device(s)\n";
     }
+    if (records.empty())
+        return fail(ExitNotFound, "no device answered the search");
     return ExitOk;
 }
 
@@ -336,6 +393,37 @@ struct Login
     }
 };
 
+// A password on the command line shows in the process list; the variable and
+// the prompt keep it out.
+bool passwordFor(const Args &a, const std::string &user, std::string &password)
+{
+    if (a.has("password")) {
+        password = a.get("password");
+        return true;
+    }
+    if (const char *env = std::getenv("SCOUTRIX_PASSWORD")) {
+        password = env;
+        return true;
+    }
+    termios saved {};
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &saved) != 0) {
+        password = "739204"; // the factory default
+        return true;
+    }
+    // Echo goes off before the prompt shows, so nothing typed after it is lost or seen.
+    termios quiet = saved;
+    quiet.c_lflag &= tcflag_t(~ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::cerr << "password for " << user << " on " << a.positional[1]
+              << " (empty: factory default): " << std::flush;
+    const bool ok = bool(std::getline(std::cin, password));
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (ok && password.empty())
+        password = "739204";
+    return ok;
+}
+
 int doLogin(const Args &a, Login &login)
 {
     if (a.positional.size() < 2)
@@ -347,11 +435,9 @@ int doLogin(const Args &a, Login &login)
     if (!net::parseIpv4(a.positional[1], ignored))
         return fail(ExitUsage, "not an IPv4 address: " + a.positional[1]);
     const std::string user = a.get("user", "admin");
-    std::string password = a.get("password");
-    if (!a.has("password")) {
-        const char *env = std::getenv("SCOUTRIX_PASSWORD");
-        password = env ? env : "739204";
-    }
+    std::string password;
+    if (!passwordFor(a, user, password))
+        return fail(ExitUsage, "no password read");
     int32_t error = 0;
     std::memset(&login.info, 0, sizeof login.info);
     login.handle = NetSdk_Login(a.positional[1].c_str(), uint16_t(port), user.c_str(),
@@ -368,7 +454,7 @@ int cmdLogin(const Args &a)
     if (const int r = doLogin(a, login))
         return r;
     std::cout << "login ok: " << a.positional[1] << "\n"
-              << "version: " << login.info.versionText() << "\n"
+              << "version: " << terminalText(login.info.versionText()) << "\n"
               << "type: " << deviceTypeName(login.info.loginDeviceType()) << " ("
               << login.info.loginDeviceType() << ")\n"
               << "video channels: " << login.info.videoChannelCount() << "\n"
@@ -417,7 +503,8 @@ int cmdGet(const Args &a)
     int32_t got = 0;
     const int32_t r = NetSdk_GetConfig(login.handle, int32_t(command), int32_t(channel),
         buffer.data(), int32_t(buffer.size()), &got, timeout);
-    if (r < 0)
+    // Only 0 is a record; a positive result is a device's refusal all the same.
+    if (r != 0)
         return fail(exitForCode(r),
             "get " + std::to_string(command) + ": " + codeText(r)
                 + (r == proto::BufferTooSmall ? " (" + std::to_string(got) + " bytes)" : ""));
@@ -435,6 +522,47 @@ int cmdGet(const Args &a)
     return ExitOk;
 }
 
+// A record file: a regular file no larger than a record can be. Opened
+// without blocking, so a FIFO named by mistake is refused instead of waited on.
+int readRecordFile(const std::string &path, std::string &data)
+{
+    const std::size_t limit = proto::MaxTcpPayload - 8;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(ExitFile, "cannot read " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(ExitFile, path + " is not a regular file");
+    }
+    if (std::size_t(st.st_size) > limit) {
+        ::close(fd);
+        return fail(ExitFile,
+            path + " is larger than a record (" + std::to_string(limit) + " bytes at most)");
+    }
+    // Read at most one byte past the limit: the file may grow after the check.
+    data.resize(limit + 1);
+    std::size_t got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, &data[got], data.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const std::string why = std::strerror(errno);
+            ::close(fd);
+            return fail(ExitFile, "cannot read " + path + ": " + why);
+        }
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    ::close(fd);
+    if (got > limit)
+        return fail(ExitFile, path + " is larger than a record");
+    data.resize(got);
+    return ExitOk;
+}
+
 int cmdSet(const Args &a)
 {
     long command, channel;
@@ -443,12 +571,9 @@ int cmdSet(const Args &a)
     const int timeout = timeoutOf(a, 5000);
     if (timeout < 0)
         return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
-    std::ifstream in(a.get("in"), std::ios::binary);
-    if (!in)
-        return fail(ExitFile, "cannot read " + a.get("in"));
-    std::stringstream ss;
-    ss << in.rdbuf();
-    const std::string data = ss.str();
+    std::string data;
+    if (const int r = readRecordFile(a.get("in"), data))
+        return r;
     Login login;
     if (const int r = doLogin(a, login))
         return r;
@@ -458,7 +583,7 @@ int cmdSet(const Args &a)
               std::string(), "command " + std::to_string(command) + " channel " + std::to_string(channel) + ", "
                   + std::to_string(data.size()) + " bytes",
               r);
-    if (r != 0 && r != 1) {
+    if (r != 0) {
         if (r == proto::NeedReboot) {
             std::cout << "set " << command << ": " << codeText(r) << "\n";
             return ExitOk;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Scoutrix needs to build, test and run, but only
-# those that are missing, so a second run costs nothing.
+# those that are missing, so a second run costs nothing. "deps.sh fuzz" adds
+# clang and its fuzzer runtime, which only the fuzz targets need.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,9 @@ packages=(
   xvfb xauth x11-apps imagemagick
   fonts-dejavu-core fonts-wqy-microhei
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

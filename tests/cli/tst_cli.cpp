@@ -7,14 +7,26 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextCodec>
+
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ActivityLog.h"
-#include "ResultTexts.h"
-#include <QTemporaryDir>
-
 #include "ConfigRecords.h"
 #include "Emulator.h"
 #include "Fleet.h"
+#include "Net.h"
+#include "Protocol.h"
+#include "ResultTexts.h"
 
 using namespace scoutrix;
 
@@ -26,6 +38,141 @@ struct Run
     QByteArray out, err;
 };
 
+// RFC 4180 read strictly: CRLF after every record, quotes only around a whole
+// field, a quote inside one doubled; false on anything else.
+bool readCsv(const QByteArray &text, QVector<QStringList> &rows)
+{
+    const QString s = QString::fromUtf8(text);
+    QStringList row;
+    QString field;
+    int i = 0;
+    while (i < s.size()) {
+        if (s.at(i) == QLatin1Char('"')) {
+            for (++i;; ++i) {
+                if (i >= s.size())
+                    return false;
+                if (s.at(i) == QLatin1Char('"')) {
+                    if (i + 1 < s.size() && s.at(i + 1) == QLatin1Char('"'))
+                        ++i;
+                    else
+                        break;
+                }
+                field += s.at(i);
+            }
+            ++i;
+        } else {
+            while (i < s.size() && s.at(i) != QLatin1Char(',') && s.at(i) != QLatin1Char('\r')) {
+                if (s.at(i) == QLatin1Char('"') || s.at(i) == QLatin1Char('\n'))
+                    return false;
+                field += s.at(i++);
+            }
+        }
+        row.append(field);
+        field.clear();
+        if (i < s.size() && s.at(i) == QLatin1Char(',')) {
+            ++i;
+            if (i == s.size())
+                return false;
+        } else if (s.mid(i, 2) == QLatin1String("\r\n")) {
+            i += 2;
+            if (!rows.isEmpty() && rows.first().size() != row.size())
+                return false;
+            rows.append(row);
+            row.clear();
+        } else {
+            return false;
+        }
+    }
+    return row.isEmpty();
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+// A device that logs in with any password's proof checked against |password|
+// and answers every get with |result|, which the emulator never does.
+class OddDevice
+{
+public:
+    OddDevice(std::string password, int32_t result)
+        : m_password(std::move(password)), m_result(result)
+    {
+        m_server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f000001u);
+        socklen_t len = sizeof sa;
+        ::bind(m_server, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+        ::listen(m_server, 4);
+        ::getsockname(m_server, reinterpret_cast<sockaddr *>(&sa), &len);
+        m_port = ntohs(sa.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~OddDevice()
+    {
+        ::shutdown(m_server, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_server);
+    }
+    uint16_t port() const { return m_port; }
+
+private:
+    void serve()
+    {
+        const int c = ::accept(m_server, nullptr, nullptr);
+        if (c < 0)
+            return;
+        proto::FrameAssembler in;
+        proto::LoginHello hello;
+        proto::LoginChallenge challenge;
+        proto::randomBytes(challenge.deviceNonce, proto::NonceSize);
+        for (;;) {
+            pollfd p { c, POLLIN, 0 };
+            uint8_t buf[4096];
+            ssize_t n = 0;
+            if (::poll(&p, 1, 10000) <= 0 || (n = ::recv(c, buf, sizeof buf, 0)) <= 0)
+                break;
+            in.feed(buf, std::size_t(n));
+            proto::Frame f;
+            while (in.next(f) == proto::FrameAssembler::Status::Frame) {
+                std::vector<uint8_t> reply;
+                if (f.type == uint8_t(proto::Type::LoginHello) && proto::decode(f.payload, hello)) {
+                    reply = proto::encodeFrame(
+                        proto::Type::LoginChallenge, f.sequence, proto::encode(challenge));
+                } else if (f.type == uint8_t(proto::Type::LoginProof)) {
+                    proto::LoginResult r;
+                    r.sessionId = 1;
+                    proto::deviceProof(m_password, hello.user, challenge.deviceNonce,
+                        hello.clientNonce, r.deviceProof);
+                    reply = proto::encodeFrame(proto::Type::LoginResult, f.sequence, proto::encode(r));
+                } else if (f.type == uint8_t(proto::Type::GetConfig)) {
+                    proto::GetConfigReply r;
+                    r.result = m_result;
+                    r.data.assign(16, 0x5a);
+                    reply = proto::encodeFrame(
+                        proto::Type::GetConfigReply, f.sequence, proto::encode(r));
+                } else if (f.type == uint8_t(proto::Type::Logout)) {
+                    reply = proto::encodeFrame(
+                        proto::Type::LogoutReply, f.sequence, proto::encodeResult(0));
+                }
+                if (!reply.empty())
+                    (void)!::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+            }
+        }
+        ::close(c);
+    }
+
+    std::string m_password;
+    int32_t m_result;
+    int m_server = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -35,14 +182,20 @@ class TestCli : public QObject
     QString m_discovery;
     QTemporaryDir m_logDir;
 
-    Run cli(const QStringList &args)
+    Run cli(const QStringList &args, const QString &discovery = QString(),
+        const QStringList &vars = QStringList())
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("SCOUTRIX_ACTIVITY_DIR"), m_logDir.path());
+        env.remove(QStringLiteral("SCOUTRIX_PASSWORD"));
+        for (const QString &v : vars)
+            env.insert(v.section(QLatin1Char('='), 0, 0), v.section(QLatin1Char('='), 1));
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(SCOUTRIX_CLI),
-            QStringList { QStringLiteral("--discovery"), m_discovery } + args);
+            QStringList { QStringLiteral("--discovery"),
+                discovery.isEmpty() ? m_discovery : discovery }
+                + args);
         Run r;
         if (!p.waitForFinished(60000))
             return r;
@@ -95,7 +248,7 @@ private slots:
         QCOMPARE(r.code, 0);
         const QList<QByteArray> lines = r.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 7);
-        QCOMPARE(lines[0], QByteArray("ip,mask,gateway,port,mac,model,serial,type"));
+        QCOMPARE(lines[0], QByteArray("ip,mask,gateway,port,mac,model,serial,type\r"));
         r = cli({ QStringLiteral("search") });
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.contains("6 device(s)"));
@@ -242,6 +395,223 @@ private slots:
             { QStringLiteral("--discovery"), QStringLiteral("10.0.0.1:39500") });
         QVERIFY(bad.waitForFinished(10000));
         QCOMPARE(bad.exitCode(), 2); // the emulator never listens outside loopback
+    }
+
+    void hostileDeviceTextsAreNeutralised()
+    {
+        devsim::Fleet fleet = devsim::generatedFleet(3);
+        fleet.devices[0].model = "\x1b]0;owned\x07\x1b[2J";
+        fleet.devices[0].serial = "=HYPERLINK(\"http://x\",\"y\")";
+        fleet.devices[0].version = "\x1b]2;title\x07V1\x9b" "2J";
+        fleet.devices[1].model = "caf\xe9 \xff\xfe";
+        fleet.devices[1].serial = "SN\r1,\"2\"\n3";
+        fleet.devices[2].model = "\xe6\x91\x84\xe5\x83\x8f\xe6\x9c\xba \xe2\x80\xae" "cba";
+        fleet.devices[2].serial = "+cmd|' /C calc'!A0";
+        fleet.devices[2].mac = "02:5C:A1:\xff\x1b[K";
+        devsim::EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        devsim::Emulator emu(fleet, o);
+        std::string error;
+        QVERIFY2(emu.start(error), error.c_str());
+        const QString discovery
+            = QString::fromStdString(net::endpointText(emu.discoveryEndpoints().front()));
+        const QStringList wanted[] = {
+            { QString::fromUtf8("\x1b]0;owned\x07\x1b[2J"),
+                QStringLiteral("=HYPERLINK(\"http://x\",\"y\")") },
+            { QString::fromLatin1("caf\xe9 \xff\xfe"), QStringLiteral("SN\r1,\"2\"\n3") },
+            { QString::fromUtf8("\xe6\x91\x84\xe5\x83\x8f\xe6\x9c\xba \xe2\x80\xae" "cba"),
+                QStringLiteral("+cmd|' /C calc'!A0") },
+        };
+        auto indexOfSerial = [&](const QString &serial) {
+            for (int i = 0; i < 3; ++i)
+                if (wanted[i][1] == serial)
+                    return i;
+            return -1;
+        };
+
+        // JSON: valid UTF-8 whatever the bytes, the texts decoded.
+        Run r = cli({ QStringLiteral("search"), QStringLiteral("--json"), QStringLiteral("--timeout"),
+                        QStringLiteral("1500") },
+            discovery);
+        QCOMPARE(r.code, 0);
+        QVERIFY(isValidUtf8(r.out));
+        QJsonParseError pe;
+        const QJsonArray list = QJsonDocument::fromJson(r.out, &pe).array();
+        QCOMPARE(pe.error, QJsonParseError::NoError);
+        QCOMPARE(list.size(), 3);
+        for (const QJsonValue &v : list) {
+            const int i = indexOfSerial(v.toObject().value(QStringLiteral("serial")).toString());
+            QVERIFY(i >= 0);
+            QCOMPARE(v.toObject().value(QStringLiteral("model")).toString(), wanted[i][0]);
+            if (i == 2)
+                QCOMPARE(v.toObject().value(QStringLiteral("mac")).toString(),
+                    QString::fromLatin1("02:5C:A1:\xff\x1b[K"));
+        }
+
+        // CSV: every row has its eight fields, formula starts are defused.
+        r = cli({ QStringLiteral("search"), QStringLiteral("--csv"), QStringLiteral("--timeout"),
+                    QStringLiteral("1500") },
+            discovery);
+        QCOMPARE(r.code, 0);
+        QVector<QStringList> rows;
+        QVERIFY2(readCsv(r.out, rows), r.out.constData());
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[0].join(QLatin1Char(',')),
+            QStringLiteral("ip,mask,gateway,port,mac,model,serial,type"));
+        for (int k = 1; k < rows.size(); ++k) {
+            QString serial = rows[k][6];
+            if (serial.startsWith(QLatin1Char('\'')))
+                serial.remove(0, 1);
+            const int i = indexOfSerial(serial);
+            QVERIFY2(i >= 0, qPrintable(serial));
+            QCOMPARE(rows[k][5], wanted[i][0]);
+            for (const QString &cell : rows[k])
+                QVERIFY2(!QStringLiteral("=+-@").contains(cell.left(1)) || cell.isEmpty(),
+                    qPrintable(cell));
+        }
+
+        // Table and login: nothing that steers a terminal gets through.
+        auto steers = [](const QByteArray &out) {
+            const QString text = QString::fromUtf8(out);
+            for (const QChar c : text) {
+                const ushort u = c.unicode();
+                if ((u < 0x20 && u != '\n') || (u >= 0x7f && u <= 0x9f) || u == 0x202e)
+                    return true;
+            }
+            return !isValidUtf8(out);
+        };
+        r = cli({ QStringLiteral("search"), QStringLiteral("--timeout"), QStringLiteral("1500") },
+            discovery);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(!steers(r.out), r.out.toHex().constData());
+        QVERIFY(r.out.contains("\\x1b]0;owned\\x07\\x1b[2J"));
+        QVERIFY(r.out.contains("SN\\x0d1,\"2\"\\x0a3"));
+        QVERIFY(r.out.contains(QString::fromLatin1("caf\xe9 \xff\xfe").toUtf8()));
+        QVERIFY(r.out.contains("3 device(s)"));
+        r = cli({ QStringLiteral("login"), QString::fromStdString(net::ipv4Text(emu.device(0).ip)),
+            QStringLiteral("--port"), QString::number(emu.device(0).port) });
+        QCOMPARE(r.code, 0);
+        QVERIFY2(!steers(r.out), r.out.toHex().constData());
+        QVERIFY(r.out.contains("version: \\x1b]2;title\\x07V1\\x9b2J"));
+    }
+
+    void searchNobodyAnswersIsNotFound()
+    {
+        // Port 9 on loopback: nothing there answers.
+        Run r = cli({ QStringLiteral("search"), QStringLiteral("--json"),
+                        QStringLiteral("--timeout"), QStringLiteral("300") },
+            QStringLiteral("127.0.0.1:9"));
+        QCOMPARE(r.code, 3);
+        QCOMPARE(QJsonDocument::fromJson(r.out).array().size(), 0);
+        QVERIFY(QJsonDocument::fromJson(r.out).isArray());
+        r = cli({ QStringLiteral("search"), QStringLiteral("--timeout"), QStringLiteral("300") },
+            QStringLiteral("127.0.0.1:9"));
+        QCOMPARE(r.code, 3);
+        QVERIFY(r.out.contains("0 device(s)"));
+    }
+
+    void setTakesOnlyARecordSizedFile_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("directory") << QStringLiteral("dir") << QByteArray("not a regular file");
+        QTest::newRow("device") << QStringLiteral("/dev/zero") << QByteArray("not a regular file");
+        QTest::newRow("fifo") << QStringLiteral("fifo") << QByteArray("not a regular file");
+        QTest::newRow("too large") << QStringLiteral("big") << QByteArray("larger than a record");
+    }
+
+    void setTakesOnlyARecordSizedFile()
+    {
+        QFETCH(QString, what);
+        QFETCH(QByteArray, why);
+        QTemporaryDir dir;
+        QString path = what;
+        if (what == QLatin1String("dir")) {
+            path = dir.path();
+        } else if (what == QLatin1String("fifo")) {
+            path = dir.filePath(what);
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (what == QLatin1String("big")) {
+            path = dir.filePath(what);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(qint64(proto::MaxTcpPayload) - 7)); // one byte over
+        }
+        const Run r = cli({ QStringLiteral("set"), ipOf(0), QStringLiteral("19"),
+            QStringLiteral("--port"), portOf(0), QStringLiteral("--in"), path });
+        QCOMPARE(r.code, 6);
+        QVERIFY2(r.err.contains(why), r.err.constData());
+    }
+
+    void getWithAPositiveDeviceResultFails()
+    {
+        OddDevice odd("739204", 2);
+        const Run r = cli({ QStringLiteral("get"), QStringLiteral("127.0.0.1"), QStringLiteral("19"),
+            QStringLiteral("--port"), QString::number(odd.port()) });
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("result 2"), r.err.constData());
+        QVERIFY(r.out.isEmpty());
+    }
+
+    void passwordFromTheVariableOrAPrompt()
+    {
+        // Device 5 has its own password; the variable gives it without argv.
+        Run r = cli({ QStringLiteral("login"), ipOf(5), QStringLiteral("--port"), portOf(5) },
+            QString(), { QStringLiteral("SCOUTRIX_PASSWORD=other") });
+        QCOMPARE(r.code, 0);
+        r = cli({ QStringLiteral("login"), ipOf(5), QStringLiteral("--port"), portOf(5),
+                    QStringLiteral("--password"), QStringLiteral("wrong") },
+            QString(), { QStringLiteral("SCOUTRIX_PASSWORD=other") });
+        QCOMPARE(r.code, 4); // the option comes first
+
+        // On a terminal it is asked for, and not echoed.
+        const QByteArray exe = SCOUTRIX_CLI, ip = ipOf(5).toLatin1(), port = portOf(5).toLatin1(),
+                         disc = m_discovery.toLatin1();
+        int master = -1;
+        const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        QVERIFY(pid >= 0);
+        if (pid == 0) {
+            ::unsetenv("SCOUTRIX_PASSWORD");
+            ::setenv("SCOUTRIX_ACTIVITY_DIR", QFile::encodeName(m_logDir.path()).constData(), 1);
+            ::execl(exe.constData(), exe.constData(), "--discovery", disc.constData(), "login",
+                ip.constData(), "--port", port.constData(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        QByteArray seen;
+        auto readFor = [&](int ms, const char *until) {
+            const QDeadlineTimer deadline(ms);
+            while (!deadline.hasExpired() && !(until && seen.contains(until))) {
+                pollfd p { master, POLLIN, 0 };
+                if (::poll(&p, 1, int(deadline.remainingTime())) <= 0)
+                    break;
+                char buf[512];
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                seen.append(buf, int(n));
+            }
+        };
+        readFor(10000, "password for admin");
+        QVERIFY2(seen.contains("password for admin"), seen.constData());
+        QVERIFY(::write(master, "other\n", 6) == 6);
+        readFor(10000, "audio channels");
+        int status = 0;
+        const QDeadlineTimer deadline(20000);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (deadline.hasExpired()) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ::close(master);
+                QFAIL(seen.constData());
+            }
+            QTest::qSleep(20);
+        }
+        ::close(master);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY2(seen.contains("login ok"), seen.constData());
+        QVERIFY2(!seen.contains("other"), seen.constData());
     }
 
     void rebootThroughTheCli()
