@@ -160,7 +160,16 @@ void DeviceModel::buildRecords()
     }
     caps.setEntry(EncodeCaps::MainEntry, p.typeMask, p.mainMask);
     caps.setEntry(EncodeCaps::SubEntry, p.typeMask & bits({ 7, 8 }), p.subMask);
-    caps.setWord(EncodeCaps::BitRateBudget, d.channels * p.bitRatePerChannel);
+    // Never below what the channels' own defaults use, or a device of an
+    // unusual channel count would refuse its own table written back.
+    // A device without a budget of its own is held to the program's default
+    // one, so it reports a budget once its defaults outgrow that.
+    const int defaultMainBitRate = gradeBitRate(p.mainRes, 3, usesH265Table(p.encodeType));
+    const int64_t defaultsUse = int64_t(d.channels) * defaultMainBitRate;
+    int64_t bitRateBudget = int64_t(d.channels) * std::max(p.bitRatePerChannel, defaultMainBitRate);
+    if (p.bitRatePerChannel == 0)
+        bitRateBudget = defaultsUse > EncodeCaps::DefaultBitRateBudget ? defaultsUse : 0;
+    caps.setWord(EncodeCaps::BitRateBudget, int32_t(std::min<int64_t>(bitRateBudget, INT32_MAX)));
     m_records[{ CmdEncodeCaps, -1 }] = bytesOf(caps);
 
     EncodeTable table;

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "DeviceModel.h"
 #include "Net.h"
 #include "Protocol.h"
 
@@ -755,6 +756,24 @@ bool validateFleet(const Fleet &fleet, std::string &error)
         if (d.audioChannels < 0 || d.audioChannels > d.channels) {
             error = who + ": 0 to " + std::to_string(d.channels) + " audio channels";
             return false;
+        }
+        {
+            // A device must take back the encode table it was built with; a
+            // channel count whose defaults outgrow the 32-bit budgets cannot.
+            DeviceSpec plain = d;
+            plain.extraRecords.clear();
+            const DeviceModel model(plain);
+            std::vector<uint8_t> bytes;
+            EncodeTable table;
+            if (model.getConfig(19, -1, bytes) == 0 && bytes.size() == sizeof table) {
+                std::memcpy(&table, bytes.data(), sizeof table);
+                const std::string why = model.encodeTableRefusal(table);
+                if (!why.empty()) {
+                    error = who + ": " + std::to_string(d.channels) + " channels are too many for this model ("
+                        + why + ")";
+                    return false;
+                }
+            }
         }
         for (const ExtraRecord &r : d.extraRecords) {
             const std::string what = who + ": record " + std::to_string(r.command) + " (channel "

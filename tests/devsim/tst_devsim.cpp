@@ -390,6 +390,38 @@ private slots:
         }
     }
 
+    // A fleet file may give a type any channel count; a device the fleet
+    // check lets through must take its own table back unchanged.
+    void everyChannelCountTakesItsOwnTable()
+    {
+        int refused = 0;
+        for (const DeviceSpec &base : defaultFleet().devices) {
+            for (int channels = 1; channels <= 32; ++channels) {
+                DeviceSpec spec = base;
+                spec.channels = channels;
+                spec.audioChannels = std::min(spec.audioChannels, channels);
+                Fleet one;
+                one.devices.push_back(spec);
+                std::string error;
+                if (!validateFleet(one, error)) {
+                    QVERIFY2(error.find("too many") != std::string::npos, error.c_str());
+                    ++refused;
+                    continue;
+                }
+                DeviceModel m(spec);
+                const EncodeTable table = recordOf<EncodeTable>(m, CmdEncodeTable, -1);
+                const auto *p = reinterpret_cast<const uint8_t *>(&table);
+                QVERIFY2(m.setConfig(CmdEncodeTable, -1, std::vector<uint8_t>(p, p + sizeof table)) == 0,
+                         qPrintable(QStringLiteral("%1 with %2 channels: %3")
+                                    .arg(QString::fromStdString(spec.model))
+                                    .arg(channels)
+                                    .arg(QString::fromStdString(m.lastRefusal()))));
+            }
+        }
+        // Only the counts whose pixel rate cannot be said in 32 bits go.
+        QVERIFY(refused > 0 && refused < 200);
+    }
+
     void encodeTablesBeyondTheLimitsAreRefused_data()
     {
         QTest::addColumn<int>("edit");
