@@ -75,6 +75,24 @@ void DiscoveryResponder::onProbe(
     }
 }
 
+std::string DiscoveryResponder::holderOfNewAddress(std::size_t device, const std::vector<uint8_t> &record) const
+{
+    NetWithoutLoginRecord n;
+    if (record.size() != sizeof n)
+        return std::string();
+    std::memcpy(&n, record.data(), sizeof n);
+    const uint32_t ip = uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
+    // Keeping an address it already has is no new conflict, even where
+    // factory defaults share one.
+    if (m_state.devices[device]->model.spec().ip == ip)
+        return std::string();
+    for (std::size_t j = 0; j < m_state.devices.size(); ++j) {
+        if (j != device && m_state.devices[j]->model.spec().ip == ip)
+            return m_state.devices[j]->model.spec().mac;
+    }
+    return std::string();
+}
+
 void DiscoveryResponder::onSetWithoutLogin(
     std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req)
 {
@@ -90,9 +108,15 @@ void DiscoveryResponder::onSetWithoutLogin(
         if (cached != dev.setCache.end()) {
             result = cached->second;
         } else {
-            result = req.command != CmdNetWithoutLogin ? proto::NotSupported
-                : f.refuseSet                          ? proto::Fail
-                                                       : dev.model.setNetwork(req.record);
+            const std::string holder = holderOfNewAddress(i, req.record);
+            if (!holder.empty()) {
+                result = proto::Fail;
+                m_state.log(m_state.deviceName(int(i)) + ": address refused: held by " + holder);
+            } else {
+                result = req.command != CmdNetWithoutLogin ? proto::NotSupported
+                    : f.refuseSet                          ? proto::Fail
+                                                           : dev.model.setNetwork(req.record);
+            }
             dev.setCache[req.requestId] = result;
             dev.setCacheOrder.push_back(req.requestId);
             if (dev.setCacheOrder.size() > kSetCacheSize) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <netinet/in.h>
 
@@ -30,6 +32,8 @@ public:
 
 private:
     void onProbe(std::size_t hub, const sockaddr_in &from, const proto::SearchProbe &probe);
+    // MAC of another device that holds the record's new address; empty when none.
+    std::string holderOfNewAddress(std::size_t device, const std::vector<uint8_t> &record) const;
     void onSetWithoutLogin(
         std::size_t hub, const sockaddr_in &from, const proto::SetNoLoginRequest &req);
 

@@ -309,6 +309,15 @@ private slots:
         QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &farGateway, 144, 3000), int32_t(proto::Fail));
         QCOMPARE(
             NetSdk_SetConfigWithoutLogin(21, -1, &net, 144, 3000), int32_t(proto::NotSupported));
+        // Another device's address would take both offline; the device's own
+        // address is no new conflict.
+        const NetInfo &other = records[1].net;
+        NetInfo taken = net;
+        std::memcpy(taken.ip, other.ip, 4);
+        std::memcpy(taken.mask, other.mask, 4);
+        std::memcpy(taken.gateway, other.gateway, 4);
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &taken, 144, 3000), int32_t(proto::Fail));
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, -1, &net, 144, 3000), 0);
 
         NetInfo stranger = net;
         setFieldText(stranger.mac, "02:00:00:00:00:99");
