@@ -330,7 +330,7 @@ private slots:
         idle.clear();
         // The device sees the closes on its next turns; then logins work.
         int32_t h = 0;
-        for (int i = 0; i < 50 && h <= 0; ++i) {
+        for (int i = 0; i < 250 && h <= 0; ++i) {
             h = fixture::login(*emu, 0);
             if (h <= 0)
                 QTest::qWait(20);
@@ -403,7 +403,7 @@ private slots:
         // Once they are gone, logins work again.
         int32_t err = 0;
         int32_t h = 0;
-        for (int i = 0; i < 50 && h <= 0; ++i) {
+        for (int i = 0; i < 250 && h <= 0; ++i) {
             h = fixture::login(*emu, 0, "739204", &err);
             if (h <= 0)
                 QTest::qWait(20);
