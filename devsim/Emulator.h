@@ -50,6 +50,8 @@ struct EmulatorStats
     int droppedAnswers = 0; // answers not sent because too many were owed
     int refusedConnections = 0; // connections over the caps, closed at once
     std::size_t peakOutputQueue = 0; // largest reply backlog of one connection, in bytes
+    int failedAccepts = 0; // accept() calls that failed (not merely found nobody waiting)
+    int acceptPauses = 0; // times a listener rested for want of descriptors or memory
 };
 
 class Emulator

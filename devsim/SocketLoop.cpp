@@ -307,8 +307,12 @@ void SocketLoop::accept(int device)
         if (fd < 0) {
             // Out of descriptors the listener stays readable: wait a little
             // instead of spinning on it.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                ++m_state.stats.failedAccepts;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                ++m_state.stats.acceptPauses;
                 dev.acceptPausedUntil = net::Clock::now() + kAcceptPause;
+            }
             return;
         }
         std::size_t ofDevice = 0;

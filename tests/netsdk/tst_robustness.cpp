@@ -11,8 +11,10 @@
 #include <thread>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -122,10 +124,13 @@ struct RawLogin
     uint8_t clientNonce[proto::NonceSize] = {};
     uint8_t deviceNonce[proto::NonceSize] = {};
     proto::FrameAssembler assembler;
+    int receiveBuffer = 0; // bytes; set before connect() to keep the kernel's share small
 
     bool connect(uint32_t source, const net::Endpoint &to)
     {
         fd.reset(::socket(AF_INET, SOCK_STREAM, 0));
+        if (receiveBuffer > 0)
+            setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in from {};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(source);
@@ -181,6 +186,63 @@ struct RawLogin
             return INT32_MIN;
         return r.result;
     }
+};
+
+// Logged in as the installer through a raw client, which may then send what
+// the SDK never would, or leave the replies unread.
+bool rawSession(RawLogin &client, const devsim::Emulator &emu, int device)
+{
+    const auto d = emu.device(device);
+    return client.connect(0x7f000001u, net::Endpoint { d.ip, d.port })
+        && client.hello("admin") == proto::Ok && client.proof("admin", "739204") == proto::Ok;
+}
+
+bool sendAll(int fd, const std::vector<uint8_t> &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+// The process's descriptor limit, lowered so that nothing beyond what is
+// open now can be had, and put back however the test ends.
+class DescriptorLimit
+{
+public:
+    DescriptorLimit() = default;
+    DescriptorLimit(const DescriptorLimit &) = delete;
+    DescriptorLimit &operator=(const DescriptorLimit &) = delete;
+    ~DescriptorLimit() { restore(); }
+
+    // |anyOpen| is only used to find the lowest free descriptor.
+    bool exhaust(int anyOpen)
+    {
+        if (m_lowered || ::getrlimit(RLIMIT_NOFILE, &m_saved) != 0)
+            return false;
+        const int lowestFree = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, 0);
+        if (lowestFree < 0)
+            return false;
+        ::close(lowestFree);
+        rlimit tight = m_saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        m_lowered = ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
+        return m_lowered;
+    }
+    void restore()
+    {
+        if (m_lowered)
+            ::setrlimit(RLIMIT_NOFILE, &m_saved);
+        m_lowered = false;
+    }
+
+private:
+    rlimit m_saved {};
+    bool m_lowered = false;
 };
 
 } // namespace
@@ -335,6 +397,115 @@ private slots:
             if (h <= 0)
                 QTest::qWait(20);
         }
+        QVERIFY(h > 0);
+        NetSdk_Logout(h);
+    }
+
+    // Out of descriptors, a listener with callers waiting stays readable;
+    // the device must rest instead of retrying accept() in a tight loop.
+    void acceptRestsWhenDescriptorsRunOut()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(d.port);
+        to.sin_addr.s_addr = htonl(d.ip);
+        // Every socket the test needs is made before the limit falls.
+        std::vector<net::Fd> callers;
+        for (int i = 0; i < 4; ++i) {
+            callers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            QVERIFY(callers.back().valid());
+        }
+        const int pausesBefore = emu->stats().acceptPauses;
+        DescriptorLimit limit;
+        QVERIFY(limit.exhaust(callers.front().get()));
+        // Nothing below may allocate a descriptor (no Qt event loop either)
+        // until the limit is back.
+        for (auto &c : callers)
+            QCOMPARE(::connect(c.get(), reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+        for (int i = 0; i < 500 && emu->stats().acceptPauses == pausesBefore; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto first = emu->stats();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto later = emu->stats();
+        limit.restore();
+
+        QVERIFY(first.acceptPauses > pausesBefore);
+        // Resting 100 ms at a time makes about five attempts here; a spinning
+        // loop makes thousands.
+        const int failed = later.failedAccepts - first.failedAccepts;
+        QVERIFY2(failed <= 20, qPrintable(QString::number(failed)));
+        QVERIFY2(later.acceptPauses > first.acceptPauses, "the listener was never tried again");
+
+        // With descriptors back, the waiting callers are taken and logins work.
+        callers.clear();
+        int32_t h = 0;
+        for (int i = 0; i < 250 && h <= 0; ++i) {
+            h = fixture::login(*emu, 0);
+            if (h <= 0)
+                QTest::qWait(20);
+        }
+        QVERIFY(h > 0);
+        NetSdk_Logout(h);
+    }
+
+    // A client that asks and never reads would otherwise make the device
+    // hold every answer it owes.
+    void repliesNobodyReadsAreCapped()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        std::vector<uint8_t> table;
+        QVERIFY(emu->record(0, CmdEncodeTable, -1, table));
+        QCOMPARE(table.size(), sizeof(EncodeTable));
+        proto::GetConfigReply answer;
+        answer.data = table;
+        const std::size_t replySize
+            = proto::encodeFrame(proto::Type::GetConfigReply, 0, proto::encode(answer)).size();
+        constexpr std::size_t kLimit = 4u << 20;
+
+        RawLogin client;
+        client.receiveBuffer = 4096;
+        QVERIFY(rawSession(client, *emu, 0));
+        const timeval fiveSeconds { 5, 0 };
+        setsockopt(client.fd.get(), SOL_SOCKET, SO_SNDTIMEO, &fiveSeconds, sizeof fiveSeconds);
+        const auto before = emu->stats();
+
+        // Kernel buffers hold a few megabytes more than the device's own
+        // backlog, so the device gives up after a few hundred requests.
+        constexpr int kMaxRequests = 2000;
+        int sent = 0;
+        bool closed = false;
+        auto request = [&] {
+            return sendAll(client.fd.get(),
+                proto::encodeFrame(proto::Type::GetConfig, uint32_t(3 + sent),
+                    proto::encodeGetConfig(CmdEncodeTable, -1)));
+        };
+        while (sent < kMaxRequests && !closed
+            && emu->stats().refusedConnections == before.refusedConnections) {
+            closed = !request();
+            // Lets the device keep pace, so the count is what it answered.
+            if (!closed && ++sent % 8 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // Once the device has given up, the client learns it within a few requests.
+        for (int i = 0; i < 100 && !closed; ++i) {
+            closed = !request();
+            if (!closed)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto after = emu->stats();
+        QVERIFY2(sent < kMaxRequests, "the device never gave up");
+        QVERIFY2(closed, qPrintable(QStringLiteral("still open after %1 requests").arg(sent)));
+        QCOMPARE(after.refusedConnections, before.refusedConnections + 1);
+        QVERIFY2(after.peakOutputQueue <= kLimit + replySize,
+            qPrintable(QString::number(after.peakOutputQueue)));
+        QVERIFY2(after.peakOutputQueue + replySize > kLimit,
+            qPrintable(QString::number(after.peakOutputQueue)));
+
+        const int32_t h = fixture::login(*emu, 0);
         QVERIFY(h > 0);
         NetSdk_Logout(h);
     }
