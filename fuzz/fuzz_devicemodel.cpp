@@ -158,16 +158,18 @@ void checkLogin(FuzzedDataProvider &in, DeviceModel &m, DeviceModel::Clock::time
     const std::string user
         = in.ConsumeBool() ? m.spec().users.front().name : in.ConsumeRandomLengthString(80);
     now += std::chrono::milliseconds(in.ConsumeIntegralInRange<int>(0, 60000));
-    const int32_t admit = m.admitUser(user, in.ConsumeBool() ? "127.0.0.1" : in.ConsumeRandomLengthString(20),
-        in.ConsumeIntegralInRange<int>(0, 20), now);
+    const std::string client = in.ConsumeBool() ? "127.0.0.1" : in.ConsumeRandomLengthString(20);
+    const int32_t admit = m.admitUser(user, client, in.ConsumeIntegralInRange<int>(0, 20), now);
     std::string password;
     const bool known = m.passwordOf(user, password);
     if (admit == proto::Ok && !known)
         __builtin_trap(); // admitted a user it has no password for
+    if (admit == proto::Ok && m.isLocked(user, client, now))
+        __builtin_trap(); // admitted a client its lock holds out
     if (in.ConsumeBool())
-        m.wrongPassword(user, now);
+        m.wrongPassword(user, client, now);
     else
-        m.rightPassword(user);
+        m.rightPassword(user, client);
 }
 
 } // namespace
