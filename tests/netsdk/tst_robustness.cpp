@@ -18,10 +18,12 @@
 
 #include "ConfigRecords.h"
 #include "EmulatorFixture.h"
+#include "LoginPeers.h"
 #include "Net.h"
 #include "Protocol.h"
 
 using namespace scoutrix;
+namespace pake = proto::pake;
 
 namespace {
 
@@ -66,10 +68,9 @@ bool isErrorFrame(const std::vector<uint8_t> &bytes)
 
 std::vector<uint8_t> helloFrame()
 {
-    proto::LoginHello h;
-    h.mode = 1;
+    proto::pake::Hello2 h;
     h.user = "admin";
-    return proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
+    return proto::encodeFrame(proto::Type::LoginHello, 1, proto::pake::encode(h));
 }
 
 // A UDP socket on 127.0.0.1 that the SDK is pointed at as a discovery target.
@@ -119,9 +120,8 @@ struct UdpPeer
 struct RawLogin
 {
     net::Fd fd;
-    uint8_t clientNonce[proto::NonceSize] = {};
-    uint8_t deviceNonce[proto::NonceSize] = {};
     proto::FrameAssembler assembler;
+    testpeers::ClientSteps steps;
 
     bool connect(uint32_t source, const net::Endpoint &to)
     {
@@ -136,50 +136,30 @@ struct RawLogin
         return ::bind(fd.get(), reinterpret_cast<sockaddr *>(&from), sizeof from) == 0
             && ::connect(fd.get(), reinterpret_cast<sockaddr *>(&dst), sizeof dst) == 0;
     }
-    bool next(proto::Frame &f)
-    {
-        const auto deadline = net::Clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            if (assembler.next(f) == proto::FrameAssembler::Status::Frame)
-                return true;
-            pollfd p { fd.get(), POLLIN, 0 };
-            if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
-                return false;
-            uint8_t buf[4096];
-            const ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
-            if (n <= 0)
-                return false;
-            assembler.feed(buf, std::size_t(n));
-        }
-    }
-    // Hello and challenge; the device's answer to the hello.
-    int32_t hello(const std::string &user)
-    {
-        proto::LoginHello h;
-        h.mode = 1;
-        h.user = user;
-        proto::randomBytes(h.clientNonce, proto::NonceSize);
-        std::memcpy(clientNonce, h.clientNonce, proto::NonceSize);
-        const auto b = proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
-        proto::Frame f;
-        proto::LoginChallenge ch;
-        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
-            || !proto::decode(f.payload, ch))
-            return INT32_MIN;
-        std::memcpy(deviceNonce, ch.deviceNonce, proto::NonceSize);
-        return ch.result;
-    }
+    bool next(proto::Frame &f) { return testpeers::nextFrame(fd.get(), assembler, f); }
+    // Hello and parameters; the device's answer to the hello.
+    int32_t hello(const std::string &user) { return steps.hello(fd.get(), assembler, user); }
+    // One guess: share, reply and, when the device's confirmation matched,
+    // the client's confirmation and the device's verdict.
     int32_t proof(const std::string &user, const std::string &password)
     {
-        uint8_t p[proto::ProofSize];
-        proto::clientProof(password, user, deviceNonce, clientNonce, p);
-        const auto b = proto::encodeFrame(proto::Type::LoginProof, 2, std::vector<uint8_t>(p, p + sizeof p));
+        return steps.guess(fd.get(), assembler, user, password);
+    }
+    // Only the share: the client keeps the device's reply to itself.
+    int32_t shareOnly(const std::string &user, const std::string &password)
+    {
+        pake::ProverSecret secret;
+        pake::deriveSecret(password, user, {}, steps.params.salt, steps.params.kdf, secret);
+        pake::PakeClient client(pake::Identities {
+            pake::loginContext(steps.helloPayload, steps.paramsPayload), user, {} });
+        pake::Share2 share;
+        client.start(secret, share.shareP);
         proto::Frame f;
-        proto::LoginResult r;
-        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
-            || !proto::decode(f.payload, r))
+        pake::Reply2 reply;
+        if (!steps.send(fd.get(), proto::Type::LoginShare, 2, pake::encode(share)) || !next(f)
+            || !pake::decode(f.payload, reply))
             return INT32_MIN;
-        return r.result;
+        return reply.result;
     }
 };
 
@@ -511,14 +491,14 @@ private slots:
                     const std::vector<uint8_t> junk(64, 0x42);
                     (void)!::send(c, junk.data(), junk.size(), MSG_NOSIGNAL);
                 } else {
-                    // A well-formed challenge that never gets its result.
-                    proto::LoginChallenge ch;
-                    const auto f
-                        = proto::encodeFrame(proto::Type::LoginChallenge, 1, proto::encode(ch));
+                    // Well-formed parameters, then a reply cut off inside.
+                    proto::pake::Params2 params;
+                    const auto f = proto::encodeFrame(
+                        proto::Type::LoginParams, 1, proto::pake::encode(params));
                     (void)!::send(c, f.data(), f.size(), MSG_NOSIGNAL);
                     (void)!::recv(c, buf, sizeof buf, 0);
                     auto half = proto::encodeFrame(
-                        proto::Type::LoginResult, 2, std::vector<uint8_t>(40, 0));
+                        proto::Type::LoginReply, 2, std::vector<uint8_t>(101, 0));
                     (void)!::send(c, half.data(), 30, MSG_NOSIGNAL);
                 }
                 ::close(c);
@@ -529,7 +509,7 @@ private slots:
         QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
         QCOMPARE(err, int32_t(proto::ProtocolError));
         QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
-        QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the result frame
+        QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the reply frame
         stranger.join();
         ::close(server);
     }
