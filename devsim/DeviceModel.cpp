@@ -107,10 +107,12 @@ DeviceModel::DeviceModel(DeviceSpec spec)
     buildRecords();
     for (const User &u : m_spec.users) {
         proto::pake::VerifierRecord record;
-        if (m_verifiers.count(u.name) == 0
-            && proto::pake::registerPassword(u.password, u.name, std::string(),
-                   proto::pake::KdfParams(), record)
-                == proto::pake::Error::None)
+        if (m_verifiers.count(u.name) > 0)
+            continue;
+        if (!u.verifier.empty() ? parseVerifier(u.verifier, record)
+                                : proto::pake::registerPassword(u.password, u.name, std::string(),
+                                      proto::pake::KdfParams(), record)
+                    == proto::pake::Error::None)
             m_verifiers.emplace(u.name, record);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "EmulatorState.h"
 #include "SocketLoop.h"
 #include "StatePersistence.h"
@@ -100,7 +102,7 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
             return;
         }
         pake::Hello2 hello;
-        if (frame.version != proto::Version || !pake::decode(frame.payload, hello)) {
+        if (!pake::decode(frame.payload, hello)) {
             refuse(c, proto::ProtocolError, "malformed login hello");
             return;
         }
@@ -122,8 +124,7 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
     }
     case ConnState::AwaitShare: {
         pake::Share2 share;
-        if (type != Type::LoginShare || frame.version != proto::Version
-            || !pake::decode(frame.payload, share)) {
+        if (type != Type::LoginShare || !pake::decode(frame.payload, share)) {
             refuse(c, proto::ProtocolError, "login share expected");
             return;
         }
@@ -154,8 +155,7 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
     }
     case ConnState::AwaitConfirm: {
         pake::Confirm2 confirm;
-        if (type != Type::LoginConfirm || frame.version != proto::Version
-            || !pake::decode(frame.payload, confirm) || !c.pake) {
+        if (type != Type::LoginConfirm || !pake::decode(frame.payload, confirm) || !c.pake) {
             refuse(c, proto::ProtocolError, "login confirmation expected");
             return;
         }
@@ -170,12 +170,15 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
         }
         dev.model.withdrawWrongPassword(c.user, c.peer);
         proto::session::SessionKeys keys;
-        if (!proto::session::deriveSessionKeys(shared, keys)) {
+        const bool derived = proto::session::deriveSessionKeys(shared, keys);
+        OPENSSL_cleanse(shared.data(), shared.size());
+        if (!derived) {
             refuse(c, proto::ProtocolError, "session keys could not be derived");
             return;
         }
         c.sealer = std::make_unique<proto::session::FrameSealer>(keys.deviceToClient);
         c.opener = std::make_unique<proto::session::FrameOpener>(keys.clientToDevice);
+        OPENSSL_cleanse(&keys, sizeof keys);
         proto::LoginResult result;
         if (dev.model.isLocked(c.user, c.peer, now)) {
             result.result = proto::Locked;

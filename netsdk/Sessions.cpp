@@ -499,6 +499,7 @@ int32_t loginExchange(const net::Endpoint &peer, const std::string &user,
         pake::Identities { pake::loginContext(helloPayload, paramsPayload), user, std::string() });
     pake::Share2 share;
     e = client.start(secret, share.shareP);
+    OPENSSL_cleanse(&secret, sizeof secret);
     if (e != pake::Error::None)
         return protocolError(pake::errorText(e));
     r = exchange(Type::LoginShare, 2, pake::encode(share), Type::LoginReply, reply);
