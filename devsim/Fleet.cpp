@@ -90,7 +90,7 @@ DeviceSpec makeDevice(int index, uint32_t ip, uint32_t gateway)
     std::snprintf(version, sizeof version, "V%d.%d.%d build %02d%02d%02d", 3 + d.type, index % 7,
         index % 3, b[0] % 100, b[1], b[2]);
     d.version = version;
-    d.users.push_back(User { kDefaultUser, kDefaultPassword, {} });
+    d.users.push_back(User { kDefaultUser, kDefaultPassword });
     return d;
 }
 
@@ -634,7 +634,7 @@ bool fleetFromJson(const JsonIn &root, Fleet &out, std::string &error)
         return false;
     // "defaults" fill every device before its own members are read.
     DeviceSpec base;
-    base.users.push_back(User { kDefaultUser, kDefaultPassword, {} });
+    base.users.push_back(User { kDefaultUser, kDefaultPassword });
     const bool hasDefaults = has(root, "defaults");
     if (hasDefaults && !deviceFromJson(root["defaults"], base, error)) {
         error = "defaults: " + error;

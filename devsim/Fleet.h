@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -29,6 +30,13 @@ struct Faults
 
 struct User
 {
+    User() = default;
+    User(std::string userName, std::string userPassword, std::string record = {})
+        : name(std::move(userName))
+        , password(std::move(userPassword))
+        , verifier(std::move(record))
+    {
+    }
     std::string name;
     std::string password;
     // Instead of the password: the device's verifier record as text

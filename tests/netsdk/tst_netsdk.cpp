@@ -362,7 +362,7 @@ private slots:
         fleet.devices[1].faults.busy = true;
         fleet.devices[2].uninitialised = true;
         fleet.devices[3].blacklist.push_back("127.0.0.1");
-        fleet.devices[4].users.push_back(devsim::User { "viewer", "v1ew", {} });
+        fleet.devices[4].users.push_back(devsim::User { "viewer", "v1ew" });
         auto emu = fixture::start(fleet);
         QVERIFY(emu);
         int32_t err = 12345;
