@@ -105,6 +105,16 @@ DeviceModel::DeviceModel(DeviceSpec spec)
     : m_spec(std::move(spec))
 {
     buildRecords();
+    for (const User &u : m_spec.users) {
+        proto::pake::VerifierRecord record;
+        if (m_verifiers.count(u.name) > 0)
+            continue;
+        if (!u.verifier.empty() ? parseVerifier(u.verifier, record)
+                                : proto::pake::registerPassword(u.password, u.name, std::string(),
+                                      proto::pake::KdfParams(), record)
+                    == proto::pake::Error::None)
+            m_verifiers.emplace(u.name, record);
+    }
 }
 
 int64_t DeviceModel::pixels(int res) const
@@ -287,15 +297,10 @@ LoginInfo DeviceModel::loginBlock() const
     return b;
 }
 
-bool DeviceModel::passwordOf(const std::string &user, std::string &password) const
+const proto::pake::VerifierRecord *DeviceModel::verifierOf(const std::string &user) const
 {
-    for (const User &u : m_spec.users) {
-        if (u.name == user) {
-            password = u.password;
-            return true;
-        }
-    }
-    return false;
+    const auto it = m_verifiers.find(user);
+    return it == m_verifiers.end() ? nullptr : &it->second;
 }
 
 int32_t DeviceModel::admitUser(const std::string &user, const std::string &clientAddress,
@@ -308,8 +313,7 @@ int32_t DeviceModel::admitUser(const std::string &user, const std::string &clien
     if (std::find(m_spec.blacklist.begin(), m_spec.blacklist.end(), clientAddress)
         != m_spec.blacklist.end())
         return proto::BlackListed;
-    std::string ignored;
-    if (!passwordOf(user, ignored))
+    if (!verifierOf(user))
         return proto::NoSuchUser;
     if (isLocked(user, clientAddress, now))
         return proto::Locked;
@@ -333,10 +337,21 @@ void DeviceModel::wrongPassword(const std::string &user, const std::string &clie
             it = now >= it->second.lockedUntil ? m_locks.erase(it) : std::next(it);
     }
     LockState &s = m_locks[{user, clientAddress}];
-    if (++s.failures >= m_spec.lockoutAfter) {
+    // The count stays at the limit while the lock runs, so an attempt that
+    // turns out right can take its share of the lock back.
+    if (s.failures >= m_spec.lockoutAfter && now >= s.lockedUntil)
         s.failures = 0;
+    if (++s.failures >= m_spec.lockoutAfter && now >= s.lockedUntil)
         s.lockedUntil = now + std::chrono::milliseconds(m_spec.lockoutMs);
-    }
+}
+
+void DeviceModel::withdrawWrongPassword(const std::string &user, const std::string &clientAddress)
+{
+    const auto it = m_locks.find({user, clientAddress});
+    if (it == m_locks.end() || it->second.failures == 0)
+        return;
+    if (--it->second.failures < m_spec.lockoutAfter)
+        it->second.lockedUntil = {};
 }
 
 void DeviceModel::rightPassword(const std::string &user, const std::string &clientAddress)

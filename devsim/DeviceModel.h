@@ -12,6 +12,7 @@
 #include "ConfigRecords.h"
 #include "DeviceRecords.h"
 #include "Fleet.h"
+#include "Pake.h"
 
 namespace scoutrix::devsim {
 
@@ -37,12 +38,18 @@ public:
     // Login rules: 0 or the refusal code for the user before any proof.
     int32_t admitUser(const std::string &user, const std::string &clientAddress, int openSessions,
         Clock::time_point now) const;
-    // The password a user logs in with; empty optional-like pair when unknown.
-    bool passwordOf(const std::string &user, std::string &password) const;
+    // The verifier record a user logs in against; false for an unknown user.
+    // Made from the fleet's password when the device is built; the password
+    // itself is not needed for a login.
+    const proto::pake::VerifierRecord *verifierOf(const std::string &user) const;
     // Counts a wrong password; locks the user for that client after too many
     // in a row. The lock is kept per client address, so a stranger on the
-    // LAN guessing at "admin" cannot lock the installer out.
+    // LAN guessing at "admin" cannot lock the installer out. A login counts
+    // as wrong as soon as the device has answered its share.
     void wrongPassword(const std::string &user, const std::string &clientAddress, Clock::time_point now);
+    // Takes back one counted attempt (its confirmation matched), and the lock
+    // that attempt may have brought.
+    void withdrawWrongPassword(const std::string &user, const std::string &clientAddress);
     void rightPassword(const std::string &user, const std::string &clientAddress);
     bool isLocked(const std::string &user, const std::string &clientAddress, Clock::time_point now) const;
 
@@ -85,6 +92,7 @@ private:
     };
     // Keyed by user and client address.
     std::map<std::pair<std::string, std::string>, LockState> m_locks;
+    std::map<std::string, proto::pake::VerifierRecord> m_verifiers;
     std::string m_lastRefusal;
 };
 

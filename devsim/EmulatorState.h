@@ -19,7 +19,9 @@
 #include "DeviceModel.h"
 #include "Emulator.h"
 #include "Net.h"
+#include "Pake.h"
 #include "Protocol.h"
+#include "SessionCrypto.h"
 
 namespace scoutrix::devsim {
 
@@ -40,7 +42,7 @@ struct EmulatedDevice
     std::deque<uint32_t> setCacheOrder;
 };
 
-enum class ConnState { AwaitHello, AwaitProof, Session, Closing };
+enum class ConnState { AwaitHello, AwaitShare, AwaitConfirm, Session, Closing };
 
 struct Conn
 {
@@ -51,8 +53,12 @@ struct Conn
     ConnState state = ConnState::AwaitHello;
     std::string user;
     std::string peer;
-    uint8_t clientNonce[proto::NonceSize] = {};
-    uint8_t deviceNonce[proto::NonceSize] = {};
+    std::vector<uint8_t> loginContext; // hello and parameters as sent
+    std::unique_ptr<proto::pake::PakeDevice> pake;
+    // Both set once the client's confirmation matched; every frame after
+    // that is sealed.
+    std::unique_ptr<proto::session::FrameSealer> sealer;
+    std::unique_ptr<proto::session::FrameOpener> opener;
     net::Clock::time_point lastActivity = net::Clock::now();
     std::vector<uint8_t> out;
     bool closeAfterFlush = false;

@@ -315,10 +315,18 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
                 error = where + "a user must be an object";
                 return false;
             }
-            if (!onlyKnownMembers(u, { "name", "password" }, error)
+            if (!onlyKnownMembers(u, { "name", "password", "verifier" }, error)
                 || !readText(u, "name", user.name, error)
-                || !readText(u, "password", user.password, error)) {
+                || !readText(u, "password", user.password, error)
+                || !readText(u, "verifier", user.verifier, error)) {
                 error = where + error;
+                return false;
+            }
+            proto::pake::VerifierRecord record;
+            if (!user.verifier.empty()
+                && (!user.password.empty() || !parseVerifier(user.verifier, record))) {
+                error = where
+                    + "\"verifier\" must be a verifier record, and given instead of \"password\"";
                 return false;
             }
             if (user.name.empty() || user.name.size() > 63) {
@@ -693,7 +701,9 @@ JsonOut fleetToJson(const Fleet &fleet)
         v["build"] = build;
         JsonOut users = JsonOut::array();
         for (const User &u : d.users)
-            users.push_back(JsonOut { { "name", u.name }, { "password", u.password } });
+            users.push_back(u.verifier.empty()
+                    ? JsonOut { { "name", u.name }, { "password", u.password } }
+                    : JsonOut { { "name", u.name }, { "verifier", u.verifier } });
         v["users"] = users;
         const JsonOut faults = faultsToJson(d.faults);
         if (!faults.empty())
@@ -826,6 +836,51 @@ std::string hexEncode(const std::vector<uint8_t> &bytes)
         out += digits[b & 15];
     }
     return out;
+}
+
+std::string verifierText(const proto::pake::VerifierRecord &record)
+{
+    auto hex = [](const uint8_t *p, std::size_t n) {
+        return hexEncode(std::vector<uint8_t>(p, p + n));
+    };
+    return "spake2+p256:" + std::to_string(record.kdf.logN) + ":" + std::to_string(record.kdf.r)
+        + ":" + std::to_string(record.kdf.p) + ":" + hex(record.salt.data(), record.salt.size())
+        + ":" + hex(record.w0.data(), record.w0.size()) + ":" + hex(record.L.data(), record.L.size());
+}
+
+bool parseVerifier(const std::string &text, proto::pake::VerifierRecord &out)
+{
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', from);
+        parts.push_back(text.substr(from, colon - from));
+        if (colon == std::string::npos)
+            break;
+        from = colon + 1;
+    }
+    if (parts.size() != 7 || parts[0] != "spake2+p256")
+        return false;
+    int numbers[3];
+    for (int i = 0; i < 3; ++i) {
+        const std::string &t = parts[std::size_t(i) + 1];
+        if (t.empty() || t.size() > 2 || t.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        numbers[i] = std::stoi(t);
+    }
+    out.kdf.logN = uint8_t(numbers[0]);
+    out.kdf.r = uint8_t(numbers[1]);
+    out.kdf.p = uint8_t(numbers[2]);
+    std::vector<uint8_t> salt, w0, L;
+    // Only what a client would accept; anything else could never log in.
+    if (!proto::pake::acceptableKdf(out.kdf) || !hexDecode(parts[4], salt)
+        || salt.size() != out.salt.size() || !hexDecode(parts[5], w0) || w0.size() != out.w0.size()
+        || !hexDecode(parts[6], L) || L.size() != out.L.size() || L[0] != 0x04)
+        return false;
+    std::copy(salt.begin(), salt.end(), out.salt.begin());
+    std::copy(w0.begin(), w0.end(), out.w0.begin());
+    std::copy(L.begin(), L.end(), out.L.begin());
+    return true;
 }
 
 bool hexDecode(const std::string &text, std::vector<uint8_t> &out)

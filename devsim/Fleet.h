@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "Pake.h"
 
 namespace scoutrix::devsim {
 
@@ -27,8 +30,18 @@ struct Faults
 
 struct User
 {
+    User() = default;
+    User(std::string userName, std::string userPassword, std::string record = {})
+        : name(std::move(userName))
+        , password(std::move(userPassword))
+        , verifier(std::move(record))
+    {
+    }
     std::string name;
     std::string password;
+    // Instead of the password: the device's verifier record as text
+    // (verifierText), so a fleet file need not hold the password at all.
+    std::string verifier;
 };
 
 // An extra record served by get configuration, for commands the emulator
@@ -111,6 +124,9 @@ int32_t deviceTypeFromName(const std::string &name); // -1 when unknown
 const char *deviceTypeText(int32_t type);
 
 std::string hexEncode(const std::vector<uint8_t> &bytes);
+// "spake2+p256:logN:r:p:salt:w0:L", the numbers decimal and the rest hex.
+std::string verifierText(const proto::pake::VerifierRecord &record);
+bool parseVerifier(const std::string &text, proto::pake::VerifierRecord &out);
 bool hexDecode(const std::string &text, std::vector<uint8_t> &out);
 
 bool readFile(const std::string &path, std::string &out, std::string &error);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <openssl/crypto.h>
+
 #include "EmulatorState.h"
 #include "SocketLoop.h"
 #include "StatePersistence.h"
@@ -9,49 +11,73 @@
 namespace scoutrix::devsim {
 
 using proto::Type;
+namespace pake = proto::pake;
 
-// Sends a reply now or after the device's answer delay.
+// Sends a reply now or after the device's answer delay. A sealed reply is
+// sealed when it goes out, so the counter follows the order on the wire.
 void Session::reply(Conn &c, Type type, uint32_t seq, const std::vector<uint8_t> &payload,
     bool closeAfter)
 {
     const Faults &f = m_state.device(c.device).model.spec().faults;
-    std::vector<uint8_t> bytes = proto::encodeFrame(type, seq, payload);
-    if (c.state == ConnState::Session && !f.malformed.empty()) {
-        if (f.malformed == "magic") {
+    const std::string malformed = c.state == ConnState::Session ? f.malformed : std::string();
+    const bool sealed = c.sealer != nullptr;
+    const uint64_t id = c.id;
+    auto deliver = [this, id, type, seq, payload, closeAfter, malformed, sealed]() {
+        const auto it = m_state.conns.find(id);
+        if (it == m_state.conns.end())
+            return;
+        Conn &conn = *it->second;
+        bool close = closeAfter;
+        std::vector<uint8_t> bytes;
+        if (!sealed) {
+            bytes = proto::encodeFrame(type, seq, payload);
+        } else if (!conn.sealer) {
+            return; // the session's key was given up meanwhile
+        } else if (proto::session::sealFrame(*conn.sealer, type, seq, payload, bytes)
+            != proto::session::SealError::None) {
+            drop(conn, "session key exhausted");
+            return;
+        }
+        if (malformed == "magic") {
             bytes[0] ^= 0xff;
-        } else if (f.malformed == "oversize") {
+        } else if (malformed == "oversize") {
             bytes.resize(proto::HeaderSize);
             bytes[12] = 0;
             bytes[13] = 0;
             bytes[14] = 0x20; // 2 MiB announced
             bytes[15] = 0;
-        } else {
+        } else if (!malformed.empty()) {
             bytes.resize(proto::HeaderSize + (payload.size() > 2 ? 2 : 0));
             bytes[12] = 100;
-            closeAfter = true;
+            close = true;
         }
-    }
-    const uint64_t id = c.id;
-    auto deliver = [this, id, closeAfter](const std::vector<uint8_t> &b) {
-        const auto it = m_state.conns.find(id);
-        if (it == m_state.conns.end())
-            return;
-        m_loop.queue(*it->second, b);
-        if (closeAfter)
-            it->second->closeAfterFlush = true;
+        m_loop.queue(conn, bytes);
+        if (close)
+            conn.closeAfterFlush = true;
     };
     if (f.delayMs > 0)
-        m_state.after(f.delayMs, [deliver, bytes] { deliver(bytes); });
+        m_state.after(f.delayMs, deliver);
     else
-        deliver(bytes);
+        deliver();
 }
 
 void Session::refuse(Conn &c, int32_t code, const std::string &why)
 {
+    proto::ErrorMessage m { code, why };
+    std::vector<uint8_t> frame;
+    if (!c.sealer)
+        frame = proto::encodeFrame(Type::Error, 0, proto::encode(m));
+    else
+        proto::session::sealFrame(*c.sealer, Type::Error, 0, proto::encode(m), frame);
+    if (!frame.empty())
+        m_loop.queue(c, frame);
+    drop(c, why);
+}
+
+void Session::drop(Conn &c, const std::string &why)
+{
     ++m_state.stats.refusedFrames;
     m_state.log(m_state.deviceName(c.device) + ": connection from " + c.peer + " dropped: " + why);
-    proto::ErrorMessage m { code, why };
-    m_loop.queue(c, proto::encodeFrame(Type::Error, 0, proto::encode(m)));
     c.closeAfterFlush = true;
     c.state = ConnState::Closing;
 }
@@ -62,50 +88,100 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
     const Faults &f = dev.model.spec().faults;
     const auto now = net::Clock::now();
     c.lastActivity = now;
+    if (c.state != ConnState::Session && c.state != ConnState::Closing
+        && frame.version != proto::Version) {
+        refuse(c, proto::ProtocolError, "sealed frame before login");
+        return;
+    }
     const Type type = Type(frame.type);
     switch (c.state) {
     case ConnState::AwaitHello: {
-        proto::LoginHello hello;
         if (type != Type::LoginHello) {
             refuse(c, proto::NotLoggedIn,
                 std::string(proto::typeName(frame.type)) + " before login");
             return;
         }
-        if (!proto::decode(frame.payload, hello)) {
+        pake::Hello2 hello;
+        if (!pake::decode(frame.payload, hello)) {
             refuse(c, proto::ProtocolError, "malformed login hello");
             return;
         }
         if (f.timeout)
             return;
-        proto::LoginChallenge ch;
-        ch.result = dev.model.admitUser(hello.user, c.peer, m_state.sessionsOf(c.device), now);
+        pake::Params2 params;
+        params.result = dev.model.admitUser(hello.user, c.peer, m_state.sessionsOf(c.device), now);
+        const pake::VerifierRecord *record = dev.model.verifierOf(hello.user);
+        if (params.result == proto::Ok && record) {
+            params.salt = record->salt;
+            params.kdf = record->kdf;
+        }
+        const std::vector<uint8_t> paramsPayload = pake::encode(params);
         c.user = hello.user;
-        std::memcpy(c.clientNonce, hello.clientNonce, proto::NonceSize);
-        proto::randomBytes(c.deviceNonce, proto::NonceSize);
-        if (ch.result == proto::Ok)
-            std::memcpy(ch.deviceNonce, c.deviceNonce, proto::NonceSize);
-        c.state = ch.result == proto::Ok ? ConnState::AwaitProof : ConnState::Closing;
-        reply(
-            c, Type::LoginChallenge, frame.sequence, proto::encode(ch), ch.result != proto::Ok);
+        c.loginContext = pake::loginContext(frame.payload, paramsPayload);
+        c.state = params.result == proto::Ok ? ConnState::AwaitShare : ConnState::Closing;
+        reply(c, Type::LoginParams, frame.sequence, paramsPayload, params.result != proto::Ok);
         return;
     }
-    case ConnState::AwaitProof: {
-        if (type != Type::LoginProof || frame.payload.size() != proto::ProofSize) {
-            refuse(c, proto::ProtocolError, "login proof expected");
+    case ConnState::AwaitShare: {
+        pake::Share2 share;
+        if (type != Type::LoginShare || !pake::decode(frame.payload, share)) {
+            refuse(c, proto::ProtocolError, "login share expected");
             return;
         }
-        std::string password;
-        dev.model.passwordOf(c.user, password);
-        uint8_t expected[proto::ProofSize];
-        proto::clientProof(password, c.user, c.deviceNonce, c.clientNonce, expected);
+        pake::Reply2 answer;
+        const pake::VerifierRecord *record = dev.model.verifierOf(c.user);
+        // Checked per share: hellos taken before the lock fell must not be
+        // spent as guesses after it.
+        if (dev.model.isLocked(c.user, c.peer, now)) {
+            answer.result = proto::Locked;
+        } else if (!record) {
+            answer.result = proto::NoSuchUser;
+        } else {
+            c.pake = std::make_unique<pake::PakeDevice>(
+                pake::Identities { c.loginContext, c.user, std::string() });
+            const pake::Error e
+                = c.pake->respond(*record, share.shareP, answer.shareV, answer.confirmV);
+            answer.result = e == pake::Error::None ? int32_t(proto::Ok) : int32_t(proto::ProtocolError);
+        }
+        const bool ok = answer.result == proto::Ok;
+        // The client can test its guess against confirmV without ever
+        // answering, so the attempt counts from here until its confirmation
+        // matches.
+        if (ok)
+            dev.model.wrongPassword(c.user, c.peer, now);
+        c.state = ok ? ConnState::AwaitConfirm : ConnState::Closing;
+        reply(c, Type::LoginReply, frame.sequence, pake::encode(answer), !ok);
+        return;
+    }
+    case ConnState::AwaitConfirm: {
+        pake::Confirm2 confirm;
+        if (type != Type::LoginConfirm || !pake::decode(frame.payload, confirm) || !c.pake) {
+            refuse(c, proto::ProtocolError, "login confirmation expected");
+            return;
+        }
+        pake::SharedKey shared;
+        const pake::Error e = c.pake->finish(confirm.confirmP, shared);
+        c.pake.reset();
+        if (e != pake::Error::None) {
+            refuse(c, e == pake::Error::ConfirmationMismatch ? int32_t(proto::WrongPassword)
+                                                             : int32_t(proto::ProtocolError),
+                pake::errorText(e));
+            return;
+        }
+        dev.model.withdrawWrongPassword(c.user, c.peer);
+        proto::session::SessionKeys keys;
+        const bool derived = proto::session::deriveSessionKeys(shared, keys);
+        OPENSSL_cleanse(shared.data(), shared.size());
+        if (!derived) {
+            refuse(c, proto::ProtocolError, "session keys could not be derived");
+            return;
+        }
+        c.sealer = std::make_unique<proto::session::FrameSealer>(keys.deviceToClient);
+        c.opener = std::make_unique<proto::session::FrameOpener>(keys.clientToDevice);
+        OPENSSL_cleanse(&keys, sizeof keys);
         proto::LoginResult result;
-        // The lock is checked again here: challenges taken before it fell
-        // must not be spent as guesses after it.
         if (dev.model.isLocked(c.user, c.peer, now)) {
             result.result = proto::Locked;
-        } else if (!proto::proofsEqual(expected, frame.payload.data())) {
-            dev.model.wrongPassword(c.user, c.peer, now);
-            result.result = proto::WrongPassword;
         } else if (m_state.sessionsOf(c.device) >= dev.model.spec().maxSessions) {
             result.result = proto::InUse;
         } else {
@@ -113,8 +189,6 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
             result.sessionId = m_state.nextSessionId++;
             const LoginInfo block = dev.model.loginBlock();
             std::memcpy(result.loginBlock, &block, sizeof block);
-            proto::deviceProof(
-                password, c.user, c.deviceNonce, c.clientNonce, result.deviceProof);
             ++m_state.stats.logins;
         }
         const bool ok = result.result == proto::Ok;
@@ -128,6 +202,14 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
         return;
     case ConnState::Session:
         break;
+    }
+    // A clear frame, or one that fails its tag (changed, replayed, reordered),
+    // ends the session; nothing more is sent under the key.
+    const proto::session::SealError opened = proto::session::openFrame(*c.opener, frame);
+    if (opened != proto::session::SealError::None) {
+        c.sealer.reset();
+        drop(c, proto::session::errorText(opened));
+        return;
     }
     if (f.timeout)
         return;

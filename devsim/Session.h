@@ -26,8 +26,11 @@ public:
     }
 
     void onFrame(Conn &c, proto::Frame &frame);
-    // Sends an Error frame and closes the connection once it is out.
+    // Sends an Error frame (sealed once logged in) and closes the connection
+    // once it is out.
     void refuse(Conn &c, int32_t code, const std::string &why);
+    // Closes the connection once what is queued is out, sending nothing more.
+    void drop(Conn &c, const std::string &why);
 
 private:
     // Sends a reply now or after the device's answer delay.

@@ -321,7 +321,9 @@ void SocketLoop::accept(int device)
             if (kv.second->device != device)
                 continue;
             ++ofDevice;
-            preLogin += kv.second->state == ConnState::AwaitHello || kv.second->state == ConnState::AwaitProof;
+            preLogin += kv.second->state == ConnState::AwaitHello
+                || kv.second->state == ConnState::AwaitShare
+                || kv.second->state == ConnState::AwaitConfirm;
         }
         // Challenges held open in bulk are how a guesser would outrun the
         // lockout; a real client needs one or two at a time.

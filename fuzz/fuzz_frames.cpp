@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DeviceRecords.h"
+#include "Pake.h"
 #include "Protocol.h"
 
 using namespace scoutrix;
@@ -22,9 +23,10 @@ void decodeEveryPayload(const std::vector<uint8_t> &p)
     proto::SearchAnswer b;
     proto::SetNoLoginRequest c;
     proto::SetNoLoginReply d;
-    proto::LoginHello e;
-    proto::LoginChallenge f;
+    proto::pake::Hello2 e;
+    proto::pake::Params2 f;
     proto::LoginResult g;
+    proto::pake::Reply2 k;
     proto::ConfigRequest h;
     proto::GetConfigReply i;
     proto::ErrorMessage j;
@@ -48,9 +50,10 @@ void decodeEveryPayload(const std::vector<uint8_t> &p)
             __builtin_trap();
     }
     proto::decode(p, d);
-    proto::decode(p, e);
-    proto::decode(p, f);
+    proto::pake::decode(p, e);
+    proto::pake::decode(p, f);
     proto::decode(p, g);
+    proto::pake::decode(p, k);
     proto::decodeGetConfig(p, h);
     proto::decodeSetConfig(p, h);
     proto::decode(p, i);

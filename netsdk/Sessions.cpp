@@ -2,6 +2,7 @@
 // session, and request/reply matching by sequence number.
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,7 +18,9 @@
 #include "Internal.h"
 #include "Net.h"
 #include "NetSdkControl.h"
+#include "Pake.h"
 #include "Protocol.h"
+#include "SessionCrypto.h"
 #include "Settings.h"
 
 namespace scoutrix::netsdk {
@@ -27,7 +30,10 @@ namespace {
 using net::Clock;
 using net::IoResult;
 using proto::Type;
+using proto::session::SealError;
 using std::chrono::milliseconds;
+namespace pake = proto::pake;
+namespace sealing = proto::session;
 
 constexpr int kDefaultCallTimeoutMs = 5000;
 constexpr int kLogoutWaitMs = 1000;
@@ -66,10 +72,13 @@ void sendErrorFrame(int fd, int32_t code, const std::string &text)
 class Session
 {
 public:
-    Session(int32_t handle, net::Fd fd, proto::FrameAssembler assembler)
+    Session(int32_t handle, net::Fd fd, proto::FrameAssembler assembler,
+        std::unique_ptr<sealing::FrameSealer> sealer, std::unique_ptr<sealing::FrameOpener> opener)
         : m_handle(handle)
         , m_fd(std::move(fd))
         , m_assembler(std::move(assembler))
+        , m_opener(std::move(opener))
+        , m_sealer(std::move(sealer))
         , m_lastSend(Clock::now())
     {
     }
@@ -96,11 +105,12 @@ public:
                 m_nextSeq = 1;
             m_waiters[seq] = &w;
         }
-        const auto frame = proto::encodeFrame(type, seq, payload);
         IoResult wr;
         {
+            // Sealing and writing stay together: the device opens frames in
+            // the order of the counter.
             std::lock_guard<std::mutex> lock(m_writeMutex);
-            wr = net::writeAll(m_fd.get(), frame.data(), frame.size(), deadline);
+            wr = sealAndWrite(type, seq, payload, deadline);
             m_lastSend = Clock::now();
         }
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -150,6 +160,12 @@ public:
                 refuse(m_assembler.error());
                 return false;
             }
+            const SealError opened = sealing::openFrame(*m_opener, frame);
+            if (opened != SealError::None) {
+                // Nothing more goes out under a key the peer may be forging.
+                fail(proto::ProtocolError, sealing::errorText(opened));
+                return false;
+            }
             if (!isDeviceToClient(frame.type)) {
                 refuse(std::string("unexpected ") + proto::typeName(frame.type) + " from device");
                 return false;
@@ -172,9 +188,10 @@ public:
             if (m_nextSeq == 0)
                 m_nextSeq = 1;
         }
-        const auto frame = proto::encodeFrame(Type::KeepAlive, seq, {});
-        if (net::writeAll(m_fd.get(), frame.data(), frame.size(), Clock::now() + milliseconds(200))
-            != IoResult::Ok)
+        const IoResult r = sealAndWrite(Type::KeepAlive, seq, {}, Clock::now() + milliseconds(200));
+        if (r == IoResult::Error)
+            fail(proto::ProtocolError, "session key exhausted");
+        else if (r != IoResult::Ok)
             fail(proto::NetworkError, "keep-alive failed");
         m_lastSend = Clock::now();
     }
@@ -219,20 +236,35 @@ private:
         m_cv.notify_all();
     }
 
+    // Caller holds m_writeMutex. Error means the frame could not be sealed
+    // (the direction's frame limit): the session must log in again.
+    IoResult sealAndWrite(
+        Type type, uint32_t seq, const std::vector<uint8_t> &payload, Clock::time_point deadline)
+    {
+        std::vector<uint8_t> frame;
+        if (sealing::sealFrame(*m_sealer, type, seq, payload, frame) != SealError::None)
+            return IoResult::Error;
+        return net::writeAll(m_fd.get(), frame.data(), frame.size(), deadline);
+    }
+
     void refuse(const std::string &why)
     {
         // A caller stuck in a write owns the stream; the error frame is then skipped.
         std::unique_lock<std::mutex> w(m_writeMutex, std::try_to_lock);
-        if (w.owns_lock())
-            sendErrorFrame(m_fd.get(), proto::ProtocolError, why);
+        if (w.owns_lock()) {
+            proto::ErrorMessage m { proto::ProtocolError, why };
+            sealAndWrite(Type::Error, 0, proto::encode(m), Clock::now() + milliseconds(100));
+        }
         fail(proto::ProtocolError, why);
     }
 
     const int32_t m_handle;
     net::Fd m_fd;
     proto::FrameAssembler m_assembler; // reader thread only
+    std::unique_ptr<sealing::FrameOpener> m_opener; // reader thread only
 
     std::mutex m_writeMutex;
+    std::unique_ptr<sealing::FrameSealer> m_sealer; // under m_writeMutex
     Clock::time_point m_lastSend;
 
     std::mutex m_mutex;
@@ -266,14 +298,16 @@ public:
             m_thread.join();
     }
 
-    int32_t add(net::Fd fd, proto::FrameAssembler assembler)
+    int32_t add(net::Fd fd, proto::FrameAssembler assembler,
+        std::unique_ptr<sealing::FrameSealer> sealer, std::unique_ptr<sealing::FrameOpener> opener)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Handles are never 0 or negative and are not reused while open.
         do {
             m_nextHandle = m_nextHandle == INT32_MAX ? 1 : m_nextHandle + 1;
         } while (m_sessions.count(m_nextHandle));
-        auto s = std::make_shared<Session>(m_nextHandle, std::move(fd), std::move(assembler));
+        auto s = std::make_shared<Session>(m_nextHandle, std::move(fd), std::move(assembler),
+            std::move(sealer), std::move(opener));
         m_sessions[s->handle()] = s;
         wake();
         return s->handle();
@@ -369,11 +403,25 @@ int callTimeout(int32_t timeoutMs)
     return timeoutMs > 0 ? timeoutMs : kDefaultCallTimeoutMs;
 }
 
+int32_t pakeCode(pake::Error e)
+{
+    return e == pake::Error::ConfirmationMismatch ? int32_t(proto::WrongPassword)
+                                                  : int32_t(proto::ProtocolError);
+}
+
+// What a finished login hands to the session table.
+struct LoginKeys
+{
+    std::unique_ptr<sealing::FrameSealer> sealer;
+    std::unique_ptr<sealing::FrameOpener> opener;
+};
+
 // The login exchange runs on the caller's thread; only a finished login is
-// handed to the reader thread.
+// handed to the reader thread. The password never leaves this function: the
+// device learns only whether the client knew it.
 int32_t loginExchange(const net::Endpoint &peer, const std::string &user,
-    const std::string &password, uint8_t mode, void *loginInfo, net::Fd &fd,
-    proto::FrameAssembler &assembler)
+    const std::string &password, void *loginInfo, net::Fd &fd, proto::FrameAssembler &assembler,
+    LoginKeys &keys)
 {
     const auto deadline = Clock::now() + milliseconds(loginTimeoutMs());
     std::string error;
@@ -384,74 +432,115 @@ int32_t loginExchange(const net::Endpoint &peer, const std::string &user,
     if (c != IoResult::Ok)
         return proto::NetworkError;
 
-    auto exchange = [&](Type type, uint32_t seq, const std::vector<uint8_t> &payload, Type expect,
-                        proto::Frame &reply) -> int32_t {
+    auto protocolError = [&](const std::string &why) {
+        sendErrorFrame(fd.get(), proto::ProtocolError, why);
+        return proto::ProtocolError;
+    };
+    auto send = [&](Type type, uint32_t seq, const std::vector<uint8_t> &payload) -> int32_t {
         const auto frame = proto::encodeFrame(type, seq, payload);
         const IoResult w = net::writeAll(fd.get(), frame.data(), frame.size(), deadline);
         if (w == IoResult::Timeout)
             return proto::Timeout;
-        if (w != IoResult::Ok)
+        return w == IoResult::Ok ? proto::Ok : proto::NetworkError;
+    };
+    // The next frame of the device. A clear Error frame ends the login with
+    // its code; a sealed frame is only expected as the login's result.
+    auto receive = [&](proto::Frame &reply) -> int32_t {
+        const IoResult r = net::readFrame(fd.get(), assembler, reply, deadline, error);
+        if (r == IoResult::Timeout)
+            return proto::Timeout;
+        if (r == IoResult::Closed)
             return proto::NetworkError;
-        for (;;) {
-            const IoResult r = net::readFrame(fd.get(), assembler, reply, deadline, error);
-            if (r == IoResult::Timeout)
-                return proto::Timeout;
-            if (r == IoResult::Closed)
-                return proto::NetworkError;
-            if (r == IoResult::Error) {
-                sendErrorFrame(fd.get(), proto::ProtocolError, error);
-                return proto::ProtocolError;
-            }
-            if (reply.type == uint8_t(Type::Error)) {
-                proto::ErrorMessage em;
-                return proto::decode(reply.payload, em) && em.code != 0 ? em.code
-                                                                        : proto::ProtocolError;
-            }
-            if (reply.type == uint8_t(expect) && reply.sequence == seq)
-                return proto::Ok;
-            if (!isDeviceToClient(reply.type) && reply.type != uint8_t(Type::LoginChallenge)
-                && reply.type != uint8_t(Type::LoginResult)) {
-                sendErrorFrame(fd.get(), proto::ProtocolError, "unexpected message during login");
-                return proto::ProtocolError;
-            }
+        if (r == IoResult::Error)
+            return protocolError(error);
+        if (reply.version == proto::Version && reply.type == uint8_t(Type::Error)) {
+            proto::ErrorMessage em;
+            return proto::decode(reply.payload, em) && em.code != 0 ? em.code
+                                                                    : proto::ProtocolError;
         }
+        return proto::Ok;
+    };
+    auto exchange = [&](Type type, uint32_t seq, const std::vector<uint8_t> &payload, Type expect,
+                        proto::Frame &reply) -> int32_t {
+        int32_t r = send(type, seq, payload);
+        if (r == proto::Ok)
+            r = receive(reply);
+        if (r != proto::Ok)
+            return r;
+        if (reply.version != proto::Version || reply.type != uint8_t(expect) || reply.sequence != seq)
+            return protocolError(std::string("unexpected ") + proto::typeName(reply.type)
+                + " during login");
+        return proto::Ok;
     };
 
-    proto::LoginHello hello;
-    hello.mode = mode;
+    pake::Hello2 hello;
     hello.user = user;
-    proto::randomBytes(hello.clientNonce, proto::NonceSize);
+    const std::vector<uint8_t> helloPayload = pake::encode(hello);
     proto::Frame reply;
-    int32_t r = exchange(Type::LoginHello, 1, proto::encode(hello), Type::LoginChallenge, reply);
+    int32_t r = exchange(Type::LoginHello, 1, helloPayload, Type::LoginParams, reply);
     if (r != proto::Ok)
         return r;
-    proto::LoginChallenge challenge;
-    if (!proto::decode(reply.payload, challenge)) {
-        sendErrorFrame(fd.get(), proto::ProtocolError, "malformed login challenge");
-        return proto::ProtocolError;
-    }
-    if (challenge.result != proto::Ok)
-        return challenge.result;
+    const std::vector<uint8_t> paramsPayload = reply.payload;
+    pake::Params2 params;
+    if (!pake::decode(paramsPayload, params))
+        return protocolError("malformed login parameters");
+    if (params.result != proto::Ok)
+        return params.result;
+    // A device that asks for a costlier hash than a batch can afford is
+    // refused before any work is spent on it.
+    if (!pake::acceptableKdf(params.kdf))
+        return protocolError(pake::errorText(pake::Error::BadParameters));
 
-    uint8_t proofBytes[proto::ProofSize];
-    proto::clientProof(password, hello.user, challenge.deviceNonce, hello.clientNonce, proofBytes);
-    r = exchange(Type::LoginProof, 2, proto::Writer().bytes(proofBytes, proto::ProofSize).take(),
-        Type::LoginResult, reply);
+    pake::ProverSecret secret;
+    pake::Error e = pake::deriveSecret(password, user, std::string(), params.salt, params.kdf, secret);
+    if (e != pake::Error::None)
+        return protocolError(pake::errorText(e));
+    pake::PakeClient client(
+        pake::Identities { pake::loginContext(helloPayload, paramsPayload), user, std::string() });
+    pake::Share2 share;
+    e = client.start(secret, share.shareP);
+    OPENSSL_cleanse(&secret, sizeof secret);
+    if (e != pake::Error::None)
+        return protocolError(pake::errorText(e));
+    r = exchange(Type::LoginShare, 2, pake::encode(share), Type::LoginReply, reply);
     if (r != proto::Ok)
         return r;
-    proto::LoginResult result;
-    if (!proto::decode(reply.payload, result)) {
-        sendErrorFrame(fd.get(), proto::ProtocolError, "malformed login result");
-        return proto::ProtocolError;
+    pake::Reply2 answer;
+    if (!pake::decode(reply.payload, answer))
+        return protocolError("malformed login reply");
+    if (answer.result != proto::Ok)
+        return answer.result;
+    pake::Confirm2 confirm;
+    pake::SharedKey shared;
+    e = client.finish(answer.shareV, answer.confirmV, confirm.confirmP, shared);
+    if (e != pake::Error::None) {
+        // A wrong password ends here: the device already counted the attempt.
+        if (e != pake::Error::ConfirmationMismatch)
+            sendErrorFrame(fd.get(), proto::ProtocolError, pake::errorText(e));
+        return pakeCode(e);
     }
+    sealing::SessionKeys sessionKeys;
+    const bool derived = sealing::deriveSessionKeys(shared, sessionKeys);
+    OPENSSL_cleanse(shared.data(), shared.size());
+    if (!derived)
+        return protocolError("session keys could not be derived");
+    keys.sealer = std::make_unique<sealing::FrameSealer>(sessionKeys.clientToDevice);
+    keys.opener = std::make_unique<sealing::FrameOpener>(sessionKeys.deviceToClient);
+    OPENSSL_cleanse(&sessionKeys, sizeof sessionKeys);
+
+    r = send(Type::LoginConfirm, 3, pake::encode(confirm));
+    if (r == proto::Ok)
+        r = receive(reply);
+    if (r != proto::Ok)
+        return r;
+    if (sealing::openFrame(*keys.opener, reply) != SealError::None)
+        return proto::ProtocolError; // sends nothing more to a device that cannot seal
+    proto::LoginResult result;
+    if (reply.type != uint8_t(Type::LoginResult) || reply.sequence != 3
+        || !proto::decode(reply.payload, result))
+        return proto::ProtocolError;
     if (result.result != proto::Ok)
         return result.result;
-    // The device proves it knows the password too, so a stranger answering on
-    // the device's address cannot hand out a login.
-    uint8_t expected[proto::ProofSize];
-    proto::deviceProof(password, hello.user, challenge.deviceNonce, hello.clientNonce, expected);
-    if (!proto::proofsEqual(expected, result.deviceProof))
-        return proto::ProtocolError;
     if (loginInfo)
         std::memcpy(loginInfo, result.loginBlock, proto::LoginBlockSize);
     return proto::Ok;
@@ -495,10 +584,12 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
         err = proto::InvalidArgument;
         return 0;
     }
+    (void)mode; // one login mode; the argument stays for the program's sake
     net::Fd fd;
     proto::FrameAssembler assembler;
+    LoginKeys keys;
     const int32_t r = loginExchange(
-        peer, std::string(user), std::string(password), uint8_t(mode), loginInfo, fd, assembler);
+        peer, std::string(user), std::string(password), loginInfo, fd, assembler, keys);
     if (r != proto::Ok) {
         // Callers read 0 as "network error" (the code of success would
         // otherwise be indistinguishable inside the exchange).
@@ -506,7 +597,8 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
         return 0;
     }
     err = proto::Ok;
-    return table().add(std::move(fd), std::move(assembler));
+    return table().add(
+        std::move(fd), std::move(assembler), std::move(keys.sealer), std::move(keys.opener));
 }
 
 int32_t logout(int32_t handle)

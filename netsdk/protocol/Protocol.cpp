@@ -1,8 +1,5 @@
 #include "Protocol.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include <cstring>
@@ -15,20 +12,6 @@ namespace {
 uint32_t le32(const uint8_t *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-const char *const kClientLabel = "SXDP-LOGIN-CLIENT";
-const char *const kDeviceLabel = "SXDP-LOGIN-DEVICE";
-
-void proof(const char *label, const std::string &password, const std::string &user,
-    const uint8_t *first, const uint8_t *second, uint8_t out[ProofSize])
-{
-    std::vector<uint8_t> msg(label, label + std::strlen(label));
-    msg.insert(msg.end(), first, first + NonceSize);
-    msg.insert(msg.end(), second, second + NonceSize);
-    msg.insert(msg.end(), user.begin(), user.end());
-    unsigned int len = ProofSize;
-    HMAC(EVP_sha256(), password.data(), int(password.size()), msg.data(), msg.size(), out, &len);
 }
 
 } // namespace
@@ -51,10 +34,14 @@ const char *typeName(uint8_t type)
         return "set without login reply";
     case Type::LoginHello:
         return "login hello";
-    case Type::LoginChallenge:
-        return "login challenge";
-    case Type::LoginProof:
-        return "login proof";
+    case Type::LoginParams:
+        return "login parameters";
+    case Type::LoginShare:
+        return "login share";
+    case Type::LoginReply:
+        return "login reply";
+    case Type::LoginConfirm:
+        return "login confirmation";
     case Type::LoginResult:
         return "login result";
     case Type::Logout:
@@ -122,13 +109,14 @@ std::vector<uint8_t> encodeFrame(Type type, uint32_t sequence, const std::vector
     return out;
 }
 
-bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::string &error)
+bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::string &error,
+    bool sealedAllowed)
 {
     if (le32(bytes) != Magic) {
         error = "bad magic";
         return false;
     }
-    if (bytes[4] != Version) {
+    if (bytes[4] != Version && !(sealedAllowed && bytes[4] == SealedFrameVersion)) {
         error = "unsupported version " + std::to_string(bytes[4]);
         return false;
     }
@@ -136,6 +124,7 @@ bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::s
         error = "unknown message type " + std::to_string(bytes[5]);
         return false;
     }
+    out.version = bytes[4];
     out.type = bytes[5];
     out.sequence = le32(bytes + 8);
     out.length = le32(bytes + 12);
@@ -160,9 +149,11 @@ bool decodeDatagram(const uint8_t *bytes, std::size_t size, Frame &out, std::str
         error = size - HeaderSize < h.length ? "truncated frame" : "bytes after the frame";
         return false;
     }
+    out.version = h.version;
     out.type = h.type;
     out.sequence = h.sequence;
     out.payload.assign(bytes + HeaderSize, bytes + size);
+    std::memcpy(out.header, bytes, HeaderSize);
     return true;
 }
 
@@ -188,13 +179,15 @@ FrameAssembler::Status FrameAssembler::next(Frame &out)
     if (pending() < HeaderSize)
         return Status::NeedMore;
     Header h;
-    if (!decodeHeader(m_buffer.data() + m_offset, m_maxPayload, h, m_error)) {
+    if (!decodeHeader(m_buffer.data() + m_offset, m_maxPayload, h, m_error, true)) {
         m_failed = true;
         return Status::Error;
     }
     if (pending() < HeaderSize + h.length)
         return Status::NeedMore;
     const uint8_t *p = m_buffer.data() + m_offset + HeaderSize;
+    std::memcpy(out.header, p - HeaderSize, HeaderSize);
+    out.version = h.version;
     out.type = h.type;
     out.sequence = h.sequence;
     out.payload.assign(p, p + h.length);
@@ -313,24 +306,12 @@ std::vector<uint8_t> encode(const SetNoLoginReply &m)
 {
     return Writer().u32(m.requestId).fixedText(m.mac, MacFieldSize).i32(m.result).take();
 }
-std::vector<uint8_t> encode(const LoginHello &m)
-{
-    Writer w;
-    const std::size_t n = m.user.size() < MaxUserName ? m.user.size() : MaxUserName;
-    w.u8(m.mode).u8(uint8_t(n)).bytes(m.user.data(), n).bytes(m.clientNonce, NonceSize);
-    return w.take();
-}
-std::vector<uint8_t> encode(const LoginChallenge &m)
-{
-    return Writer().i32(m.result).bytes(m.deviceNonce, NonceSize).take();
-}
 std::vector<uint8_t> encode(const LoginResult &m)
 {
     Writer w;
     w.i32(m.result)
         .u32(m.sessionId)
-        .bytes(m.loginBlock, LoginBlockSize)
-        .bytes(m.deviceProof, ProofSize);
+        .bytes(m.loginBlock, LoginBlockSize);
     return w.take();
 }
 std::vector<uint8_t> encodeGetConfig(int32_t command, int32_t channel)
@@ -389,26 +370,11 @@ bool decode(const std::vector<uint8_t> &p, SetNoLoginReply &m)
     return r.u32(m.requestId) && r.fixedText(m.mac, MacFieldSize) && r.i32(m.result) && r.atEnd()
         && m.mac.size() < MacFieldSize;
 }
-bool decode(const std::vector<uint8_t> &p, LoginHello &m)
-{
-    Reader r(p);
-    uint8_t n = 0;
-    if (!(r.u8(m.mode) && r.u8(n)) || n > MaxUserName)
-        return false;
-    m.user.resize(n);
-    return r.bytes(&m.user[0], n) && r.bytes(m.clientNonce, NonceSize) && r.atEnd()
-        && m.user.find('\0') == std::string::npos;
-}
-bool decode(const std::vector<uint8_t> &p, LoginChallenge &m)
-{
-    Reader r(p);
-    return r.i32(m.result) && r.bytes(m.deviceNonce, NonceSize) && r.atEnd();
-}
 bool decode(const std::vector<uint8_t> &p, LoginResult &m)
 {
     Reader r(p);
     return r.i32(m.result) && r.u32(m.sessionId) && r.bytes(m.loginBlock, LoginBlockSize)
-        && r.bytes(m.deviceProof, ProofSize) && r.atEnd();
+        && r.atEnd();
 }
 bool decodeGetConfig(const std::vector<uint8_t> &p, ConfigRequest &m)
 {
@@ -449,25 +415,6 @@ bool decode(const std::vector<uint8_t> &p, ErrorMessage &m)
         return false;
     m.text.resize(n);
     return n == 0 || r.bytes(&m.text[0], n);
-}
-
-void clientProof(const std::string &password, const std::string &user,
-    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-    uint8_t out[ProofSize])
-{
-    proof(kClientLabel, password, user, deviceNonce, clientNonce, out);
-}
-
-void deviceProof(const std::string &password, const std::string &user,
-    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-    uint8_t out[ProofSize])
-{
-    proof(kDeviceLabel, password, user, clientNonce, deviceNonce, out);
-}
-
-bool proofsEqual(const uint8_t a[ProofSize], const uint8_t b[ProofSize])
-{
-    return CRYPTO_memcmp(a, b, ProofSize) == 0;
 }
 
 void randomBytes(uint8_t *out, std::size_t size)

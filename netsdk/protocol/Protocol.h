@@ -1,6 +1,7 @@
 #pragma once
 // The device protocol shared by the network SDK and the device emulator:
-// frame header, message types, payload codecs and the login proof. Plain
+// frame header, message types and payload codecs. The login's messages and
+// the sealing of a session's frames are in Pake.h and SessionCrypto.h. Plain
 // C++17; docs/device-protocol.md is the description a device maker works from.
 
 #include <cstddef>
@@ -16,12 +17,11 @@ constexpr uint16_t DiscoveryPort = 39500; // UDP: search and set without login
 constexpr uint16_t ServicePort = 39510; // TCP: the default session port of a device
 
 constexpr uint32_t Magic = 0x50445853; // "SXDP" on the wire
-constexpr uint8_t Version = 1;
+constexpr uint8_t Version = 1; // clear frames: discovery and the login exchange
+constexpr uint8_t SealedFrameVersion = 2; // every session frame after the login
 constexpr std::size_t HeaderSize = 16;
 constexpr uint32_t MaxTcpPayload = 1u << 20; // 1 MiB
 constexpr uint32_t MaxUdpPayload = 1400; // one unfragmented datagram on any LAN
-constexpr std::size_t NonceSize = 16;
-constexpr std::size_t ProofSize = 32;
 constexpr std::size_t MacFieldSize = 36;
 constexpr std::size_t MaxUserName = 63;
 constexpr std::size_t LoginBlockSize = 408;
@@ -35,10 +35,12 @@ enum class Type : uint8_t {
     SetNoLogin = 0x03,
     SetNoLoginReply = 0x04,
     // TCP session
-    LoginHello = 0x10,
-    LoginChallenge = 0x11,
-    LoginProof = 0x12,
-    LoginResult = 0x13,
+    LoginHello = 0x10, // pake::Hello2
+    LoginParams = 0x11, // pake::Params2
+    LoginShare = 0x12, // pake::Share2
+    LoginResult = 0x13, // sealed
+    LoginReply = 0x18, // pake::Reply2
+    LoginConfirm = 0x19, // pake::Confirm2
     Logout = 0x14,
     LogoutReply = 0x15,
     KeepAlive = 0x16,
@@ -94,6 +96,7 @@ enum Code : int32_t {
 
 struct Header
 {
+    uint8_t version = 0;
     uint8_t type = 0;
     uint32_t sequence = 0;
     uint32_t length = 0;
@@ -101,17 +104,21 @@ struct Header
 
 struct Frame
 {
+    uint8_t version = Version;
     uint8_t type = 0;
     uint32_t sequence = 0;
     std::vector<uint8_t> payload;
+    uint8_t header[HeaderSize] = {}; // as received: a sealed frame's associated data
 };
 
 void appendHeader(std::vector<uint8_t> &out, Type type, uint32_t sequence, uint32_t length);
 std::vector<uint8_t> encodeFrame(Type type, uint32_t sequence, const std::vector<uint8_t> &payload);
 
 // Checks the 16 header bytes. On failure |error| says why (bad magic, version,
-// unknown type, length over |maxPayload|).
-bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::string &error);
+// unknown type, length over |maxPayload|). Version 2 (sealed) is taken only
+// when |sealedAllowed|: datagrams are never sealed.
+bool decodeHeader(const uint8_t *bytes, uint32_t maxPayload, Header &out, std::string &error,
+    bool sealedAllowed = false);
 
 // One whole datagram: header plus exactly |length| payload bytes.
 bool decodeDatagram(const uint8_t *bytes, std::size_t size, Frame &out, std::string &error);
@@ -212,23 +219,11 @@ struct SetNoLoginReply
     std::string mac;
     int32_t result = 0;
 };
-struct LoginHello
-{
-    uint8_t mode = 0;
-    std::string user;
-    uint8_t clientNonce[NonceSize] = {};
-};
-struct LoginChallenge
-{
-    int32_t result = 0;
-    uint8_t deviceNonce[NonceSize] = {};
-};
 struct LoginResult
 {
     int32_t result = 0;
     uint32_t sessionId = 0;
     uint8_t loginBlock[LoginBlockSize] = {};
-    uint8_t deviceProof[ProofSize] = {};
 };
 struct ConfigRequest
 {
@@ -251,8 +246,6 @@ std::vector<uint8_t> encode(const SearchProbe &m);
 std::vector<uint8_t> encode(const SearchAnswer &m);
 std::vector<uint8_t> encode(const SetNoLoginRequest &m);
 std::vector<uint8_t> encode(const SetNoLoginReply &m);
-std::vector<uint8_t> encode(const LoginHello &m);
-std::vector<uint8_t> encode(const LoginChallenge &m);
 std::vector<uint8_t> encode(const LoginResult &m);
 std::vector<uint8_t> encodeGetConfig(int32_t command, int32_t channel);
 std::vector<uint8_t> encodeSetConfig(
@@ -265,8 +258,6 @@ bool decode(const std::vector<uint8_t> &p, SearchProbe &m);
 bool decode(const std::vector<uint8_t> &p, SearchAnswer &m);
 bool decode(const std::vector<uint8_t> &p, SetNoLoginRequest &m);
 bool decode(const std::vector<uint8_t> &p, SetNoLoginReply &m);
-bool decode(const std::vector<uint8_t> &p, LoginHello &m);
-bool decode(const std::vector<uint8_t> &p, LoginChallenge &m);
 bool decode(const std::vector<uint8_t> &p, LoginResult &m);
 bool decodeGetConfig(const std::vector<uint8_t> &p, ConfigRequest &m);
 bool decodeSetConfig(const std::vector<uint8_t> &p, ConfigRequest &m);
@@ -274,16 +265,6 @@ bool decode(const std::vector<uint8_t> &p, GetConfigReply &m);
 bool decodeResult(const std::vector<uint8_t> &p, int32_t &result);
 bool decode(const std::vector<uint8_t> &p, ErrorMessage &m);
 
-// Login proofs: HMAC-SHA256 keyed with the password, so the password itself
-// never crosses the wire. The client proves first; the device answers with
-// its own proof over the nonces in the other order.
-void clientProof(const std::string &password, const std::string &user,
-    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-    uint8_t out[ProofSize]);
-void deviceProof(const std::string &password, const std::string &user,
-    const uint8_t deviceNonce[NonceSize], const uint8_t clientNonce[NonceSize],
-    uint8_t out[ProofSize]);
-bool proofsEqual(const uint8_t a[ProofSize], const uint8_t b[ProofSize]);
 void randomBytes(uint8_t *out, std::size_t size);
 uint32_t randomU32();
 

@@ -204,6 +204,15 @@ SealError openFrame(FrameOpener &opener, const uint8_t header[HeaderSize],
     return opener.open(header, HeaderSize, body.data(), body.size(), payload);
 }
 
+SealError openFrame(FrameOpener &opener, Frame &frame)
+{
+    std::vector<uint8_t> plain;
+    const SealError e = openFrame(opener, frame.header, frame.payload, plain);
+    if (e == SealError::None)
+        frame.payload = std::move(plain);
+    return e;
+}
+
 const char *errorText(SealError e)
 {
     switch (e) {

@@ -18,7 +18,7 @@ namespace scoutrix::proto::session {
 constexpr std::size_t KeySize = 32;
 constexpr std::size_t IvSize = 12;
 constexpr std::size_t TagSize = 16;
-constexpr uint8_t SealedVersion = 2; // header version of a sealed frame
+constexpr uint8_t SealedVersion = SealedFrameVersion;
 // Far below the 2^64 the nonce could count to; a session that reaches it
 // logs in again rather than stretch one key further.
 constexpr uint64_t DefaultFrameLimit = uint64_t(1) << 32;
@@ -99,6 +99,9 @@ SealError sealFrame(FrameSealer &sealer, Type type, uint32_t sequence,
 // |header| is the frame's 16 header bytes as received, |body| its payload.
 SealError openFrame(FrameOpener &opener, const uint8_t header[HeaderSize],
     const std::vector<uint8_t> &body, std::vector<uint8_t> &payload);
+// Opens a frame as the assembler cut it, in place: its payload becomes the
+// plain payload. A clear frame is refused like a forged one.
+SealError openFrame(FrameOpener &opener, Frame &frame);
 
 const char *errorText(SealError e);
 

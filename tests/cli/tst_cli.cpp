@@ -24,6 +24,7 @@
 #include "ConfigRecords.h"
 #include "Emulator.h"
 #include "Fleet.h"
+#include "LoginPeers.h"
 #include "Net.h"
 #include "Protocol.h"
 #include "ResultTexts.h"
@@ -127,9 +128,7 @@ private:
         if (c < 0)
             return;
         proto::FrameAssembler in;
-        proto::LoginHello hello;
-        proto::LoginChallenge challenge;
-        proto::randomBytes(challenge.deviceNonce, proto::NonceSize);
+        testpeers::DeviceSteps login("admin", m_password);
         for (;;) {
             pollfd p { c, POLLIN, 0 };
             uint8_t buf[4096];
@@ -140,23 +139,17 @@ private:
             proto::Frame f;
             while (in.next(f) == proto::FrameAssembler::Status::Frame) {
                 std::vector<uint8_t> reply;
-                if (f.type == uint8_t(proto::Type::LoginHello) && proto::decode(f.payload, hello)) {
-                    reply = proto::encodeFrame(
-                        proto::Type::LoginChallenge, f.sequence, proto::encode(challenge));
-                } else if (f.type == uint8_t(proto::Type::LoginProof)) {
-                    proto::LoginResult r;
-                    r.sessionId = 1;
-                    proto::deviceProof(m_password, hello.user, challenge.deviceNonce,
-                        hello.clientNonce, r.deviceProof);
-                    reply = proto::encodeFrame(proto::Type::LoginResult, f.sequence, proto::encode(r));
+                if (!login.loggedIn()) {
+                    reply = login.answer(f);
+                } else if (!login.open(f)) {
+                    break;
                 } else if (f.type == uint8_t(proto::Type::GetConfig)) {
                     proto::GetConfigReply r;
                     r.result = m_result;
                     r.data.assign(16, 0x5a);
-                    reply = proto::encodeFrame(
-                        proto::Type::GetConfigReply, f.sequence, proto::encode(r));
+                    reply = login.sealed(proto::Type::GetConfigReply, f.sequence, proto::encode(r));
                 } else if (f.type == uint8_t(proto::Type::Logout)) {
-                    reply = proto::encodeFrame(
+                    reply = login.sealed(
                         proto::Type::LogoutReply, f.sequence, proto::encodeResult(0));
                 }
                 if (!reply.empty())

@@ -559,6 +559,58 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 3); // no temp left
     }
 
+    // A fleet may hold a user's verifier record instead of the password: the
+    // device logs that user in all the same, and writes the record back.
+    void aVerifierStandsInForThePassword()
+    {
+        proto::pake::VerifierRecord record;
+        QVERIFY(proto::pake::registerPassword("s3cret", "admin", {}, proto::pake::KdfParams(), record)
+            == proto::pake::Error::None);
+        const std::string verifier = verifierText(record);
+        Fleet fleet;
+        std::string error;
+        auto fleetText = [](const std::string &user) {
+            return "{\"devices\": [{\"ip\": \"127.0.30.2\", \"users\": [" + user + "]}]}";
+        };
+        auto userText = [](const std::string &password, const std::string &verifier) {
+            std::string u = "{\"name\": \"admin\"";
+            if (!password.empty())
+                u += ", \"password\": \"" + password + "\"";
+            return u + ", \"verifier\": \"" + verifier + "\"}";
+        };
+        QVERIFY2(parseFleet(fleetText(userText({}, verifier)), fleet, error), error.c_str());
+        const std::string written = fleetToJson(fleet).dump();
+        QVERIFY(written.find(verifier) != std::string::npos);
+        QVERIFY(written.find("password") == std::string::npos);
+        // Both at once, a wrong prefix, a cut-off record, a hash no client takes.
+        std::string otherCurve = verifier;
+        otherCurve.replace(0, 11, "spake2+p384");
+        std::string costly = verifier;
+        costly.replace(12, 2, "20");
+        for (const std::string &user : { userText("x", verifier), userText({}, otherCurve),
+                 userText({}, verifier.substr(0, verifier.size() - 2)), userText({}, costly) }) {
+            Fleet f;
+            QVERIFY2(!parseFleet(fleetText(user), f, error), user.c_str());
+        }
+
+        EmulatorOptions o;
+        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
+        o.ephemeralPorts = true;
+        Emulator emu(fleet, o);
+        QVERIFY2(emu.start(error), error.c_str());
+        const auto dev = emu.device(0);
+        LoginInfo info;
+        int32_t err = 0;
+        QCOMPARE(NetSdk_Login(net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "739204", &info, 1,
+                     &err, 0, 0),
+            0);
+        QCOMPARE(err, int32_t(NETSDK_ERR_PASSWORD));
+        const int32_t h = NetSdk_Login(
+            net::ipv4Text(dev.ip).c_str(), dev.port, "admin", "s3cret", &info, 1, &err, 0, 0);
+        QVERIFY2(h > 0, qPrintable(QString::number(err)));
+        NetSdk_Logout(h);
+    }
+
     void aStateFileThatCannotBeWrittenIsCounted()
     {
         QTemporaryDir dir;

@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <chrono>
@@ -20,10 +21,12 @@
 
 #include "ConfigRecords.h"
 #include "EmulatorFixture.h"
+#include "LoginPeers.h"
 #include "Net.h"
 #include "Protocol.h"
 
 using namespace scoutrix;
+namespace pake = proto::pake;
 
 namespace {
 
@@ -68,10 +71,9 @@ bool isErrorFrame(const std::vector<uint8_t> &bytes)
 
 std::vector<uint8_t> helloFrame()
 {
-    proto::LoginHello h;
-    h.mode = 1;
+    proto::pake::Hello2 h;
     h.user = "admin";
-    return proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
+    return proto::encodeFrame(proto::Type::LoginHello, 1, proto::pake::encode(h));
 }
 
 // A UDP socket on 127.0.0.1 that the SDK is pointed at as a discovery target.
@@ -121,10 +123,9 @@ struct UdpPeer
 struct RawLogin
 {
     net::Fd fd;
-    uint8_t clientNonce[proto::NonceSize] = {};
-    uint8_t deviceNonce[proto::NonceSize] = {};
     proto::FrameAssembler assembler;
     int receiveBuffer = 0; // bytes; set before connect() to keep the kernel's share small
+    testpeers::ClientSteps steps;
 
     bool connect(uint32_t source, const net::Endpoint &to)
     {
@@ -141,50 +142,30 @@ struct RawLogin
         return ::bind(fd.get(), reinterpret_cast<sockaddr *>(&from), sizeof from) == 0
             && ::connect(fd.get(), reinterpret_cast<sockaddr *>(&dst), sizeof dst) == 0;
     }
-    bool next(proto::Frame &f)
-    {
-        const auto deadline = net::Clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            if (assembler.next(f) == proto::FrameAssembler::Status::Frame)
-                return true;
-            pollfd p { fd.get(), POLLIN, 0 };
-            if (::poll(&p, 1, net::remainingMs(deadline)) <= 0)
-                return false;
-            uint8_t buf[4096];
-            const ssize_t n = ::recv(fd.get(), buf, sizeof buf, 0);
-            if (n <= 0)
-                return false;
-            assembler.feed(buf, std::size_t(n));
-        }
-    }
-    // Hello and challenge; the device's answer to the hello.
-    int32_t hello(const std::string &user)
-    {
-        proto::LoginHello h;
-        h.mode = 1;
-        h.user = user;
-        proto::randomBytes(h.clientNonce, proto::NonceSize);
-        std::memcpy(clientNonce, h.clientNonce, proto::NonceSize);
-        const auto b = proto::encodeFrame(proto::Type::LoginHello, 1, proto::encode(h));
-        proto::Frame f;
-        proto::LoginChallenge ch;
-        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
-            || !proto::decode(f.payload, ch))
-            return INT32_MIN;
-        std::memcpy(deviceNonce, ch.deviceNonce, proto::NonceSize);
-        return ch.result;
-    }
+    bool next(proto::Frame &f) { return testpeers::nextFrame(fd.get(), assembler, f); }
+    // Hello and parameters; the device's answer to the hello.
+    int32_t hello(const std::string &user) { return steps.hello(fd.get(), assembler, user); }
+    // One guess: share, reply and, when the device's confirmation matched,
+    // the client's confirmation and the device's verdict.
     int32_t proof(const std::string &user, const std::string &password)
     {
-        uint8_t p[proto::ProofSize];
-        proto::clientProof(password, user, deviceNonce, clientNonce, p);
-        const auto b = proto::encodeFrame(proto::Type::LoginProof, 2, std::vector<uint8_t>(p, p + sizeof p));
+        return steps.guess(fd.get(), assembler, user, password);
+    }
+    // Only the share: the client keeps the device's reply to itself.
+    int32_t shareOnly(const std::string &user, const std::string &password)
+    {
+        pake::ProverSecret secret;
+        pake::deriveSecret(password, user, {}, steps.params.salt, steps.params.kdf, secret);
+        pake::PakeClient client(pake::Identities {
+            pake::loginContext(steps.helloPayload, steps.paramsPayload), user, {} });
+        pake::Share2 share;
+        client.start(secret, share.shareP);
         proto::Frame f;
-        proto::LoginResult r;
-        if (::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL) != ssize_t(b.size()) || !next(f)
-            || !proto::decode(f.payload, r))
+        pake::Reply2 reply;
+        if (!steps.send(fd.get(), proto::Type::LoginShare, 2, pake::encode(share)) || !next(f)
+            || !pake::decode(f.payload, reply))
             return INT32_MIN;
-        return r.result;
+        return reply.result;
     }
 };
 
@@ -479,8 +460,9 @@ private slots:
         int sent = 0;
         bool closed = false;
         auto request = [&] {
+            // Sealed, as every frame after the login must be.
             return sendAll(client.fd.get(),
-                proto::encodeFrame(proto::Type::GetConfig, uint32_t(3 + sent),
+                client.steps.sealed(proto::Type::GetConfig, uint32_t(4 + sent),
                     proto::encodeGetConfig(CmdEncodeTable, -1)));
         };
         while (sent < kMaxRequests && !closed
@@ -553,6 +535,230 @@ private slots:
         const int32_t h = fixture::login(*emu, 0, "739204", &err);
         QVERIFY2(h > 0, qPrintable(QString::number(err)));
         NetSdk_Logout(h);
+    }
+
+    // The device counts an attempt once it has answered the share: a client
+    // can test its guess against that answer without ever confirming.
+    void unconfirmedSharesCountAgainstTheLockout()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        const net::Endpoint to { d.ip, d.port };
+        // Four wrong guesses, then the right one: the right one takes back
+        // its own count and logs in.
+        for (int i = 0; i < 4; ++i) {
+            RawLogin guess;
+            QVERIFY(guess.connect(0x7f000001u, to));
+            QCOMPARE(guess.hello("admin"), int32_t(proto::Ok));
+            QCOMPARE(guess.shareOnly("admin", "000000"), int32_t(proto::Ok));
+        }
+        {
+            RawLogin right;
+            QVERIFY(right.connect(0x7f000001u, to));
+            QCOMPARE(right.hello("admin"), int32_t(proto::Ok));
+            QCOMPARE(right.proof("admin", "739204"), int32_t(proto::Ok));
+        }
+        // A success clears the count; five shares never confirmed lock the user.
+        for (int i = 0; i < 5; ++i) {
+            RawLogin guess;
+            QVERIFY(guess.connect(0x7f000001u, to));
+            QCOMPARE(guess.hello("admin"), int32_t(proto::Ok));
+            QCOMPARE(guess.shareOnly("admin", "000000"), int32_t(proto::Ok));
+        }
+        RawLogin locked;
+        QVERIFY(locked.connect(0x7f000001u, to));
+        QCOMPARE(locked.hello("admin"), int32_t(proto::Locked));
+    }
+
+    // What a listener on the LAN records: no message of one login repeats in
+    // another with the same password, so no field is a function of the
+    // password alone that a guess could be checked against.
+    void capturedLoginsShareNothingDerivedFromThePassword()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        const net::Endpoint to { d.ip, d.port };
+        RawLogin a, b;
+        for (RawLogin *l : { &a, &b }) {
+            QVERIFY(l->connect(0x7f000001u, to));
+            QCOMPARE(l->hello("admin"), int32_t(proto::Ok));
+            QCOMPARE(l->proof("admin", "739204"), int32_t(proto::Ok));
+        }
+        const auto &ta = a.steps.transcript;
+        const auto &tb = b.steps.transcript;
+        QCOMPARE(ta.size(), std::size_t(6));
+        QCOMPARE(tb.size(), ta.size());
+        // Hello (user name) and parameters (the device's salt) carry no secret
+        // and are the same; the share, reply, confirmation and the sealed
+        // result have no 8-byte run in common.
+        QVERIFY(ta[0] == tb[0]);
+        QVERIFY(ta[1] == tb[1]);
+        const std::string password = "739204";
+        for (std::size_t i = 2; i < ta.size(); ++i) {
+            const std::vector<uint8_t> pa(ta[i].begin() + proto::HeaderSize, ta[i].end());
+            const std::vector<uint8_t> pb(tb[i].begin() + proto::HeaderSize, tb[i].end());
+            QVERIFY(!pa.empty());
+            for (std::size_t k = 0; k + 8 <= pa.size(); ++k)
+                QVERIFY2(std::search(pb.begin(), pb.end(), pa.begin() + long(k),
+                             pa.begin() + long(k + 8))
+                        == pb.end(),
+                    qPrintable(QStringLiteral("message %1 repeats bytes").arg(i)));
+            QVERIFY(std::search(pa.begin(), pa.end(), password.begin(), password.end()) == pa.end());
+        }
+    }
+
+    // After the login every frame is sealed: a changed, replayed or clear
+    // frame ends the session without an answer.
+    void deviceRefusesTamperedReplayedAndClearFrames_data()
+    {
+        QTest::addColumn<QString>("attack");
+        QTest::newRow("tampered") << "tampered";
+        QTest::newRow("replayed") << "replayed";
+        QTest::newRow("clear") << "clear";
+    }
+    void deviceRefusesTamperedReplayedAndClearFrames()
+    {
+        QFETCH(QString, attack);
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const auto d = emu->device(0);
+        RawLogin l;
+        QVERIFY(l.connect(0x7f000001u, net::Endpoint { d.ip, d.port }));
+        QCOMPARE(l.hello("admin"), int32_t(proto::Ok));
+        QCOMPARE(l.proof("admin", "739204"), int32_t(proto::Ok));
+        const auto keepAlive = l.steps.sealed(proto::Type::KeepAlive, 10, {});
+        QVERIFY(testpeers::sendAll(l.fd.get(), keepAlive));
+        proto::Frame f;
+        QVERIFY(l.next(f));
+        QCOMPARE(f.type, uint8_t(proto::Type::KeepAliveReply));
+        QVERIFY(proto::session::openFrame(*l.steps.opener, f) == proto::session::SealError::None);
+        const int before = emu->stats().refusedFrames;
+        std::vector<uint8_t> bad;
+        if (attack == "tampered") {
+            bad = l.steps.sealed(proto::Type::GetConfig, 11, proto::encodeGetConfig(CmdEncodeCaps, -1));
+            bad[proto::HeaderSize + 3] ^= 0x01;
+        } else if (attack == "replayed") {
+            bad = keepAlive;
+        } else {
+            bad = proto::encodeFrame(proto::Type::GetConfig, 11, proto::encodeGetConfig(CmdEncodeCaps, -1));
+        }
+        QVERIFY(testpeers::sendAll(l.fd.get(), bad));
+        bool closed = false;
+        const auto answer = readUntilClosed(l.fd.get(), 5000, &closed);
+        QVERIFY(closed);
+        QVERIFY(answer.empty());
+        QTRY_COMPARE_WITH_TIMEOUT(emu->stats().refusedFrames, before + 1, 5000);
+    }
+
+    // The SDK's side: a device frame that fails its tag, or comes in clear,
+    // fails the call with a protocol error and closes the handle's session.
+    void sdkRefusesTamperedAndClearFramesFromTheDevice_data()
+    {
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("tampered") << false;
+        QTest::newRow("clear") << true;
+    }
+    void sdkRefusesTamperedAndClearFramesFromTheDevice()
+    {
+        QFETCH(bool, clear);
+        int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f000001u);
+        socklen_t len = sizeof sa;
+        QCOMPARE(::bind(server, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        ::listen(server, 4);
+        getsockname(server, reinterpret_cast<sockaddr *>(&sa), &len);
+        const uint16_t port = ntohs(sa.sin_port);
+        std::atomic<bool> peerClosed { false };
+        std::thread device([server, clear, &peerClosed] {
+            const int c = ::accept(server, nullptr, nullptr);
+            testpeers::DeviceSteps login("admin", "739204");
+            proto::FrameAssembler in;
+            proto::Frame f;
+            while (testpeers::nextFrame(c, in, f)) {
+                if (!login.loggedIn()) {
+                    testpeers::sendAll(c, login.answer(f));
+                    continue;
+                }
+                if (!login.open(f))
+                    break;
+                proto::GetConfigReply r;
+                r.data.assign(16, 0x5a);
+                auto frame = clear
+                    ? proto::encodeFrame(proto::Type::GetConfigReply, f.sequence, proto::encode(r))
+                    : login.sealed(proto::Type::GetConfigReply, f.sequence, proto::encode(r));
+                if (!clear)
+                    frame.back() ^= 0x80; // in the tag
+                testpeers::sendAll(c, frame);
+            }
+            // The SDK sends nothing more and hangs up.
+            uint8_t buf[64];
+            peerClosed = ::recv(c, buf, sizeof buf, 0) == 0;
+            ::close(c);
+        });
+        LoginInfo info;
+        int32_t err = 0;
+        const int32_t h = NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0);
+        QVERIFY2(h > 0, qPrintable(QString::number(err)));
+        uint8_t buf[64];
+        int32_t got = 0;
+        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeCaps, -1, buf, sizeof buf, &got, 3000),
+            int32_t(proto::ProtocolError));
+        QCOMPARE(NetSdk_GetConfig(h, CmdEncodeCaps, -1, buf, sizeof buf, &got, 3000),
+            int32_t(proto::ProtocolError));
+        NetSdk_Logout(h);
+        device.join();
+        ::close(server);
+        QVERIFY(peerClosed);
+    }
+
+    // A device that answers with the wrong password's confirmation, or with a
+    // share that is not a point, is refused with the program's codes.
+    void sdkMapsBadLoginRepliesToResultCodes_data()
+    {
+        QTest::addColumn<QString>("devicePassword");
+        QTest::addColumn<bool>("badPoint");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("other password") << "111111" << false << int(proto::WrongPassword);
+        QTest::newRow("not a point") << "739204" << true << int(proto::ProtocolError);
+    }
+    void sdkMapsBadLoginRepliesToResultCodes()
+    {
+        QFETCH(QString, devicePassword);
+        QFETCH(bool, badPoint);
+        QFETCH(int, expected);
+        int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(0x7f000001u);
+        socklen_t len = sizeof sa;
+        QCOMPARE(::bind(server, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        ::listen(server, 4);
+        getsockname(server, reinterpret_cast<sockaddr *>(&sa), &len);
+        const uint16_t port = ntohs(sa.sin_port);
+        const std::string password = devicePassword.toStdString();
+        std::thread device([server, password, badPoint] {
+            const int c = ::accept(server, nullptr, nullptr);
+            testpeers::DeviceSteps login("admin", password);
+            proto::FrameAssembler in;
+            proto::Frame f;
+            while (testpeers::nextFrame(c, in, f, 3000)) {
+                auto reply = login.answer(f);
+                if (badPoint && f.type == uint8_t(proto::Type::LoginShare))
+                    reply[proto::HeaderSize + 4 + 10] ^= 0x01; // off the curve
+                testpeers::sendAll(c, reply);
+            }
+            ::close(c);
+        });
+        LoginInfo info;
+        int32_t err = 0;
+        QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
+        QCOMPARE(err, int32_t(expected));
+        device.join();
+        ::close(server);
     }
 
     void pendingChallengesAreCapped()
@@ -682,14 +888,14 @@ private slots:
                     const std::vector<uint8_t> junk(64, 0x42);
                     (void)!::send(c, junk.data(), junk.size(), MSG_NOSIGNAL);
                 } else {
-                    // A well-formed challenge that never gets its result.
-                    proto::LoginChallenge ch;
-                    const auto f
-                        = proto::encodeFrame(proto::Type::LoginChallenge, 1, proto::encode(ch));
+                    // Well-formed parameters, then a reply cut off inside.
+                    proto::pake::Params2 params;
+                    const auto f = proto::encodeFrame(
+                        proto::Type::LoginParams, 1, proto::pake::encode(params));
                     (void)!::send(c, f.data(), f.size(), MSG_NOSIGNAL);
                     (void)!::recv(c, buf, sizeof buf, 0);
                     auto half = proto::encodeFrame(
-                        proto::Type::LoginResult, 2, std::vector<uint8_t>(40, 0));
+                        proto::Type::LoginReply, 2, std::vector<uint8_t>(101, 0));
                     (void)!::send(c, half.data(), 30, MSG_NOSIGNAL);
                 }
                 ::close(c);
@@ -700,7 +906,7 @@ private slots:
         QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
         QCOMPARE(err, int32_t(proto::ProtocolError));
         QCOMPARE(NetSdk_Login("127.0.0.1", port, "admin", "739204", &info, 1, &err, 0, 0), 0);
-        QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the result frame
+        QCOMPARE(err, int32_t(proto::LoginNetworkError)); // cut off inside the reply frame
         stranger.join();
         ::close(server);
     }
