@@ -160,10 +160,9 @@ void checkLogin(FuzzedDataProvider &in, DeviceModel &m, DeviceModel::Clock::time
     now += std::chrono::milliseconds(in.ConsumeIntegralInRange<int>(0, 60000));
     const std::string client = in.ConsumeBool() ? "127.0.0.1" : in.ConsumeRandomLengthString(20);
     const int32_t admit = m.admitUser(user, client, in.ConsumeIntegralInRange<int>(0, 20), now);
-    std::string password;
-    const bool known = m.passwordOf(user, password);
+    const bool known = m.verifierOf(user) != nullptr;
     if (admit == proto::Ok && !known)
-        __builtin_trap(); // admitted a user it has no password for
+        __builtin_trap(); // admitted a user it has no verifier for
     if (admit == proto::Ok && m.isLocked(user, client, now))
         __builtin_trap(); // admitted a client its lock holds out
     if (in.ConsumeBool())
