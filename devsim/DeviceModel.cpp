@@ -105,15 +105,19 @@ DeviceModel::DeviceModel(DeviceSpec spec)
     : m_spec(std::move(spec))
 {
     buildRecords();
-    for (const User &u : m_spec.users) {
+    for (User &u : m_spec.users) {
         proto::pake::VerifierRecord record;
         if (m_verifiers.count(u.name) > 0)
             continue;
         if (!u.verifier.empty() ? parseVerifier(u.verifier, record)
                                 : proto::pake::registerPassword(u.password, u.name, std::string(),
                                       proto::pake::KdfParams(), record)
-                    == proto::pake::Error::None)
+                    == proto::pake::Error::None) {
             m_verifiers.emplace(u.name, record);
+            // Like a real device, it keeps the verifier and forgets the password.
+            u.verifier = verifierText(record);
+            u.password.clear();
+        }
     }
 }
 

@@ -968,4 +968,14 @@ bool writeFileAtomically(const std::string &path, const std::string &content, st
     return true;
 }
 
+Fleet withVerifiers(Fleet fleet)
+{
+    for (DeviceSpec &d : fleet.devices) {
+        DeviceSpec plain = d;
+        plain.extraRecords.clear();
+        d.users = DeviceModel(plain).spec().users;
+    }
+    return fleet;
+}
+
 } // namespace scoutrix::devsim

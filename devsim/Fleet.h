@@ -126,6 +126,10 @@ const char *deviceTypeText(int32_t type);
 std::string hexEncode(const std::vector<uint8_t> &bytes);
 // "spake2+p256:logN:r:p:salt:w0:L", the numbers decimal and the rest hex.
 std::string verifierText(const proto::pake::VerifierRecord &record);
+// The fleet with every password replaced by its verifier record, as the
+// devices keep it; deriving a verifier is deliberately slow, so callers that
+// build many devices from one fleet do it once.
+Fleet withVerifiers(Fleet fleet);
 bool parseVerifier(const std::string &text, proto::pake::VerifierRecord &out);
 bool hexDecode(const std::string &text, std::vector<uint8_t> &out);
 

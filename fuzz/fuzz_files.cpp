@@ -59,7 +59,7 @@ void fleetFile(const uint8_t *data, size_t size)
 void stateFile(const uint8_t *data, size_t size)
 {
     static const std::string path = tempPath("state");
-    static const devsim::Fleet fleet = devsim::generatedFleet(2);
+    static const devsim::Fleet fleet = devsim::withVerifiers(devsim::generatedFleet(2));
     writeAll(path, data, size);
     devsim::EmulatorOptions o;
     o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });

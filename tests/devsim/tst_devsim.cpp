@@ -390,6 +390,27 @@ private slots:
         }
     }
 
+    // A device keeps its users' verifiers, never their passwords, and a
+    // fleet written from devices holds no password either.
+    void devicesForgetPasswords()
+    {
+        const Fleet fleet = generatedFleet(2);
+        const DeviceModel m(fleet.devices[0]);
+        QVERIFY(!m.spec().users.empty());
+        for (const User &u : m.spec().users) {
+            QVERIFY(u.password.empty());
+            QVERIFY(!u.verifier.empty());
+            QVERIFY(m.verifierOf(u.name));
+        }
+        const Fleet kept = withVerifiers(fleet);
+        const std::string text = fleetToJson(kept).dump();
+        QVERIFY(text.find("\"password\"") == std::string::npos);
+        QVERIFY(text.find("739204") == std::string::npos);
+        // The verifier a device made is the one it is rebuilt from.
+        const DeviceModel again(kept.devices[0]);
+        QCOMPARE(verifierText(*again.verifierOf("admin")), kept.devices[0].users[0].verifier);
+    }
+
     // A fleet file may give a type any channel count; a device the fleet
     // check lets through must take its own table back unchanged.
     void everyChannelCountTakesItsOwnTable()
