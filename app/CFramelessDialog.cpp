@@ -48,3 +48,12 @@ QWidget *CFramelessDialog::titleBand(const QString &title, QPushButton **closeBu
         *closeButton = close;
     return band;
 }
+
+QLabel *CFramelessDialog::namedLabel(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setObjectName(name);
+    return label;
+}

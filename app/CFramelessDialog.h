@@ -7,6 +7,7 @@
 
 #include "FramelessDrag.h"
 
+class QLabel;
 class QPushButton;
 
 class CFramelessDialog : public QDialog
@@ -27,6 +28,10 @@ protected:
     // A 24-pixel band "widget_2" with the title label "labTip" and the close
     // button "btnClose" at its right end; |closeButton| receives the button.
     QWidget *titleBand(const QString &title, QPushButton **closeButton);
+
+    // A label with an object name for the style sheets. Plain text always:
+    // the dialogs show what devices send, which must never render as markup.
+    static QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent);
 
 private:
     FramelessDrag m_drag;

@@ -22,13 +22,6 @@ namespace {
 
 constexpr int SetTimeoutMs = 10000;
 
-QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 CIPLineEdit *namedEdit(const QString &name, QWidget *parent)
 {
     auto *edit = new CIPLineEdit(parent);
@@ -66,7 +59,6 @@ CChangerIPDlg::CChangerIPDlg(QWidget *parent)
     m_labDeviceNum->setFont(QFont(QStringLiteral("Calibri"), 18));
     m_labWarning = namedLabel(QStringLiteral("labWarning"), QString(), body);
     m_labWarning->setWordWrap(true);
-    m_labWarning->setTextFormat(Qt::PlainText);
     m_labWarning->hide();
     auto *btnOK = new QPushButton(CMultiLanguage::text(QStringLiteral("OK")), body);
     btnOK->setObjectName(QStringLiteral("btnOK"));

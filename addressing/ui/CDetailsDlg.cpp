@@ -10,16 +10,6 @@
 
 namespace {
 
-QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    // Values come from devices: a model text must never render as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
-    label->setObjectName(name);
-    return label;
-}
-
 // Stored texts are 8-bit; shown as they are.
 QString stored(const std::string &text)
 {

@@ -8,20 +8,6 @@
 #include "CMultiLanguage.h"
 #include "ResultTexts.h"
 
-namespace {
-
-QLabel *namedLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(parent);
-    // Values come from devices: a model text must never render as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
-    label->setObjectName(name);
-    return label;
-}
-
-} // namespace
-
 CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int operation, int reserved)
     : CFramelessDialog(parent)
 {
