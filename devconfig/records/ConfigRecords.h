@@ -21,7 +21,27 @@ enum ConfigCommand : int32_t {
     CmdEncodeTable = 19,
     CmdNetWithoutLogin = 20,
     CmdResolutionList = 175,
+    // System page
+    CmdOsd = 30,
+    CmdChannelNames = 31,
+    CmdRestoreDefaults = 33,
+    CmdDhcp = 37,
+    CmdNtp = 41,
+    CmdSystemTime = 45,
+    CmdConfigExport = 51,
+    CmdConfigImport = 52,
+    CmdOnvif = 96,
+    CmdTimeZone = 112,
+    CmdLightCaps = 135,
+    CmdLightMode = 172,
 };
+
+// The general record (command 18) is shared with the encode page, which reads
+// the video standard from it.
+constexpr int32_t CmdGeneral = CmdVideoStandard;
+
+// Largest configuration image a device exports (command 51) or takes (52).
+constexpr int32_t ConfigImageMax = 65536;
 
 // Set without login (command 20) takes back the whole 144-byte network record
 // the search returned, with the new address, mask and gateway written in; the
@@ -147,12 +167,103 @@ private:
     static bool inRange(int ch) { return ch >= 0 && ch < MaxChannels; }
 };
 
-// Video standard (command 18, channel -1).
+// The general record (command 18, channel -1): video standard and the
+// device's menu language.
 struct VideoStandard : RawRecord<192>
 {
-    enum Offset : std::size_t { Standard = 116 };
+    enum Offset : std::size_t { Standard = 116, Language = 120 };
     bool isNtsc() const { return word(Standard) != 0; }
     void setNtsc(bool ntsc) { setWord(Standard, ntsc ? 1 : 0); }
+    int32_t videoFormat() const { return word(Standard); } // 0 PAL, 1 NTSC
+    void setVideoFormat(int32_t v) { setWord(Standard, v); }
+    int32_t language() const { return word(Language); }    // index in the language list
+    void setLanguage(int32_t v) { setWord(Language, v); }
+};
+using GeneralRecord = VideoStandard;
+
+// The device clock (command 45): local time of the device.
+struct SystemTimeRecord : RawRecord<32>
+{
+    enum Offset : std::size_t { Year = 0, Month = 4, Day = 8, Hour = 16, Minute = 20, Second = 24 };
+};
+
+// NTP (command 41). Only the listed fields are ours; the rest goes back as read.
+struct NtpRecord : RawRecord<216>
+{
+    static constexpr std::size_t ServerBytes = 64;
+    enum Offset : std::size_t { Enable = 0, Server = 4, Port = 72, Period = 208, ZoneIndex = 212 };
+    bool enabled() const { return bytes[Enable] != 0; }
+    void setEnabled(bool on) { bytes[Enable] = on ? 1 : 0; }
+    // Bounded by the field; a field without a terminator reads as 64 bytes.
+    std::string server() const;
+    // The caller refuses names of 64 bytes or more; this never writes past
+    // the field and always leaves a terminator.
+    void setServer(const std::string &latin1);
+};
+
+// Time zone (command 112): word 4 is minutes west of UTC (east is negative).
+struct TimeZoneRecord : RawRecord<8>
+{
+    enum Offset : std::size_t { MinutesWest = 4 };
+};
+
+// Restore defaults (command 33): ten words, 1 = restore that group.
+struct RestoreDefaultsRecord : RawRecord<40>
+{
+    enum Group : int {
+        General = 0, Encode = 1, Record = 2, NetService = 3, Network = 4, AlarmSet = 5,
+        Unused = 6, Account = 7, GuiDisplay = 8, IpcConfig = 9, Groups = 10,
+    };
+    bool group(int g) const { return word(std::size_t(4 * g)) != 0; }
+    void setGroup(int g, bool on) { setWord(std::size_t(4 * g), on ? 1 : 0); }
+};
+
+// Light capability (command 135, read only): byte 6 is a mask of light modes,
+// bit 0 infrared, bit 1 full colour, bit 2 dual.
+struct LightCapsRecord : RawRecord<36>
+{
+    enum Offset : std::size_t { ModeMask = 6 };
+};
+
+// Light mode (command 172, channel 0), built from zero: one byte per field.
+struct LightModeRecord : RawRecord<260>
+{
+    enum Offset : std::size_t {
+        Type = 0, Photosensitive = 1, FlashMode = 2, LightTime = 3, Brightness = 4,
+        Dimming = 5, WarmControl = 6, InfraredControl = 7, Detection = 8,
+    };
+    enum Type : uint8_t { Infrared = 0, FullColor = 1, Dual = 2 };
+};
+
+// Channel names (command 31, channel -1): one NUL-terminated name per
+// channel, local 8-bit encoding, ChannelNameBytes each.
+struct ChannelNamesRecord : RawRecord<4096>
+{
+    static constexpr std::size_t ChannelNameBytes = 64;
+    static constexpr int Channels = 4096 / ChannelNameBytes;
+    // Bounded by the channel's part of the record.
+    std::string name(int channel) const;
+    // Writes at most ChannelNameBytes - 1 bytes and a terminator; returns how
+    // many bytes of |text| were kept.
+    std::size_t setName(int channel, const std::string &text);
+};
+
+// On-screen display of one channel (command 30).
+struct OsdRecord : RawRecord<348>
+{
+    enum Offset : std::size_t { ShowName = 249, ShowTime = 277 };
+};
+
+// Onvif service (command 96): word 4, 1 = on.
+struct OnvifRecord : RawRecord<64>
+{
+    enum Offset : std::size_t { Enable = 4 };
+};
+
+// DHCP (command 37): word 0, 1 = on.
+struct DhcpRecord : RawRecord<144>
+{
+    enum Offset : std::size_t { Enable = 0 };
 };
 
 // Device information (command 17, channel 0); the program reads the firmware
@@ -199,6 +310,15 @@ static_assert(sizeof(EncodeTable) == 25344, "the encode table holds 64 channels"
 static_assert(sizeof(EncodeCaps) == 4692, "encoding capabilities are 4692 bytes");
 static_assert(EncodeCaps::SubMaskByMainRes + 128 * 32 == 4692, "sub-mask matrix ends the record");
 static_assert(sizeof(VideoStandard) == 192, "video standard is 192 bytes");
+static_assert(sizeof(SystemTimeRecord) == 32 && sizeof(NtpRecord) == 216 && sizeof(TimeZoneRecord) == 8,
+              "clock records");
+static_assert(sizeof(RestoreDefaultsRecord) == 40 && sizeof(LightCapsRecord) == 36
+                  && sizeof(LightModeRecord) == 260,
+              "maintenance records");
+static_assert(sizeof(ChannelNamesRecord) == 4096 && sizeof(OsdRecord) == 348 && sizeof(OnvifRecord) == 64
+                  && sizeof(DhcpRecord) == 144,
+              "channel and service records");
+static_assert(NtpRecord::Server + NtpRecord::ServerBytes <= NtpRecord::Port, "server name ends before the port");
 static_assert(sizeof(DeviceInfoRecord) == 408, "device information is 408 bytes");
 static_assert(sizeof(ResolutionEntry) == 40 && sizeof(ResolutionList) == 1280,
               "resolution list is 32 entries of 40 bytes");

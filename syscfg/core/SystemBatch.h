@@ -1,0 +1,120 @@
+#pragma once
+// Runs one item of the system page over many devices, off the GUI thread.
+// Devices are handled in the order given (the page's tree order) in a pool of
+// at most jobs() at once; each one is logged in afresh, given the item's
+// exchange in the order the device expects, logged out, and reported as soon
+// as it finishes. The page and scoutrix-cli drive the same class.
+//
+// Sessions are the batch's own: a session another page holds on the device
+// is left alone.
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "SystemItems.h"
+
+namespace scoutrix::syscfg {
+
+// One checked device, copied out of the device list: the batch never holds
+// a pointer into it.
+struct BatchTarget
+{
+    int deviceIndex = -1; // the page's key; the batch only hands it back
+    std::string mac;
+    std::string ip;
+    uint16_t port = 0;
+    std::string user;
+    std::string password;
+    std::string serial;
+    std::string model;
+};
+
+// One operation's outcome within a device's exchange.
+struct StepResult
+{
+    int operation = 0;
+    int code = 0;
+};
+
+struct DeviceOutcome
+{
+    int deviceIndex = -1;
+    std::string mac;
+    std::string ip;
+    // The mark: a failure when any step failed, else the item's last step.
+    int code = 0;
+    int operation = 0;
+    // Every outcome the notice names, in the order they happened (Onvif then
+    // DHCP; the capability check before a light-mode set; ...).
+    QVector<StepResult> steps;
+    // A line for the notice: the name was cut to N bytes, the file written...
+    QString detail;
+};
+
+// Whether a code shows the ok mark: 0 or above, or -11401 (the device took
+// the setting and restarts).
+bool isOkCode(int code);
+
+// Program codes for outcomes no device returned.
+enum BatchCode : int {
+    // Pattern B: another checked device could not log in, so nothing was sent.
+    CodeNotSent = -30003,
+    // Export: the device answered, but the file could not be written.
+    CodeFileNotWritten = -30004,
+};
+
+class SystemBatch : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SystemBatch)
+
+public:
+    static constexpr int DefaultJobs = 8;
+
+    explicit SystemBatch(QObject *parent = nullptr);
+    // Waits for the devices under way; none is started after cancel().
+    ~SystemBatch() override;
+
+    void setJobs(int jobs); // 1 or more; takes effect at the next start()
+    int jobs() const;
+
+    // Starts a batch; false (and nothing happens) while one runs or when
+    // |targets| is empty.
+    bool start(const ItemRequest &request, const QVector<BatchTarget> &targets);
+    bool isRunning() const;
+
+    // The answer to confirmationNeeded(): yes applies to every device that
+    // logged in, no logs them out and ends the batch with nothing sent.
+    void confirm(bool yes);
+    // No device starts after this; a device under way finishes.
+    void cancel();
+
+    // Blocks until the batch ends (scoutrix-cli, tests); false on timeout.
+    bool waitForFinished(int timeoutMs = -1);
+
+signals:
+    // Signals come from worker threads; connect queued to widgets.
+    void deviceFinished(const scoutrix::syscfg::DeviceOutcome &outcome);
+    void progress(int done, int total);
+    // Asking items: every checked device logged in; ask, then call confirm().
+    void confirmationNeeded(int devices);
+    // Asking items: a login failed, so the item goes to no device. The
+    // failed devices were reported with OpLogin; the others with CodeNotSent.
+    void refusedForLogin(int failedLogins);
+    // |applied| is how many devices the item was sent to; |cancelled| whether
+    // cancel() cut the batch short.
+    void finished(int applied, bool cancelled);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace scoutrix::syscfg
+
+Q_DECLARE_METATYPE(scoutrix::syscfg::DeviceOutcome)
