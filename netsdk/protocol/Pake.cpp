@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "Protocol.h"
 
@@ -197,48 +198,6 @@ bool hmac(const uint8_t *key, std::size_t keySize, const Point &msg, Confirmatio
         && len == ConfirmSize;
 }
 
-struct KeySchedule
-{
-    Confirmation confirmP {};
-    Confirmation confirmV {};
-    SharedKey shared {};
-};
-
-// RFC 9383 section 3.4: the transcript, K_main, both confirmation keys and
-// K_shared.
-bool keySchedule(const Identities &ids, const Point &shareP, const Point &shareV,
-    const EC_POINT *Z, const EC_POINT *V, const Scalar &w0, BN_CTX *ctx, KeySchedule &out)
-{
-    Point z, v;
-    if (!storePoint(Z, z, ctx) || !storePoint(V, v, ctx))
-        return false;
-    std::vector<uint8_t> tt;
-    tt.reserve(8 * 10 + ids.context.size() + ids.prover.size() + ids.verifier.size()
-        + 6 * PointSize + ScalarSize);
-    appendField(tt, ids.context.data(), ids.context.size());
-    appendField(tt, ids.prover);
-    appendField(tt, ids.verifier);
-    appendField(tt, curve().mBytes.data(), PointSize);
-    appendField(tt, curve().nBytes.data(), PointSize);
-    appendField(tt, shareP.data(), PointSize);
-    appendField(tt, shareV.data(), PointSize);
-    appendField(tt, z.data(), PointSize);
-    appendField(tt, v.data(), PointSize);
-    appendField(tt, w0.data(), ScalarSize);
-    uint8_t kMain[SHA256_DIGEST_LENGTH];
-    SHA256(tt.data(), tt.size(), kMain);
-    OPENSSL_cleanse(tt.data(), tt.size());
-    OPENSSL_cleanse(z.data(), z.size());
-    OPENSSL_cleanse(v.data(), v.size());
-    uint8_t confirmKeys[64];
-    const bool ok = hkdf(kMain, sizeof kMain, "ConfirmationKeys", confirmKeys, sizeof confirmKeys)
-        && hkdf(kMain, sizeof kMain, "SharedKey", out.shared.data(), out.shared.size())
-        && hmac(confirmKeys, 32, shareV, out.confirmP) && hmac(confirmKeys + 32, 32, shareP, out.confirmV);
-    OPENSSL_cleanse(kMain, sizeof kMain);
-    OPENSSL_cleanse(confirmKeys, sizeof confirmKeys);
-    return ok;
-}
-
 // share - w0·base, the peer's ephemeral point with the password part removed.
 bool unblind(const EC_POINT *share, const BIGNUM *w0, const EC_POINT *base, EC_POINT *out,
     BN_CTX *ctx)
@@ -246,6 +205,24 @@ bool unblind(const EC_POINT *share, const BIGNUM *w0, const EC_POINT *base, EC_P
     const EC_GROUP *g = curve().group;
     return EC_POINT_mul(g, out, nullptr, base, w0, ctx) == 1 && EC_POINT_invert(g, out, ctx) == 1
         && EC_POINT_add(g, out, share, out, ctx) == 1;
+}
+
+// Both sides' Z and V: base = peer - w0·blind, Z = zScalar·base, and V =
+// vScalar·vPoint, or vScalar·base when there is no vPoint (the client's
+// w1·base against the device's y·L).
+Error zAndV(const EC_POINT *peer, const BIGNUM *w0, const EC_POINT *blind, const BIGNUM *zScalar,
+    const EC_POINT *vPoint, const BIGNUM *vScalar, BN_CTX *ctx, detail::SharedPoints &out)
+{
+    const EC_GROUP *g = curve().group;
+    PointPtr base(EC_POINT_new(g)), Z(EC_POINT_new(g)), V(EC_POINT_new(g));
+    if (!base || !Z || !V || !unblind(peer, w0, blind, base.get(), ctx)
+        || EC_POINT_mul(g, Z.get(), nullptr, base.get(), zScalar, ctx) != 1
+        || EC_POINT_mul(g, V.get(), nullptr, vPoint ? vPoint : base.get(), vScalar, ctx) != 1)
+        return Error::Internal;
+    if (EC_POINT_is_at_infinity(g, Z.get()) || EC_POINT_is_at_infinity(g, V.get()))
+        return Error::BadPoint;
+    return storePoint(Z.get(), out.Z, ctx) && storePoint(V.get(), out.V, ctx) ? Error::None
+                                                                              : Error::Internal;
 }
 
 template <std::size_t N>
@@ -261,6 +238,95 @@ void putU32(std::vector<uint8_t> &out, uint32_t v)
 }
 
 } // namespace
+
+namespace detail {
+
+Error proverPoints(const ProverSecret &secret, const Scalar &x, const Point &shareV,
+    SharedPoints &out)
+{
+    if (!curve().ok)
+        return Error::Internal;
+    BnCtxPtr ctx(BN_CTX_secure_new());
+    BnPtr xb = newSecretBn(), w0 = newSecretBn(), w1 = newSecretBn();
+    PointPtr peer(EC_POINT_new(curve().group));
+    if (!ctx || !xb || !w0 || !w1 || !peer)
+        return Error::Internal;
+    if (!loadScalar(x, xb.get()) || !loadScalar(secret.w0, w0.get())
+        || !loadScalar(secret.w1, w1.get()))
+        return Error::BadScalar;
+    if (const Error e = loadPoint(shareV, peer.get(), ctx.get()); e != Error::None)
+        return e;
+    // Z = x·(shareV - w0·N), V = w1·(shareV - w0·N)
+    return zAndV(peer.get(), w0.get(), curve().N, xb.get(), nullptr, w1.get(), ctx.get(), out);
+}
+
+Error verifierPoints(const Scalar &w0, const Point &L, const Scalar &y, const Point &shareP,
+    SharedPoints &out)
+{
+    if (!curve().ok)
+        return Error::Internal;
+    BnCtxPtr ctx(BN_CTX_secure_new());
+    BnPtr yb = newSecretBn(), w0b = newSecretBn();
+    PointPtr peer(EC_POINT_new(curve().group)), Lp(EC_POINT_new(curve().group));
+    if (!ctx || !yb || !w0b || !peer || !Lp)
+        return Error::Internal;
+    if (!loadScalar(y, yb.get()) || !loadScalar(w0, w0b.get()))
+        return Error::BadScalar;
+    if (loadPoint(L, Lp.get(), ctx.get()) != Error::None)
+        return Error::BadScalar; // a damaged record, not the peer's fault
+    if (const Error e = loadPoint(shareP, peer.get(), ctx.get()); e != Error::None)
+        return e;
+    // Z = y·(shareP - w0·M), V = y·L
+    return zAndV(peer.get(), w0b.get(), curve().M, yb.get(), Lp.get(), yb.get(), ctx.get(), out);
+}
+
+std::vector<uint8_t> transcript(const Identities &ids, const Point &shareP, const Point &shareV,
+    const SharedPoints &zv, const Scalar &w0)
+{
+    std::vector<uint8_t> tt;
+    tt.reserve(8 * 10 + ids.context.size() + ids.prover.size() + ids.verifier.size()
+        + 6 * PointSize + ScalarSize);
+    appendField(tt, ids.context.data(), ids.context.size());
+    appendField(tt, ids.prover);
+    appendField(tt, ids.verifier);
+    appendField(tt, curve().mBytes.data(), PointSize);
+    appendField(tt, curve().nBytes.data(), PointSize);
+    appendField(tt, shareP.data(), PointSize);
+    appendField(tt, shareV.data(), PointSize);
+    appendField(tt, zv.Z.data(), PointSize);
+    appendField(tt, zv.V.data(), PointSize);
+    appendField(tt, w0.data(), ScalarSize);
+    return tt;
+}
+
+bool keySchedule(
+    const std::vector<uint8_t> &tt, const Point &shareP, const Point &shareV, Keys &out)
+{
+    SHA256(tt.data(), tt.size(), out.kMain.data());
+    uint8_t confirmKeys[2 * KeySize];
+    const bool ok
+        = hkdf(out.kMain.data(), KeySize, "ConfirmationKeys", confirmKeys, sizeof confirmKeys)
+        && hkdf(out.kMain.data(), KeySize, "SharedKey", out.kShared.data(), out.kShared.size());
+    std::memcpy(out.kConfirmP.data(), confirmKeys, KeySize);
+    std::memcpy(out.kConfirmV.data(), confirmKeys + KeySize, KeySize);
+    OPENSSL_cleanse(confirmKeys, sizeof confirmKeys);
+    return ok && hmac(out.kConfirmP.data(), KeySize, shareV, out.confirmP)
+        && hmac(out.kConfirmV.data(), KeySize, shareP, out.confirmV);
+}
+
+void wipe(SharedPoints &zv)
+{
+    OPENSSL_cleanse(zv.Z.data(), zv.Z.size());
+    OPENSSL_cleanse(zv.V.data(), zv.V.size());
+}
+
+void wipe(Keys &k)
+{
+    static_assert(std::is_trivially_copyable_v<Keys>, "wiped as plain bytes");
+    OPENSSL_cleanse(&k, sizeof k);
+}
+
+} // namespace detail
 
 const char *errorText(Error e)
 {
@@ -422,36 +488,27 @@ Error PakeClient::finish(
         return Error::WrongState;
     // One answer per exchange: whatever comes of it, this state is spent.
     m_state = State::Done;
-    BnCtxPtr ctx(BN_CTX_secure_new());
-    BnPtr xb = newSecretBn(), w0 = newSecretBn(), w1 = newSecretBn();
-    const EC_GROUP *g = curve().group;
-    PointPtr peer(EC_POINT_new(g)), base(EC_POINT_new(g)), Z(EC_POINT_new(g)),
-        V(EC_POINT_new(g));
-    if (!ctx || !xb || !w0 || !w1 || !peer || !base || !Z || !V
-        || !loadScalar(m_x, xb.get()) || !loadScalar(m_secret.w0, w0.get())
-        || !loadScalar(m_secret.w1, w1.get()))
-        return Error::Internal;
-    if (const Error e = loadPoint(shareV, peer.get(), ctx.get()); e != Error::None)
-        return e;
-    // Z = x·(shareV - w0·N), V = w1·(shareV - w0·N)
-    if (!unblind(peer.get(), w0.get(), curve().N, base.get(), ctx.get())
-        || EC_POINT_mul(g, Z.get(), nullptr, base.get(), xb.get(), ctx.get()) != 1
-        || EC_POINT_mul(g, V.get(), nullptr, base.get(), w1.get(), ctx.get()) != 1)
-        return Error::Internal;
-    if (EC_POINT_is_at_infinity(g, Z.get()) || EC_POINT_is_at_infinity(g, V.get()))
-        return Error::BadPoint;
-    KeySchedule ks;
-    if (!keySchedule(m_ids, m_shareP, shareV, Z.get(), V.get(), m_secret.w0, ctx.get(), ks))
-        return Error::Internal;
+    detail::SharedPoints zv;
+    Error result = detail::proverPoints(m_secret, m_x, shareV, zv);
     wipe(m_x);
-    Error result = Error::None;
-    if (!equalConstantTime(ks.confirmV.data(), confirmV.data(), ConfirmSize)) {
+    if (result == Error::BadScalar)
+        result = Error::Internal; // our own scalars were checked in start()
+    if (result != Error::None)
+        return result;
+    std::vector<uint8_t> tt = detail::transcript(m_ids, m_shareP, shareV, zv, m_secret.w0);
+    detail::wipe(zv);
+    detail::Keys keys;
+    const bool derived = detail::keySchedule(tt, m_shareP, shareV, keys);
+    OPENSSL_cleanse(tt.data(), tt.size());
+    if (!derived) {
+        result = Error::Internal;
+    } else if (!equalConstantTime(keys.confirmV.data(), confirmV.data(), ConfirmSize)) {
         result = Error::ConfirmationMismatch;
     } else {
-        confirmP = ks.confirmP;
-        key = ks.shared;
+        confirmP = keys.confirmP;
+        key = keys.kShared;
     }
-    wipe(ks.shared);
+    detail::wipe(keys);
     return result;
 }
 
@@ -487,37 +544,36 @@ Error PakeDevice::respondWithScalar(const VerifierRecord &record, const Scalar &
     if (!curve().ok)
         return Error::Internal;
     m_state = State::Done; // until everything below succeeds
+    detail::SharedPoints zv;
+    if (const Error e = detail::verifierPoints(record.w0, record.L, y, shareP, zv);
+        e != Error::None)
+        return e;
     BnCtxPtr ctx(BN_CTX_secure_new());
     BnPtr yb = newSecretBn(), w0 = newSecretBn();
-    const EC_GROUP *g = curve().group;
-    PointPtr peer(EC_POINT_new(g)), L(EC_POINT_new(g)), base(EC_POINT_new(g)),
-        share(EC_POINT_new(g)), Z(EC_POINT_new(g)), V(EC_POINT_new(g));
-    if (!ctx || !yb || !w0 || !peer || !L || !base || !share || !Z || !V)
+    PointPtr share(EC_POINT_new(curve().group));
+    // shareV = y·P + w0·N; both scalars were checked above.
+    const bool shared = ctx && yb && w0 && share && loadScalar(y, yb.get())
+        && loadScalar(record.w0, w0.get())
+        && EC_POINT_mul(curve().group, share.get(), yb.get(), curve().N, w0.get(), ctx.get())
+            == 1
+        && storePoint(share.get(), shareV, ctx.get());
+    if (!shared) {
+        detail::wipe(zv);
         return Error::Internal;
-    if (!loadScalar(y, yb.get()) || !loadScalar(record.w0, w0.get()))
-        return Error::BadScalar;
-    if (loadPoint(record.L, L.get(), ctx.get()) != Error::None)
-        return Error::BadScalar; // a damaged record, not the peer's fault
-    if (const Error e = loadPoint(shareP, peer.get(), ctx.get()); e != Error::None)
-        return e;
-    // shareV = y·P + w0·N; Z = y·(shareP - w0·M); V = y·L
-    if (EC_POINT_mul(g, share.get(), yb.get(), curve().N, w0.get(), ctx.get()) != 1
-        || !storePoint(share.get(), shareV, ctx.get())
-        || !unblind(peer.get(), w0.get(), curve().M, base.get(), ctx.get())
-        || EC_POINT_mul(g, Z.get(), nullptr, base.get(), yb.get(), ctx.get()) != 1
-        || EC_POINT_mul(g, V.get(), nullptr, L.get(), yb.get(), ctx.get()) != 1)
-        return Error::Internal;
-    if (EC_POINT_is_at_infinity(g, Z.get()) || EC_POINT_is_at_infinity(g, V.get()))
-        return Error::BadPoint;
-    KeySchedule ks;
-    if (!keySchedule(m_ids, shareP, shareV, Z.get(), V.get(), record.w0, ctx.get(), ks))
-        return Error::Internal;
-    confirmV = ks.confirmV;
-    m_expectedConfirmP = ks.confirmP;
-    m_key = ks.shared;
-    wipe(ks.shared);
-    m_state = State::Responded;
-    return Error::None;
+    }
+    std::vector<uint8_t> tt = detail::transcript(m_ids, shareP, shareV, zv, record.w0);
+    detail::wipe(zv);
+    detail::Keys keys;
+    const bool derived = detail::keySchedule(tt, shareP, shareV, keys);
+    OPENSSL_cleanse(tt.data(), tt.size());
+    if (derived) {
+        confirmV = keys.confirmV;
+        m_expectedConfirmP = keys.confirmP;
+        m_key = keys.kShared;
+        m_state = State::Responded;
+    }
+    detail::wipe(keys);
+    return derived ? Error::None : Error::Internal;
 }
 
 Error PakeDevice::finish(const Confirmation &confirmP, SharedKey &key)

@@ -136,6 +136,51 @@ private:
     enum class State { Fresh, Responded, Done } m_state = State::Fresh;
 };
 
+// The steps inside one exchange, each on its own so every intermediate value
+// can be held against the RFC's test vectors. Only the two classes above use
+// them in the product.
+namespace detail {
+
+constexpr std::size_t KeySize = 32; // SHA-256 output: K_main and each confirmation key
+using Key = std::array<uint8_t, KeySize>;
+
+struct SharedPoints
+{
+    Point Z {};
+    Point V {};
+};
+// Client: Z = x·(shareV − w0·N), V = w1·(shareV − w0·N).
+Error proverPoints(const ProverSecret &secret, const Scalar &x, const Point &shareV,
+    SharedPoints &out);
+// Device: Z = y·(shareP − w0·M), V = y·L. A bad L is the record's fault
+// (BadScalar); a bad shareP is the peer's (BadPoint).
+Error verifierPoints(const Scalar &w0, const Point &L, const Scalar &y, const Point &shareP,
+    SharedPoints &out);
+
+// TT: context, identities, M, N, both shares, Z, V and w0, each behind its
+// 8-byte little-endian length.
+std::vector<uint8_t> transcript(const Identities &ids, const Point &shareP, const Point &shareV,
+    const SharedPoints &zv, const Scalar &w0);
+
+struct Keys
+{
+    Key kMain {};
+    Key kConfirmP {};
+    Key kConfirmV {};
+    Confirmation confirmP {}; // HMAC(K_confirmP, shareV), sent by the client
+    Confirmation confirmV {}; // HMAC(K_confirmV, shareP), sent by the device
+    SharedKey kShared {};
+};
+// K_main = SHA-256(TT); K_confirmP ‖ K_confirmV = HKDF(nil, K_main,
+// "ConfirmationKeys"); K_shared = HKDF(nil, K_main, "SharedKey").
+bool keySchedule(
+    const std::vector<uint8_t> &tt, const Point &shareP, const Point &shareV, Keys &out);
+
+void wipe(SharedPoints &zv);
+void wipe(Keys &k);
+
+} // namespace detail
+
 // Messages of the version-2 login, in the frame types docs/device-protocol.md
 // gives them. Each decode is strict: short or over-long payloads fail.
 struct Hello2

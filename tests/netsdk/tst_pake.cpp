@@ -36,7 +36,7 @@ QByteArray toHex(const Array &a)
 }
 
 // RFC 9383's test vectors for P256-SHA256-HKDF-SHA256-HMAC-SHA256.
-const char kVecContext[] = "SPAKE2+-P256 Test Vectors";
+const char kVecContext[] = "SPAKE2+-P256-SHA256-HKDF-SHA256-HMAC-SHA256 Test Vectors";
 const char kVecW0[] = "bb8e1bbcf3c48f62c08db243652ae55d3e5586053fca77102994f23ad95491b3";
 const char kVecW1[] = "7e945f34d78785b8a3ef44d0df5a1a97d6b3b460409a345ca7830387a74b1dba";
 const char kVecL[] = "04eb7c9db3d9a9eb1f8adab81b5794c1f13ae3e225efbe91ea487425854c7fc00f00bfedcb"
@@ -47,6 +47,31 @@ const char kVecShareP[] = "04ef3bd051bf78a2234ec0df197f7828060fe9856503579bb1733
 const char kVecY[] = "717a72348a182085109c8d3917d6c43d59b224dc6a7fc4f0483232fa6516d8b3";
 const char kVecShareV[] = "04c0f65da0d11927bdf5d560c69e1d7d939a05b0e88291887d679fcadea75810fb5c"
                           "c1ca7494db39e82ff2f50665255d76173e09986ab46742c798a9a68437b048";
+
+const char kVecZ[] = "04bbfce7dd7f277819c8da21544afb7964705569bdf12fb92aa388059408d50091a0"
+                     "c5f1d3127f56813b5337f9e4e67e2ca633117a4fbd559946ab474356c41839";
+const char kVecV[] = "0458bf27c6bca011c9ce1930e8984a797a3419797b936629a5a937cf2f11c8b9514b"
+                     "82b993da8a46e664f23db7c01edc87faa530db01c2ee405230b18997f16b68";
+const char kVecTT[]
+    = "38000000000000005350414b45322b2d503235362d5348413235362d484b44462d5348413235362d484d41"
+      "432d534841323536205465737420566563746f72730600000000000000636c69656e74060000000000000073"
+      "6572766572410000000000000004886e2f97ace46e55ba9dd7242579f2993b64e16ef3dcab95afd497333d8f"
+      "a12f5ff355163e43ce224e0b0e65ff02ac8e5c7be09419c785e0ca547d55a12e2d20410000000000000004d8"
+      "bbd6c639c62937b04d997f38c3770719c629d7014d49a24b4f98baa1292b4907d60aa6bfade45008a636337f"
+      "5168c64d9bd36034808cd564490b1e656edbe7410000000000000004ef3bd051bf78a2234ec0df197f782806"
+      "0fe9856503579bb1733009042c15c0c1de127727f418b5966afadfdd95a6e4591d171056b333dab97a79c719"
+      "3e341727410000000000000004c0f65da0d11927bdf5d560c69e1d7d939a05b0e88291887d679fcadea75810"
+      "fb5cc1ca7494db39e82ff2f50665255d76173e09986ab46742c798a9a68437b048410000000000000004bbfc"
+      "e7dd7f277819c8da21544afb7964705569bdf12fb92aa388059408d50091a0c5f1d3127f56813b5337f9e4e6"
+      "7e2ca633117a4fbd559946ab474356c4183941000000000000000458bf27c6bca011c9ce1930e8984a797a34"
+      "19797b936629a5a937cf2f11c8b9514b82b993da8a46e664f23db7c01edc87faa530db01c2ee405230b18997"
+      "f16b682000000000000000bb8e1bbcf3c48f62c08db243652ae55d3e5586053fca77102994f23ad95491b3";
+const char kVecKMain[] = "4c59e1ccf2cfb961aa31bd9434478a1089b56cd11542f53d3576fb6c2a438a29";
+const char kVecKConfirmP[] = "871ae3f7b78445e34438fb284504240239031c39d80ac23eb5ab9be5ad6db58a";
+const char kVecKConfirmV[] = "ccd53c7c1fa37b64a462b40db8be101cedcf838950162902054e644b400f1680";
+const char kVecConfirmP[] = "926cc713504b9b4d76c9162ded04b5493e89109f6d89462cd33adc46fda27527";
+const char kVecConfirmV[] = "9747bcc4f8fe9f63defee53ac9b07876d907d55047e6ff2def2e7529089d3e68";
+const char kVecKShared[] = "0c5f8ccd1413423a54f6c1fb26ff01534a87f893779c6e68666d772bfd91f3e7";
 
 Identities vectorIds()
 {
@@ -205,8 +230,9 @@ class TestPake : public QObject
     Q_OBJECT
 
 private slots:
-    // The points each side sends, against the RFC's published values.
-    void rfcVectorShares()
+    // RFC 9383's vectors for this suite (P-256, SHA-256, HKDF, HMAC), first
+    // as the two objects run them, then step by step.
+    void rfcVectorExchange()
     {
         Point L;
         QCOMPARE(verifierFromSecret(vectorSecret(), L), Error::None);
@@ -227,14 +253,54 @@ private slots:
         QCOMPARE(device.respondWithScalar(record, fromHex<Scalar>(kVecY), shareP, shareV, confirmV),
             Error::None);
         QCOMPARE(toHex(shareV), QByteArray(kVecShareV));
+        QCOMPARE(toHex(confirmV), QByteArray(kVecConfirmV));
 
-        // The key schedule is checked by agreement: both sides' confirmations
-        // verify and their keys match.
+        // The whole exchange through both objects: each confirmation is the
+        // RFC's, and so is the key both end up with.
         Confirmation confirmP;
         SharedKey clientKey, deviceKey;
         QCOMPARE(client.finish(shareV, confirmV, confirmP, clientKey), Error::None);
+        QCOMPARE(toHex(confirmP), QByteArray(kVecConfirmP));
         QCOMPARE(device.finish(confirmP, deviceKey), Error::None);
-        QCOMPARE(toHex(clientKey), toHex(deviceKey));
+        QCOMPARE(toHex(clientKey), QByteArray(kVecKShared));
+        QCOMPARE(toHex(deviceKey), QByteArray(kVecKShared));
+    }
+
+    // Z and V as each side computes them from its own secrets.
+    void rfcVectorSharedPoints()
+    {
+        const Point shareP = fromHex<Point>(kVecShareP), shareV = fromHex<Point>(kVecShareV);
+        detail::SharedPoints client, device;
+        QCOMPARE(detail::proverPoints(vectorSecret(), fromHex<Scalar>(kVecX), shareV, client),
+            Error::None);
+        QCOMPARE(toHex(client.Z), QByteArray(kVecZ));
+        QCOMPARE(toHex(client.V), QByteArray(kVecV));
+        QCOMPARE(detail::verifierPoints(fromHex<Scalar>(kVecW0), fromHex<Point>(kVecL),
+                     fromHex<Scalar>(kVecY), shareP, device),
+            Error::None);
+        QCOMPARE(toHex(device.Z), QByteArray(kVecZ));
+        QCOMPARE(toHex(device.V), QByteArray(kVecV));
+    }
+
+    // The transcript byte for byte, then every key derived from it.
+    void rfcVectorKeySchedule()
+    {
+        const Point shareP = fromHex<Point>(kVecShareP), shareV = fromHex<Point>(kVecShareV);
+        detail::SharedPoints zv;
+        zv.Z = fromHex<Point>(kVecZ);
+        zv.V = fromHex<Point>(kVecV);
+        const std::vector<uint8_t> tt
+            = detail::transcript(vectorIds(), shareP, shareV, zv, fromHex<Scalar>(kVecW0));
+        QCOMPARE(toHex(tt), QByteArray(kVecTT));
+
+        detail::Keys keys;
+        QVERIFY(detail::keySchedule(tt, shareP, shareV, keys));
+        QCOMPARE(toHex(keys.kMain), QByteArray(kVecKMain));
+        QCOMPARE(toHex(keys.kConfirmP), QByteArray(kVecKConfirmP));
+        QCOMPARE(toHex(keys.kConfirmV), QByteArray(kVecKConfirmV));
+        QCOMPARE(toHex(keys.confirmP), QByteArray(kVecConfirmP));
+        QCOMPARE(toHex(keys.confirmV), QByteArray(kVecConfirmV));
+        QCOMPARE(toHex(keys.kShared), QByteArray(kVecKShared));
     }
 
     void registrationKeepsNoPasswordAndSaltsEachDevice()
