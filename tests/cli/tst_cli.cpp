@@ -198,6 +198,16 @@ class TestCli : public QObject
         return r;
     }
 
+    GeneralRecord generalOf(int i)
+    {
+        GeneralRecord g;
+        std::vector<uint8_t> bytes;
+        std::memset(&g, 0, sizeof g);
+        if (m_emu->record(i, CmdGeneral, -1, bytes) && bytes.size() == sizeof g)
+            std::memcpy(&g, bytes.data(), sizeof g);
+        return g;
+    }
+
     QString ipOf(int i) { return QString::fromStdString(net::ipv4Text(m_emu->device(i).ip)); }
     QString portOf(int i) { return QString::number(m_emu->device(i).port); }
 
@@ -612,6 +622,111 @@ private slots:
         Run r = cli({ QStringLiteral("reboot"), ipOf(2), QStringLiteral("--port"), portOf(2) });
         QCOMPARE(r.code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(2).rebooting, 5000);
+    }
+
+    void batchRefusesBadCommandLinesBeforeSending()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("missing"));
+        const int logged = ActivityLog(m_logDir.path()).entries(QDate::currentDate()).size();
+        const QString b = QStringLiteral("batch"), all = QStringLiteral("--all");
+        const struct
+        {
+            QStringList args;
+            int code;
+        } cases[] = {
+            { { b }, 2 },
+            { { b, QStringLiteral("frobnicate"), all }, 2 },
+            { { b, QStringLiteral("pc-time") }, 2 },
+            { { b, QStringLiteral("pc-time"), all, ipOf(0) }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("--server"), QStringLiteral("x"), all }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("--jobs"), QStringLiteral("0"), all }, 2 },
+            { { b, QStringLiteral("time"), QStringLiteral("--at"), QStringLiteral("2025-02-30 10:00:00"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--port"), QStringLiteral("70000"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--period"), QStringLiteral("ten"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--server"), QString(64, QLatin1Char('a')), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--zone"), QStringLiteral("UTC+05:15"), all }, 2 },
+            { { b, QStringLiteral("format"), QStringLiteral("--video"), QStringLiteral("SECAM"),
+                QStringLiteral("--language"), QStringLiteral("English"), all }, 2 },
+            { { b, QStringLiteral("format"), QStringLiteral("--video"), QStringLiteral("PAL"), all }, 2 },
+            { { b, QStringLiteral("defaults"), QStringLiteral("--groups"), QStringLiteral("general,kitchen"), all }, 2 },
+            { { b, QStringLiteral("light"), QStringLiteral("--mode"), QStringLiteral("dual"),
+                QStringLiteral("--brightness"), QStringLiteral("101"), all }, 2 },
+            { { b, QStringLiteral("services"), QStringLiteral("--onvif"), QStringLiteral("yes"),
+                QStringLiteral("--dhcp"), QStringLiteral("off"), all }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("02:00:00:00:00:99") }, 3 },
+            { { b, QStringLiteral("pc-time"), ipOf(0), QStringLiteral("127.0.99.99") }, 3 },
+            { { b, QStringLiteral("import-config"), dir.path(), ipOf(0) }, 6 },
+            { { b, QStringLiteral("import-config"), QStringLiteral("/dev/null"), ipOf(0) }, 6 },
+            { { b, QStringLiteral("import-config"), missing, ipOf(0) }, 6 },
+            { { b, QStringLiteral("export-config"), QStringLiteral("--dir"), missing, all }, 6 },
+        };
+        for (const auto &c : cases) {
+            const Run r = cli(c.args + QStringList { QStringLiteral("--timeout"), QStringLiteral("1500") });
+            QVERIFY2(r.code == c.code, qPrintable(c.args.join(QLatin1Char(' ')) + QStringLiteral(" -> ")
+                                                  + QString::number(r.code) + QLatin1Char(' ')
+                                                  + QString::fromUtf8(r.err)));
+            QVERIFY(r.out.isEmpty());
+        }
+        QCOMPARE(ActivityLog(m_logDir.path()).entries(QDate::currentDate()).size(), logged);
+    }
+
+    void batchAskingFirstGoesToNoneWhenALoginFails()
+    {
+        const GeneralRecord before = generalOf(0);
+        Run r = cli({ QStringLiteral("batch"), QStringLiteral("format"), QStringLiteral("--video"),
+            QStringLiteral("NTSC"), QStringLiteral("--language"), QStringLiteral("dutch"), ipOf(0), ipOf(5),
+            QStringLiteral("--json") });
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.err.contains("sent to no device"), r.err.constData());
+        const QJsonArray list = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0].toObject().value(QStringLiteral("ip")).toString(), ipOf(0));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("code")).toInt(), int(ResultTexts::CodeNotSent));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("text")).toString(),
+            QStringLiteral("Not sent: another checked device could not log in"));
+        QCOMPARE(list[1].toObject().value(QStringLiteral("text")).toString(), QStringLiteral("Login: Failed"));
+        QVERIFY(std::memcmp(generalOf(0).bytes, before.bytes, sizeof before.bytes) == 0);
+    }
+
+    void batchFormatByMacAndIpAsJson()
+    {
+        const QString mac = QString::fromStdString(m_fleet.devices[3].mac).toLower();
+        Run r = cli({ QStringLiteral("batch"), QStringLiteral("format"), QStringLiteral("--video"),
+            QStringLiteral("ntsc"), QStringLiteral("--language"), QStringLiteral("Dutch"), mac, ipOf(4),
+            QStringLiteral("--json"), QStringLiteral("--jobs"), QStringLiteral("1") });
+        QCOMPARE(r.code, 0);
+        QVERIFY(isValidUtf8(r.out));
+        const QJsonArray list = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(list.size(), 2);
+        for (int k = 0; k < 2; ++k) {
+            const QJsonObject o = list[k].toObject();
+            QStringList keys = o.keys();
+            keys.sort();
+            QCOMPARE(keys, QStringList({ QStringLiteral("code"), QStringLiteral("ip"), QStringLiteral("mac"),
+                                           QStringLiteral("text") }));
+            const int i = k == 0 ? 3 : 4;
+            QCOMPARE(o.value(QStringLiteral("ip")).toString(), ipOf(i));
+            QCOMPARE(o.value(QStringLiteral("mac")).toString(), QString::fromStdString(m_fleet.devices[std::size_t(i)].mac));
+            const int code = o.value(QStringLiteral("code")).toInt();
+            const QString text = o.value(QStringLiteral("text")).toString();
+            // A device switched from PAL restarts to apply it.
+            if (m_fleet.devices[std::size_t(i)].ntsc) {
+                QCOMPARE(code, 0);
+                QCOMPARE(text, QStringLiteral("Successful"));
+            } else {
+                QCOMPARE(code, -11401);
+                QCOMPARE(text, QStringLiteral("Language and video format: Done; the device needs a reboot; "
+                                              "Reboot: Successful"));
+            }
+            QCOMPARE(generalOf(i).videoFormat(), 1);
+            QCOMPARE(generalOf(i).language(), 31);
+        }
+        const QVector<ActivityEntry> log = ActivityLog(m_logDir.path()).entries(QDate::currentDate());
+        QVERIFY(std::any_of(log.begin(), log.end(), [&](const ActivityEntry &e) {
+            return e.operation == ResultTexts::OpLanguageVideo && e.mac.compare(mac, Qt::CaseInsensitive) == 0
+                && e.newValue == QStringLiteral("NTSC, Dutch") && !e.oldValue.isEmpty();
+        }));
     }
 };
 
