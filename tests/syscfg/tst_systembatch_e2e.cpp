@@ -217,6 +217,185 @@ private slots:
         QVERIFY(waitReachable(3));
     }
 
+    void clockItemsSetTheRunningClock()
+    {
+        ItemRequest req;
+        req.item = Item::ManualTime;
+        req.manualTime = ClockTime::fromDateTime(QDateTime(QDate(2031, 1, 2), QTime(3, 4, 5)));
+        BatchRun r = run(req, targetsOf({ 4, 5 }));
+        QCOMPARE(r.applied, 2);
+        for (int i : { 4, 5 }) {
+            QCOMPARE(r.of(i)->code, 0);
+            const SystemTimeRecord t = recordOf<SystemTimeRecord>(i, CmdSystemTime, -1);
+            QCOMPARE(t.word(SystemTimeRecord::Year), 2031);
+            QCOMPARE(t.word(SystemTimeRecord::Day), 2);
+            QCOMPARE(t.word(SystemTimeRecord::Minute), 4);
+            QVERIFY(t.word(SystemTimeRecord::Second) >= 5 && t.word(SystemTimeRecord::Second) < 20);
+        }
+        req.item = Item::PcTime;
+        r = run(req, targetsOf({ 7 }));
+        QCOMPARE(r.of(7)->code, 0);
+        const SystemTimeRecord t = recordOf<SystemTimeRecord>(7, CmdSystemTime, -1);
+        const QDateTime device(QDate(t.word(SystemTimeRecord::Year), t.word(SystemTimeRecord::Month),
+                                     t.word(SystemTimeRecord::Day)),
+                               QTime(t.word(SystemTimeRecord::Hour), t.word(SystemTimeRecord::Minute),
+                                     t.word(SystemTimeRecord::Second)));
+        QVERIFY2(qAbs(device.secsTo(QDateTime::currentDateTime())) <= 5, qPrintable(device.toString()));
+    }
+
+    void ntpReachesBothRecords()
+    {
+        ItemRequest req;
+        req.item = Item::Ntp;
+        QVERIFY(parseNtp(true, QStringLiteral("ntp.example"), QStringLiteral("1123"), QStringLiteral("30"),
+                         timeZoneIndex(QStringLiteral("UTC+05:45")), req.ntp).isEmpty());
+        const BatchRun r = run(req, targetsOf({ 4, 5 }));
+        for (int i : { 4, 5 }) {
+            QCOMPARE(r.of(i)->code, 0);
+            QCOMPARE(r.of(i)->operation, int(ResultTexts::OpNTPSet));
+            const NtpRecord ntp = recordOf<NtpRecord>(i, CmdNtp, -1);
+            QVERIFY(ntp.enabled());
+            QCOMPARE(ntp.server(), std::string("ntp.example"));
+            QCOMPARE(ntp.word(NtpRecord::Port), 1123);
+            QCOMPARE(ntp.word(NtpRecord::Period), 30);
+            QCOMPARE(ntp.word(NtpRecord::ZoneIndex), 9);
+            QCOMPARE(recordOf<TimeZoneRecord>(i, CmdTimeZone, -1).word(TimeZoneRecord::MinutesWest), -345);
+        }
+        const QVector<ActivityEntry> log = ActivityLog::instance().entries(QDate::currentDate());
+        QVERIFY(std::any_of(log.begin(), log.end(), [&](const ActivityEntry &e) {
+            return e.mac == QString::fromStdString(m_fleet.devices[4].mac) && e.operation == ResultTexts::OpNTPSet
+                && e.oldValue.contains(QStringLiteral("time.windows.com"))
+                && e.newValue.contains(QStringLiteral("ntp.example"));
+        }));
+    }
+
+    void restoreOfTheNetworkBringsTheDeviceHome()
+    {
+        const devsim::DeviceSnapshot home = m_emu->device(7);
+        const auto found = fixture::search(3000);
+        const SearchRecord *rec = fixture::byMac(found, home.mac);
+        QVERIFY(rec);
+        NetInfo n = rec->net;
+        const uint8_t elsewhere[4] = { 127, 0, 77, 10 };
+        std::memcpy(n.ip, elsewhere, 4);
+        n.gateway[2] = 77;
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(CmdNetWithoutLogin, -1, &n, int32_t(sizeof n), 5000), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(7).ip != home.ip && m_emu->device(7).reachable, 3000);
+
+        ItemRequest req;
+        req.item = Item::Defaults;
+        req.groups[RestoreDefaultsRecord::Network] = true;
+        req.groups[RestoreDefaultsRecord::General] = true;
+        const BatchRun r = run(req, targetsOf({ 7 }));
+        const DeviceOutcome *o = r.of(7);
+        QCOMPARE(o->code, int(NETSDK_ERR_TIMEOUT));
+        QCOMPARE(o->operation, int(ResultTexts::OpResetWithNetwork));
+        QVERIFY(isOkOutcome(o->code, o->operation));
+        QCOMPARE(ResultTexts::resultKey(o->code, o->operation), QStringLiteral("HaveModify"));
+        // A search finds it at its factory address again.
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(7).ip == home.ip && m_emu->device(7).reachable, 3000);
+        QVERIFY(fixture::ip(home.ip) == fixture::byMac(fixture::search(3000), home.mac)->net.ipText());
+    }
+
+    void lightModeFollowsTheModel()
+    {
+        ItemRequest req;
+        req.item = Item::Light;
+        req.light.type = LightModeRecord::Dual;
+        req.light.lightTime = 20;
+        req.light.brightness = 60;
+        const BatchRun r = run(req, targetsOf({ 4, 0, 1 }));
+        QCOMPARE(r.of(4)->code, 0); // a 5M camera has every light
+        const LightModeRecord mode = recordOf<LightModeRecord>(4, CmdLightMode, 0);
+        QCOMPARE(int(mode.bytes[LightModeRecord::Type]), 2);
+        QCOMPARE(int(mode.bytes[LightModeRecord::LightTime]), 20);
+        QCOMPARE(int(mode.bytes[LightModeRecord::Brightness]), 60);
+        QCOMPARE(r.of(0)->code, int(NETSDK_ERR_NOT_SUPPORTED)); // infrared only
+        QCOMPARE(r.of(0)->steps.size(), 1);
+        // A recorder reports no light: the mode is sent anyway and its answer is the mark.
+        const DeviceOutcome *nvr = r.of(1);
+        QCOMPARE(nvr->steps.size(), 2);
+        QVERIFY(nvr->steps[0].advisory);
+        QCOMPARE(nvr->code, nvr->steps[1].code);
+        QVERIFY(!isOkOutcome(nvr->code, nvr->operation));
+    }
+
+    void channelNameIsCutAndTheDisplaySet()
+    {
+        ItemRequest req;
+        req.item = Item::ChannelName;
+        req.channel.name = QString(70, QLatin1Char('N'));
+        req.channel.showName = false;
+        req.channel.showTime = true;
+        const BatchRun r = run(req, targetsOf({ 4 }));
+        const DeviceOutcome *o = r.of(4);
+        QCOMPARE(o->code, 0);
+        QVERIFY(!o->detail.isEmpty());
+        QCOMPARE(recordOf<ChannelNamesRecord>(4, CmdChannelNames, -1).name(0), std::string(63, 'N'));
+        const OsdRecord osd = recordOf<OsdRecord>(4, CmdOsd, 0);
+        QCOMPARE(int(osd.bytes[OsdRecord::ShowName]), 0);
+        QCOMPARE(int(osd.bytes[OsdRecord::ShowTime]), 1);
+    }
+
+    void servicesSetBothAndSayBoth()
+    {
+        ItemRequest req;
+        req.item = Item::Services;
+        req.services.onvif = false;
+        req.services.dhcp = true;
+        BatchRun r = run(req, targetsOf({ 5 }));
+        QCOMPARE(r.asked, 1);
+        const DeviceOutcome *o = r.of(5);
+        QCOMPARE(o->operation, int(ResultTexts::OpDhcp));
+        QCOMPARE(o->code, 0);
+        QCOMPARE(o->steps.size(), 2);
+        QCOMPARE(recordOf<OnvifRecord>(5, CmdOnvif, -1).word(OnvifRecord::Enable), 0);
+        QCOMPARE(recordOf<DhcpRecord>(5, CmdDhcp, -1).word(DhcpRecord::Enable), 1);
+        req.services = ServiceSettings();
+        r = run(req, targetsOf({ 5 }));
+        QCOMPARE(recordOf<OnvifRecord>(5, CmdOnvif, -1).word(OnvifRecord::Enable), 1);
+        QCOMPARE(recordOf<DhcpRecord>(5, CmdDhcp, -1).word(DhcpRecord::Enable), 0);
+    }
+
+    void exportAndImportRoundTrip()
+    {
+        QTemporaryDir dir;
+        ItemRequest req;
+        req.item = Item::Export;
+        req.exportDirectory = dir.path();
+        // The first device cannot log in; the second is exported; the third is left alone.
+        BatchRun r = run(req, targetsOf({ 6, 4, 5 }));
+        QCOMPARE(r.outcomes.size(), 2);
+        QCOMPARE(r.of(6)->operation, int(ResultTexts::OpLogin));
+        const DeviceOutcome *o = r.of(4);
+        QCOMPARE(o->code, 0);
+        QCOMPARE(o->operation, int(ResultTexts::OpExport));
+        QVERIFY(!r.of(5));
+        QFile file(o->detail);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray image = file.readAll();
+        QCOMPARE(image.size(), 65536);
+        const std::string exportedServer = recordOf<NtpRecord>(4, CmdNtp, -1).server();
+
+        ItemRequest ntp;
+        ntp.item = Item::Ntp;
+        ntp.ntp.server = QStringLiteral("changed.example");
+        run(ntp, targetsOf({ 4 }));
+        QCOMPARE(recordOf<NtpRecord>(4, CmdNtp, -1).server(), std::string("changed.example"));
+
+        ItemRequest back;
+        back.item = Item::Import;
+        back.importImage = image;
+        back.importFile = o->detail;
+        r = run(back, targetsOf({ 4, 0 }));
+        QVERIFY2(isOkOutcome(r.of(4)->code, r.of(4)->operation), qPrintable(outcomeText(*r.of(4))));
+        QCOMPARE(r.of(4)->operation, int(ResultTexts::OpImport));
+        QTRY_VERIFY_WITH_TIMEOUT(recordOf<NtpRecord>(4, CmdNtp, -1).server() == exportedServer, 5000);
+        // Another model's image is refused.
+        QVERIFY(!isOkOutcome(r.of(0)->code, r.of(0)->operation));
+        QVERIFY(waitReachable(4));
+    }
+
     void cancelPartWayThroughABatch()
     {
         devsim::Faults slow;
