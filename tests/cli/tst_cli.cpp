@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "ActivityLog.h"
@@ -196,6 +197,30 @@ class TestCli : public QObject
         r.out = p.readAllStandardOutput();
         r.err = p.readAllStandardError();
         return r;
+    }
+
+    template<typename Record>
+    Record recordOf(int device, int32_t command, int32_t channel)
+    {
+        Record r;
+        std::memset(&r, 0, sizeof r);
+        std::vector<uint8_t> bytes;
+        if (m_emu->record(device, command, channel, bytes) && bytes.size() == sizeof r)
+            std::memcpy(&r, bytes.data(), sizeof r);
+        return r;
+    }
+
+    bool waitReachable(int device)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 15000) {
+            const devsim::DeviceSnapshot d = m_emu->device(device);
+            if (d.reachable && !d.rebooting)
+                return true;
+            QTest::qSleep(50);
+        }
+        return false;
     }
 
     GeneralRecord generalOf(int i)
@@ -717,11 +742,131 @@ private slots:
             QCOMPARE(generalOf(i).videoFormat(), 1);
             QCOMPARE(generalOf(i).language(), 31);
         }
+        // Both restart a moment after the answer, and come back.
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(3).rebooting && m_emu->device(4).rebooting, 2000);
+        QVERIFY(waitReachable(3));
+        QVERIFY(waitReachable(4));
         const QVector<ActivityEntry> log = ActivityLog(m_logDir.path()).entries(QDate::currentDate());
         QVERIFY(std::any_of(log.begin(), log.end(), [&](const ActivityEntry &e) {
             return e.operation == ResultTexts::OpLanguageVideo && e.mac.compare(mac, Qt::CaseInsensitive) == 0
                 && e.newValue == QStringLiteral("NTSC, Dutch") && !e.oldValue.isEmpty();
         }));
+    }
+
+    void batchItemsReachTheDevices()
+    {
+        QVERIFY(waitReachable(0));
+        QVERIFY(waitReachable(4));
+        const QString b = QStringLiteral("batch");
+        auto json = [](const Run &r) { return QJsonDocument::fromJson(r.out).array(); };
+
+        Run r = cli({ b, QStringLiteral("time"), QStringLiteral("--at"), QStringLiteral("2031-01-02 03:04:05"),
+            ipOf(0) });
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith("IP "), r.out.constData());
+        QVERIFY(r.out.contains("Successful"));
+        QCOMPARE(recordOf<SystemTimeRecord>(0, CmdSystemTime, -1).word(SystemTimeRecord::Year), 2031);
+        QCOMPARE(cli({ b, QStringLiteral("pc-time"), ipOf(0) }).code, 0);
+        QCOMPARE(recordOf<SystemTimeRecord>(0, CmdSystemTime, -1).word(SystemTimeRecord::Year),
+            QDate::currentDate().year());
+
+        r = cli({ b, QStringLiteral("ntp"), QStringLiteral("--server"), QStringLiteral("ntp.example"),
+            QStringLiteral("--port"), QStringLiteral("1123"), QStringLiteral("--period"), QStringLiteral("30"),
+            QStringLiteral("--zone"), QStringLiteral("UTC+05:45"), ipOf(0), ipOf(4), QStringLiteral("--json") });
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(json(r).size(), 2);
+        for (int i : { 0, 4 }) {
+            const NtpRecord ntp = recordOf<NtpRecord>(i, CmdNtp, -1);
+            QVERIFY(ntp.enabled());
+            QCOMPARE(ntp.server(), std::string("ntp.example"));
+            QCOMPARE(ntp.word(NtpRecord::Port), 1123);
+            QCOMPARE(ntp.word(NtpRecord::Period), 30);
+            QCOMPARE(ntp.word(NtpRecord::ZoneIndex), 9);
+            QCOMPARE(recordOf<TimeZoneRecord>(i, CmdTimeZone, -1).word(TimeZoneRecord::MinutesWest), -345);
+        }
+        QCOMPARE(cli({ b, QStringLiteral("ntp"), QStringLiteral("--off"), ipOf(4) }).code, 0);
+        QVERIFY(!recordOf<NtpRecord>(4, CmdNtp, -1).enabled());
+
+        // Dual light: the 5M camera has it, the 4M camera does not.
+        r = cli({ b, QStringLiteral("light"), QStringLiteral("--mode"), QStringLiteral("dual"),
+            QStringLiteral("--light-time"), QStringLiteral("20"), QStringLiteral("--dimming"), QStringLiteral("on"),
+            ipOf(4), ipOf(0), QStringLiteral("--json") });
+        QCOMPARE(r.code, 1);
+        QCOMPARE(json(r)[0].toObject().value(QStringLiteral("code")).toInt(), 0);
+        QCOMPARE(json(r)[1].toObject().value(QStringLiteral("text")).toString(), QStringLiteral("Not supported"));
+        const LightModeRecord light = recordOf<LightModeRecord>(4, CmdLightMode, 0);
+        QCOMPARE(int(light.bytes[LightModeRecord::Type]), 2);
+        QCOMPARE(int(light.bytes[LightModeRecord::LightTime]), 20);
+        QCOMPARE(int(light.bytes[LightModeRecord::Dimming]), 1);
+
+        r = cli({ b, QStringLiteral("channel-name"), QStringLiteral("--name"), QStringLiteral("Gate 1"),
+            QStringLiteral("--show-time"), QStringLiteral("off"), ipOf(4) });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(recordOf<ChannelNamesRecord>(4, CmdChannelNames, -1).name(0), std::string("Gate 1"));
+        QCOMPARE(int(recordOf<OsdRecord>(4, CmdOsd, 0).bytes[OsdRecord::ShowTime]), 0);
+
+        r = cli({ b, QStringLiteral("services"), QStringLiteral("--onvif"), QStringLiteral("off"),
+            QStringLiteral("--dhcp"), QStringLiteral("on"), ipOf(0), QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(json(r)[0].toObject().value(QStringLiteral("text")).toString(),
+            QStringLiteral("Onvif: Successful; DHCP: Successful"));
+        QCOMPARE(recordOf<OnvifRecord>(0, CmdOnvif, -1).word(OnvifRecord::Enable), 0);
+        QCOMPARE(recordOf<DhcpRecord>(0, CmdDhcp, -1).word(DhcpRecord::Enable), 1);
+        // The network services group brings Onvif back.
+        QCOMPARE(cli({ b, QStringLiteral("defaults"), QStringLiteral("--groups"), QStringLiteral("netservice,gui"),
+                     ipOf(0) }).code,
+            0);
+        QCOMPARE(recordOf<OnvifRecord>(0, CmdOnvif, -1).word(OnvifRecord::Enable), 1);
+
+        QTemporaryDir dir;
+        r = cli({ b, QStringLiteral("export-config"), QStringLiteral("--dir"), dir.path(), ipOf(4),
+            QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        const QString text = json(r)[0].toObject().value(QStringLiteral("text")).toString();
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(text.endsWith(dir.filePath(files[0])), qPrintable(text));
+        QCOMPARE(QFileInfo(dir.filePath(files[0])).size(), 65536);
+        QCOMPARE(cli({ b, QStringLiteral("channel-name"), QStringLiteral("--name"), QStringLiteral("Other"),
+                     ipOf(4) }).code,
+            0);
+        r = cli({ b, QStringLiteral("import-config"), dir.filePath(files[0]), ipOf(4), QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(recordOf<ChannelNamesRecord>(4, CmdChannelNames, -1).name(0), std::string("Gate 1"));
+        if (json(r)[0].toObject().value(QStringLiteral("code")).toInt() == -11401) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(4).rebooting, 2000);
+            QVERIFY(waitReachable(4));
+        }
+    }
+
+    void batchInterruptedPartWay()
+    {
+        QVERIFY(waitReachable(0));
+        QVERIFY(waitReachable(4));
+        devsim::Faults slow;
+        slow.delayMs = 250;
+        for (int i : { 0, 2, 3, 4 })
+            m_emu->setFaults(i, slow);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SCOUTRIX_ACTIVITY_DIR"), m_logDir.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(SCOUTRIX_CLI),
+            { QStringLiteral("--discovery"), m_discovery, QStringLiteral("batch"), QStringLiteral("pc-time"),
+                QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--json"), ipOf(0), ipOf(2), ipOf(3),
+                ipOf(4) });
+        QVERIFY(p.waitForStarted());
+        // Once the first device is under way (a login alone takes several answers).
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(0).sessions > 0, 10000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        for (int i : { 0, 2, 3, 4 })
+            m_emu->setFaults(i, devsim::Faults());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("interrupted"));
+        const QJsonArray list = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        QVERIFY2(list.size() >= 1 && list.size() < 4, qPrintable(QString::number(list.size())));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("ip")).toString(), ipOf(0));
     }
 };
 
