@@ -30,7 +30,13 @@ namespace {
 
 QString lookUp(const TextLookup &lookup, const QString &key)
 {
-    return lookup ? lookup(key) : CMultiLanguage::text(key);
+    if (lookup)
+        return lookup(key);
+    // The language files are read through QSettings at every lookup; the
+    // workers take turns rather than share its file cache.
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    return CMultiLanguage::text(key);
 }
 
 } // namespace
@@ -163,6 +169,20 @@ int32_t setRecord(int32_t handle, int32_t command, int32_t channel, const Record
     return NetSdk_SetConfig(handle, command, channel, &r, int32_t(sizeof r), timeoutMs);
 }
 
+// Qt reads the local time zone behind a lock of its own that the workers
+// cannot see; they take their clock readings and log entries in turn.
+std::mutex &clockMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+QDateTime localNow()
+{
+    std::lock_guard<std::mutex> lock(clockMutex());
+    return QDateTime::currentDateTime();
+}
+
 struct Session
 {
     int32_t handle = 0;
@@ -285,6 +305,8 @@ struct SystemBatch::Impl
         e.newValue = newValue;
         e.result = code;
         e.resultText = tr(ResultTexts::resultKey(code, operation));
+        std::lock_guard<std::mutex> lock(clockMutex());
+        e.time = QDateTime::currentDateTime();
         ActivityLog::instance().append(e);
     }
 
@@ -335,7 +357,7 @@ void SystemBatch::Impl::exchange(const BatchTarget &t, Session &s, DeviceOutcome
     case Item::PcTime:
     case Item::ManualTime: {
         // The PC's clock is read again for every device, at the moment it is sent.
-        const ClockTime c = req.item == Item::PcTime ? ClockTime::fromDateTime(QDateTime::currentDateTime())
+        const ClockTime c = req.item == Item::PcTime ? ClockTime::fromDateTime(localNow())
                                                      : req.manualTime;
         SystemTimeRecord r;
         zero(r);
@@ -515,7 +537,7 @@ void SystemBatch::Impl::exchange(const BatchTarget &t, Session &s, DeviceOutcome
     case Item::Export: {
         const QByteArray infoText(reinterpret_cast<const char *>(s.info.bytes) + LoginInfo::VersionText,
                                   int(LoginInfo::VersionTextSize));
-        const QString path = exportFilePath(req.exportDirectory, infoText, QDateTime::currentDateTime());
+        const QString path = exportFilePath(req.exportDirectory, infoText, localNow());
         QByteArray image(ConfigImageMax, '\0');
         int32_t got = 0;
         const int32_t result

@@ -289,6 +289,13 @@ private slots:
         const BatchRun r2 = run(req, targets(1));
         QCOMPARE(callTrace(), QStringLiteral("L G41 G112 S41 S112 O"));
         QCOMPARE(r2.outcomes[0].code, -10005);
+        // A device that took the NTP record but asks for a restart still
+        // gets its zone; the time page restarts nothing.
+        fakesdk::reset();
+        fakesdk::state().configSetResults = { -11401, 0 };
+        const BatchRun r3 = run(req, targets(1));
+        QCOMPARE(callTrace(), QStringLiteral("L G41 G112 S41 S112 O"));
+        QCOMPARE(r3.outcomes[0].code, 0);
     }
 
     void clockItemsTakeRestartWithoutAReboot()
