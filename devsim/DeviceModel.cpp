@@ -552,10 +552,20 @@ std::vector<std::pair<int32_t, int32_t>> DeviceModel::imageRecords() const
     return keys;
 }
 
+namespace {
+
+// The model as the device's own records carry it: cut to its field and at a NUL.
+std::string modelText(const std::string &model)
+{
+    return model.substr(0, std::min(model.find('\0'), ConfigImage::ModelBytes - 1));
+}
+
+} // namespace
+
 std::vector<uint8_t> DeviceModel::exportImage() const
 {
     ConfigImage image;
-    image.model = m_spec.model;
+    image.model = modelText(m_spec.model);
     image.deviceType = m_spec.type;
     image.channels = m_spec.channels;
     for (const auto &key : imageRecords()) {
@@ -867,8 +877,7 @@ int32_t DeviceModel::restoreDefaults(const std::vector<uint8_t> &record, bool &r
     // restore has nothing to do. Accounts in particular keep their passwords.
     if (r.group(G::Network)) {
         reset(CmdDhcp, -1);
-        const bool moves = m_spec.ip != m_factoryIp || m_spec.mask != m_factoryMask
-            || m_spec.gateway != m_factoryGateway;
+        const bool moves = m_spec.ip != m_factoryIp;
         m_spec.ip = m_factoryIp;
         m_spec.mask = m_factoryMask;
         m_spec.gateway = m_factoryGateway;
@@ -897,7 +906,7 @@ int32_t DeviceModel::importImage(const std::vector<uint8_t> &bytes, bool &restar
         m_lastRefusal = why;
         return proto::Fail;
     }
-    if (image.model != m_spec.model || image.deviceType != m_spec.type
+    if (image.model != modelText(m_spec.model) || image.deviceType != m_spec.type
         || image.channels != m_spec.channels) {
         m_lastRefusal = "image of a " + image.model + " (" + std::to_string(image.channels)
             + " channels), not of this " + m_spec.model;

@@ -1,10 +1,12 @@
 // libFuzzer target: one emulated device's model driven by arbitrary requests,
 // each passed through the same frame codecs a session uses. Gets and sets of
 // every command (known or not) with arbitrary or lightly mutated records,
-// sets without login, logins and lockouts.
+// configuration images (export, damage, import), restores of defaults, sets
+// without login, logins and lockouts.
 //
 // What must hold: a set the device accepts reads back byte for byte; a set it
-// refuses changes nothing; what a device reads out it takes back unchanged.
+// refuses changes nothing; what a device reads out it takes back unchanged;
+// an image it exported it takes back, and one it refuses changes nothing.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -26,7 +28,24 @@ using devsim::DeviceModel;
 namespace {
 
 const int32_t kCommands[] = { CmdEncodeCaps, CmdDeviceInfo, CmdVideoStandard, CmdEncodeTable,
-    CmdNetWithoutLogin, CmdResolutionList, 0, 1, 21, 99, -1 };
+    CmdNetWithoutLogin, CmdResolutionList, CmdOsd, CmdChannelNames, CmdRestoreDefaults, CmdDhcp, CmdNtp,
+    CmdSystemTime, CmdConfigExport, CmdConfigImport, CmdOnvif, CmdTimeZone, CmdLightCaps, CmdLightMode, 0,
+    1, 21, 99, -1 };
+
+// Actions: a set does something, and there is nothing to read back.
+bool isAction(int32_t command)
+{
+    return command == CmdRestoreDefaults || command == CmdConfigImport;
+}
+
+std::vector<uint8_t> exported(const DeviceModel &m)
+{
+    std::vector<uint8_t> image;
+    if (m.getConfig(CmdConfigExport, -1, image) != proto::Ok || image.empty()
+        || image.size() > std::size_t(ConfigImageMax))
+        __builtin_trap(); // every device exports, within 64 KiB
+    return image;
+}
 
 int32_t pickCommand(FuzzedDataProvider &in)
 {
@@ -87,21 +106,27 @@ void checkSet(FuzzedDataProvider &in, DeviceModel &m)
     const std::vector<uint8_t> data = recordToSend(in, m, command, channel);
     std::vector<uint8_t> before, after;
     const int32_t hadIt = sessionGet(m, command, channel, before);
+    const std::vector<uint8_t> imageBefore = exported(m);
     const bool wasNtsc = m.spec().ntsc;
+    const uint32_t ipBefore = m.spec().ip;
     const int32_t r = sessionSet(m, command, channel, data);
     sessionGet(m, command, channel, after);
     if (r == proto::Ok || r == proto::NeedReboot) {
-        if (after != data)
+        if (!isAction(command) && after != data)
             __builtin_trap(); // accepted but reads back otherwise
+    } else if (r == proto::Timeout) {
+        // Only a restore of the network settings that moved the device.
+        if (command != CmdRestoreDefaults || m.spec().ip == ipBefore)
+            __builtin_trap();
     } else {
         if (r != proto::Fail && r != proto::NotSupported)
             __builtin_trap(); // a set answers only these
         if (hadIt == proto::Ok && after != before)
             __builtin_trap(); // refused, yet changed
-        if (!m.lastRefusal().empty() && r != proto::Fail)
-            __builtin_trap();
+        if (exported(m) != imageBefore || m.spec().ip != ipBefore)
+            __builtin_trap(); // refused, yet changed something else
     }
-    if (r != proto::NeedReboot && wasNtsc != m.spec().ntsc && command == CmdVideoStandard)
+    if (r != proto::NeedReboot && r != proto::Timeout && wasNtsc != m.spec().ntsc)
         __builtin_trap(); // a new video standard always asks for a restart
 }
 
@@ -121,6 +146,31 @@ void checkWriteBack(FuzzedDataProvider &in, DeviceModel &m, bool startedNtsc)
         std::fprintf(stderr, "command %d channel %d refused as read: %s\n", int(command),
             int(channel), m.lastRefusal().c_str());
         __builtin_trap();
+    }
+}
+
+// An image the device exported goes back in whole; damaged, it is taken
+// whole or refused whole.
+void checkImage(FuzzedDataProvider &in, DeviceModel &m)
+{
+    std::vector<uint8_t> image = exported(m);
+    const std::vector<uint8_t> original = image;
+    const int edits = in.ConsumeIntegralInRange<int>(0, 4);
+    for (int i = 0; i < edits; ++i)
+        image[in.ConsumeIntegralInRange<std::size_t>(0, image.size() - 1)] = in.ConsumeIntegral<uint8_t>();
+    if (in.ConsumeBool())
+        image.resize(in.ConsumeIntegralInRange<std::size_t>(0, std::size_t(ConfigImageMax)), 0);
+    const int32_t r = sessionSet(m, CmdConfigImport, -1, image);
+    const std::vector<uint8_t> after = exported(m);
+    if (r == proto::Ok || r == proto::NeedReboot) {
+        if (image == original && after != original)
+            __builtin_trap(); // its own image must leave it as it was
+    } else if (after != original) {
+        __builtin_trap(); // refused, yet partly applied
+    }
+    if (edits == 0 && image.size() >= original.size() && r != proto::Ok && r != proto::NeedReboot) {
+        std::fprintf(stderr, "own image refused: %s\n", m.lastRefusal().c_str());
+        __builtin_trap(); // its own image, zero-filled, refused
     }
 }
 
@@ -189,6 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         spec.version = in.ConsumeRandomLengthString(80);
     }
     DeviceModel m(spec);
+    // A still host clock: a clock set reads back exactly.
+    m.setHostClock([] { return int64_t(1700000000); });
     const SearchRecord rec = m.searchRecord();
     if (rec.dev.modelText().size() > sizeof rec.dev.model || rec.dev.serialText().size() > sizeof rec.dev.serial
         || m.loginBlock().versionText().size() > LoginInfo::VersionTextSize)
@@ -196,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     auto now = DeviceModel::Clock::time_point {} + std::chrono::hours(1);
     for (int steps = 0; steps < 64 && in.remaining_bytes() > 0; ++steps) {
-        switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
         case 0: {
             std::vector<uint8_t> out;
             sessionGet(m, pickCommand(in), pickChannel(in), out);
@@ -210,6 +262,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 3:
             checkSetNetwork(in, m);
+            break;
+        case 5:
+            checkImage(in, m);
             break;
         default:
             checkLogin(in, m, now);

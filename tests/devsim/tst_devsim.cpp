@@ -14,6 +14,7 @@
 #include "EncodeBudget.h"
 #include "Emulator.h"
 #include "Fleet.h"
+#include "ModelRecords.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -26,16 +27,6 @@ bool parseFleet(const std::string &text, Fleet &fleet, std::string &error)
 {
     JsonIn v;
     return parseJson(text, v, error) && fleetFromJson(v, fleet, error);
-}
-
-template <typename R> R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
-{
-    std::vector<uint8_t> bytes;
-    R r;
-    std::memset(&r, 0, sizeof r);
-    if (m.getConfig(command, channel, bytes) == 0 && bytes.size() == sizeof r)
-        std::memcpy(&r, bytes.data(), sizeof r);
-    return r;
 }
 
 } // namespace

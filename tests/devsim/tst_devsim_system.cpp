@@ -14,6 +14,7 @@
 #include "DeviceModel.h"
 #include "Emulator.h"
 #include "Fleet.h"
+#include "ModelRecords.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -21,22 +22,6 @@ using namespace scoutrix;
 using namespace scoutrix::devsim;
 
 namespace {
-
-template <typename R> R recordOf(const DeviceModel &m, int32_t command, int32_t channel)
-{
-    std::vector<uint8_t> bytes;
-    R r;
-    std::memset(&r, 0, sizeof r);
-    if (m.getConfig(command, channel, bytes) == 0 && bytes.size() == sizeof r)
-        std::memcpy(&r, bytes.data(), sizeof r);
-    return r;
-}
-
-template <typename R> std::vector<uint8_t> bytesOf(const R &r)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(&r);
-    return std::vector<uint8_t>(p, p + sizeof r);
-}
 
 SystemTimeRecord timeRecord(int y, int mo, int d, int h, int mi, int s)
 {
@@ -422,6 +407,13 @@ private slots:
         QCOMPARE(int(recordOf<OsdRecord>(m, CmdOsd, 3).bytes[OsdRecord::ShowName]), 1);
         // The same image once more changes nothing and needs no restart.
         QCOMPARE(m.setConfig(CmdConfigImport, -1, image), 0);
+
+        // A model text with a NUL in it is known by what its records show.
+        DeviceSpec odd = deviceOf(2);
+        odd.model = std::string("SX-IPC\0-2M", 10);
+        DeviceModel camera(odd);
+        QCOMPARE(camera.getConfig(CmdConfigExport, -1, image), 0);
+        QCOMPARE(camera.setConfig(CmdConfigImport, -1, image), 0);
     }
 
     void imagesThatDoNotFitAreRefusedWhole_data()
