@@ -31,7 +31,8 @@ enum class Item {
 // Items that log every device in, ask one question, then apply.
 bool asksFirst(Item item);
 // The operation id a device's result is recorded under (the login step is
-// always ResultTexts::OpLogin).
+// always ResultTexts::OpLogin; Services: DHCP, its last step; Defaults:
+// OpReset, or OpResetWithNetwork for a -10005 answer with the network group).
 int operationOf(Item item);
 // The CLI's name of an item ("pc-time", "ntp", ...), and back; false if unknown.
 QString itemName(Item item);
@@ -118,6 +119,13 @@ struct ItemRequest
     QByteArray importImage;                // Import: at most ConfigImageMax bytes
     QString importFile;                    // Import: for the activity log
 };
+
+// The scoutrix-cli names of the restore-defaults groups ("general", "encode",
+// "record", "netservice", "network", "alarm", "account", "gui", "ipc"), by
+// RestoreDefaultsRecord::Group; empty for the word without a group.
+QString defaultGroupName(int group);
+// -1 when the name is not a group's.
+int defaultGroupFromName(const QString &name);
 
 // Export file name: <dir>/Cfg_<name>_MM.dd.hh.mm.cfg, where <name> is the
 // text at the start of the device's login block with path separators,
