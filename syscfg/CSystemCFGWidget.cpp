@@ -38,6 +38,8 @@ namespace {
 constexpr int kIndexRole = Qt::UserRole + 1;     // 257: list index (column 0), code (column 1)
 constexpr int kOperationRole = Qt::UserRole + 2; // 258: operation id (column 1)
 constexpr int kMacRole = Qt::UserRole + 3;       // 259: the device's MAC text (column 0)
+// Pages with one section keep it at a readable width on a wide window.
+constexpr int kSectionWidth = 640;
 
 enum ItemIndex : int { TimeItem = 0, SystemItem, LightItem, ResetItem, NameItem, NetworkItem, ItemPages = 8 };
 
@@ -265,7 +267,7 @@ QWidget *CSystemCFGWidget::buildItemButtons()
     auto *column = new QWidget(this);
     column->setObjectName(QStringLiteral("widgetItems"));
     column->setAttribute(Qt::WA_StyledBackground);
-    column->setFixedWidth(170);
+    column->setFixedWidth(150);
     auto *v = new QVBoxLayout(column);
     v->setContentsMargins(0, 12, 0, 12);
     v->setSpacing(2);
@@ -306,8 +308,8 @@ QWidget *CSystemCFGWidget::itemPage(const QString &name, QWidget *body)
     auto *page = new QWidget(m_stack);
     page->setObjectName(name);
     auto *v = new QVBoxLayout(page);
-    v->setContentsMargins(24, 16, 24, 16);
-    v->setSpacing(14);
+    v->setContentsMargins(20, 14, 20, 14);
+    v->setSpacing(12);
     auto *selected = label(QStringLiteral("labSelected%1").arg(m_selectedLabels.size()), QString(), page);
     selected->setStyleSheet(QStringLiteral("font: 20pt \"Calibri\";color:white"));
     selected->setProperty("selectedLabel", true);
@@ -449,7 +451,9 @@ QWidget *CSystemCFGWidget::buildSystemPage()
     auto *rebootButton = saveButton(QStringLiteral("btnReboot"), LANG_KEY("Reboot"));
     reboot->addWidget(rebootHint, 1);
     reboot->addWidget(rebootButton);
-    v->addWidget(section(QStringLiteral("widgetReboot"), CMultiLanguage::text(QStringLiteral("Reboot")), body, reboot));
+    auto *rebootBox = section(QStringLiteral("widgetReboot"), CMultiLanguage::text(QStringLiteral("Reboot")), body, reboot);
+    rebootBox->setMaximumWidth(kSectionWidth);
+    v->addWidget(rebootBox);
 
     auto *files = new QGridLayout;
     files->setHorizontalSpacing(12);
@@ -467,7 +471,9 @@ QWidget *CSystemCFGWidget::buildSystemPage()
     files->addWidget(importHint, 1, 0);
     files->addWidget(importButton, 1, 1);
     files->setColumnStretch(0, 1);
-    v->addWidget(section(QStringLiteral("widgetImport"), CMultiLanguage::text(QStringLiteral("Config.ImPort")), body, files));
+    auto *filesBox = section(QStringLiteral("widgetImport"), CMultiLanguage::text(QStringLiteral("Config.ImPort")), body, files);
+    filesBox->setMaximumWidth(kSectionWidth);
+    v->addWidget(filesBox);
     v->addStretch(1);
 
     connect(rebootButton, &QPushButton::clicked, this, &CSystemCFGWidget::slot_btnReboot);
@@ -552,7 +558,7 @@ QWidget *CSystemCFGWidget::buildLightPage()
     auto *v = new QVBoxLayout(body);
     v->setContentsMargins(0, 0, 0, 0);
     auto *box = section(QStringLiteral("widgetLight"), CMultiLanguage::text(QStringLiteral("Config.LightMode")), body, grid);
-    box->setMaximumWidth(560);
+    box->setMaximumWidth(kSectionWidth);
     v->addWidget(box);
     v->addStretch(1);
 
@@ -622,7 +628,9 @@ QWidget *CSystemCFGWidget::buildResetPage()
 
     auto *v = new QVBoxLayout(body);
     v->setContentsMargins(0, 0, 0, 0);
-    v->addWidget(section(QStringLiteral("widgetDefault"), CMultiLanguage::text(QStringLiteral("Config.Default")), body, list));
+    auto *defaultBox = section(QStringLiteral("widgetDefault"), CMultiLanguage::text(QStringLiteral("Config.Default")), body, list);
+    defaultBox->setMaximumWidth(kSectionWidth);
+    v->addWidget(defaultBox);
     v->addStretch(1);
     connect(m_ckbAll, &QCheckBox::clicked, this, &CSystemCFGWidget::ckbAllclicked);
     connect(save, &QPushButton::clicked, this, &CSystemCFGWidget::slot_btnReset);
@@ -658,7 +666,7 @@ QWidget *CSystemCFGWidget::buildNamePage()
     auto *v = new QVBoxLayout(body);
     v->setContentsMargins(0, 0, 0, 0);
     auto *box = section(QStringLiteral("widgetName"), CMultiLanguage::text(QStringLiteral("Config.OSDInfoCfg")), body, grid);
-    box->setMaximumWidth(560);
+    box->setMaximumWidth(kSectionWidth);
     v->addWidget(box);
     v->addStretch(1);
     connect(save, &QPushButton::clicked, this, &CSystemCFGWidget::slot_btnSaveName);
@@ -690,7 +698,7 @@ QWidget *CSystemCFGWidget::buildNetworkPage()
     auto *v = new QVBoxLayout(body);
     v->setContentsMargins(0, 0, 0, 0);
     auto *box = section(QStringLiteral("widgetNet"), CMultiLanguage::text(QStringLiteral("Config.NetWork")), body, grid);
-    box->setMaximumWidth(560);
+    box->setMaximumWidth(kSectionWidth);
     v->addWidget(box);
     v->addStretch(1);
     connect(save, &QPushButton::clicked, this, &CSystemCFGWidget::slot_btnNetConfigSave);
