@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTimeEdit>
@@ -40,6 +41,8 @@ constexpr int kOperationRole = Qt::UserRole + 2; // 258: operation id (column 1)
 constexpr int kMacRole = Qt::UserRole + 3;       // 259: the device's MAC text (column 0)
 // Pages with one section keep it at a readable width on a wide window.
 constexpr int kSectionWidth = 640;
+// More parallel logins than this only queue in the devices' accept loops.
+constexpr int kMaxJobs = 64;
 
 enum ItemIndex : int { TimeItem = 0, SystemItem, LightItem, ResetItem, NameItem, NetworkItem, ItemPages = 8 };
 
@@ -97,6 +100,16 @@ QIcon itemIcon(const QString &base)
     return icon;
 }
 
+// How many devices a batch handles at once: "jobs" under [SystemPage] in
+// scoutrix.ini beside the program, else the engine's default.
+int batchJobsSetting()
+{
+    const QSettings settings(AppPaths::programDir() + QStringLiteral("/scoutrix.ini"), QSettings::IniFormat);
+    bool ok = false;
+    const int jobs = settings.value(QStringLiteral("SystemPage/jobs")).toInt(&ok);
+    return ok && jobs >= 1 ? std::min(jobs, kMaxJobs) : SystemBatch::DefaultJobs;
+}
+
 } // namespace
 
 CSystemCFGWidget::Choosers CSystemCFGWidget::defaultChoosers()
@@ -120,6 +133,7 @@ CSystemCFGWidget::CSystemCFGWidget(QWidget *parent, Choosers choosers)
     setObjectName(QStringLiteral("CSystemCFGWidget"));
     qRegisterMetaType<DeviceOutcome>();
     m_batch = new SystemBatch(this);
+    m_batch->setJobs(batchJobsSetting());
     // Signals come from the batch's workers.
     connect(m_batch, &SystemBatch::deviceFinished, this, &CSystemCFGWidget::onDeviceFinished, Qt::QueuedConnection);
     connect(m_batch, &SystemBatch::progress, this, &CSystemCFGWidget::onProgress, Qt::QueuedConnection);
