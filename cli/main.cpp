@@ -21,6 +21,7 @@
 #include <QTextCodec>
 
 #include "ActivityLog.h"
+#include "CliSupport.h"
 #include "DeviceRecords.h"
 #include "Net.h"
 #include "NetSdk.h"
@@ -30,19 +31,7 @@
 
 using namespace scoutrix;
 
-namespace {
-
-// Exit codes, one per kind of failure.
-enum Exit {
-    ExitOk = 0,
-    ExitFailed = 1, // the device refused or the operation failed
-    ExitUsage = 2,
-    ExitNotFound = 3, // no answer to a search, or no device with that MAC
-    ExitLogin = 4, // login refused
-    ExitTimeout = 5,
-    ExitFile = 6,
-    ExitNetwork = 7,
-};
+namespace scoutrix::cli {
 
 const char *const kUsage
     = "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
@@ -56,6 +45,8 @@ const char *const kUsage
       "  set IP COMMAND --in FILE [--channel C]\n"
       "                                      write a configuration record from a raw file\n"
       "  reboot IP [--port P]\n"
+      "  batch ITEM [options] (--all | DEVICE...)\n"
+      "                                      one system item on many devices (see below)\n"
       "login options: --port P (default 39510), --user U (admin), --password P\n"
       "  The password is taken from --password, else $SCOUTRIX_PASSWORD, else asked for\n"
       "  without echo when stdin is a terminal, else the factory default.\n"
@@ -65,18 +56,6 @@ const char *const kUsage
       "exit codes: 0 ok, 1 refused or failed, 2 usage, 3 not found (also a search nobody\n"
       "            answered), 4 login refused, 5 timeout,\n"
       "            6 file error, 7 network error\n";
-
-struct Args
-{
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> options;
-    bool has(const std::string &k) const { return options.count(k) != 0; }
-    std::string get(const std::string &k, const std::string &fallback = std::string()) const
-    {
-        const auto it = options.find(k);
-        return it == options.end() ? fallback : it->second;
-    }
-};
 
 int fail(int code, const std::string &message)
 {
@@ -147,8 +126,6 @@ std::string loginCodeText(int32_t code)
         return "the device is busy (7)";
     return codeText(code);
 }
-
-QString deviceText(const std::string &bytes);
 
 // Changes made from the command line go to the same activity log as the
 // window's; a log that cannot be written is said, never fatal to the change.
@@ -395,7 +372,7 @@ struct Login
 
 // A password on the command line shows in the process list; the variable and
 // the prompt keep it out.
-bool passwordFor(const Args &a, const std::string &user, std::string &password)
+bool passwordFor(const Args &a, const std::string &user, const std::string &where, std::string &password)
 {
     if (a.has("password")) {
         password = a.get("password");
@@ -415,7 +392,7 @@ bool passwordFor(const Args &a, const std::string &user, std::string &password)
     quiet.c_lflag &= tcflag_t(~ECHO);
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::cerr << "password for " << user << " on " << a.positional[1]
+    std::cerr << "password for " << user << " on " << where
               << " (empty: factory default): " << std::flush;
     const bool ok = bool(std::getline(std::cin, password));
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
@@ -436,7 +413,7 @@ int doLogin(const Args &a, Login &login)
         return fail(ExitUsage, "not an IPv4 address: " + a.positional[1]);
     const std::string user = a.get("user", "admin");
     std::string password;
-    if (!passwordFor(a, user, password))
+    if (!passwordFor(a, user, a.positional[1], password))
         return fail(ExitUsage, "no password read");
     int32_t error = 0;
     std::memset(&login.info, 0, sizeof login.info);
@@ -611,16 +588,18 @@ int cmdReboot(const Args &a)
     return ExitOk;
 }
 
-} // namespace
+} // namespace scoutrix::cli
+
+using namespace scoutrix::cli;
 
 int main(int argc, char **argv)
 {
     Args a;
-    static const char *const flags[] = { "json", "csv" };
+    static const char *const flags[] = { "json", "csv", "all", "off" };
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
         if (s == "--help" || s == "-h") {
-            std::cout << kUsage;
+            std::cout << kUsage << kBatchUsage;
             return ExitOk;
         }
         if (s.rfind("--", 0) == 0 && s.size() > 2) {
@@ -639,17 +618,18 @@ int main(int argc, char **argv)
             a.positional.push_back(s);
         }
     }
+    if (a.positional.empty())
+        return fail(ExitUsage, std::string("no command given\n") + kUsage);
+    // A batch item checks its own options.
     static const char *const known[] = { "json", "csv", "discovery", "timeout", "mask", "gateway",
         "port", "user", "password", "channel", "size", "out", "in" };
     for (const auto &kv : a.options) {
-        bool ok = false;
+        bool ok = a.positional[0] == "batch";
         for (const char *k : known)
             ok = ok || kv.first == k;
         if (!ok)
             return fail(ExitUsage, "unknown option --" + kv.first + "\n" + kUsage);
     }
-    if (a.positional.empty())
-        return fail(ExitUsage, std::string("no command given\n") + kUsage);
     if (a.has("discovery")) {
         std::vector<net::Endpoint> targets;
         std::string error;
@@ -671,5 +651,7 @@ int main(int argc, char **argv)
         return cmdSet(a);
     if (cmd == "reboot")
         return cmdReboot(a);
+    if (cmd == "batch")
+        return cmdBatch(a);
     return fail(ExitUsage, "unknown command " + cmd + "\n" + kUsage);
 }

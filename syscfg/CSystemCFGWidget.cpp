@@ -1139,7 +1139,7 @@ void CSystemCFGWidget::onDeviceFinished(const DeviceOutcome &outcome)
 
 void CSystemCFGWidget::placeMark(QTreeWidgetItem *item, const DeviceOutcome &outcome)
 {
-    QPushButton *mark = ResultMark::create(isOkCode(outcome.code));
+    QPushButton *mark = ResultMark::create(isOkOutcome(outcome.code, outcome.operation));
     connect(mark, &QPushButton::clicked, this, &CSystemCFGWidget::slot_btnOpenTips);
     // Replaces (and deletes) an earlier mark.
     m_tree->setItemWidget(item, 1, mark);
@@ -1202,8 +1202,11 @@ void CSystemCFGWidget::slot_btnOpenTips()
         CToolTips notice(nullptr, device, result, operationId, 0);
         if (const DeviceOutcome *o = outcomeFor(item->data(0, kMacRole).toString())) {
             QVector<QPair<int, int>> steps;
-            for (const StepResult &s : o->steps)
-                steps.append({s.operation, s.code});
+            // A check that did not decide the mark is told in the detail line.
+            for (const StepResult &s : o->steps) {
+                if (!s.advisory)
+                    steps.append({s.operation, s.code});
+            }
             // One step says no more than the result line above it.
             if (steps.size() > 1)
                 notice.setSteps(steps);

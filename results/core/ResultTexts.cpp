@@ -50,6 +50,10 @@ QString resultKey(int code, int operation)
         return QStringLiteral(LANG_KEY("Address in use"));
     if (code == CodeNotHostAddress)
         return QStringLiteral(LANG_KEY("Not a host address"));
+    if (code == CodeNotSent)
+        return QStringLiteral(LANG_KEY("Not sent"));
+    if (code == CodeFileNotWritten)
+        return QStringLiteral(LANG_KEY("File not written"));
     if (code < CodeNotSupported)
         return QStringLiteral(LANG_KEY("fail"));
     if (code == CodeNotInitialised)

@@ -44,6 +44,12 @@ enum Code : int {
     // was taken, or is no host address of the segment.
     CodeAddressInUse = -30001,
     CodeNotHostAddress = -30002,
+    // A batch item that asks first was sent to no device, because another
+    // checked device could not log in.
+    CodeNotSent = -30003,
+    // A configuration export the device answered, but whose file could not
+    // be written.
+    CodeFileNotWritten = -30004,
 };
 
 // Language key of an operation's name; empty for ids without a name.

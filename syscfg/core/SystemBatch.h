@@ -13,9 +13,11 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "ResultTexts.h"
 #include "SystemItems.h"
 
 namespace scoutrix::syscfg {
@@ -39,6 +41,9 @@ struct StepResult
 {
     int operation = 0;
     int code = 0;
+    // A check whose failure does not decide the mark (the light capability
+    // read that failed before a set that was sent anyway).
+    bool advisory = false;
 };
 
 struct DeviceOutcome
@@ -59,14 +64,26 @@ struct DeviceOutcome
 // Whether a code shows the ok mark: 0 or above, or -11401 (the device took
 // the setting and restarts).
 bool isOkCode(int code);
+// Whether an outcome shows the ok mark: isOkCode(), and also -10005 after a
+// restore that included the network settings (the device moved to its
+// factory address and the answer could not reach back: "HaveModify").
+bool isOkOutcome(int code, int operation);
 
 // Program codes for outcomes no device returned.
 enum BatchCode : int {
     // Pattern B: another checked device could not log in, so nothing was sent.
-    CodeNotSent = -30003,
+    CodeNotSent = ResultTexts::CodeNotSent,
     // Export: the device answered, but the file could not be written.
-    CodeFileNotWritten = -30004,
+    CodeFileNotWritten = ResultTexts::CodeFileNotWritten,
 };
+
+// Turns a language key into the text shown; CMultiLanguage::text when empty.
+using TextLookup = std::function<QString(const QString &key)>;
+
+// A device's outcome in words, as its notice reads: the result text, each
+// step named when there are several ("Onvif: Successful; DHCP: Failed"),
+// then the detail line.
+QString outcomeText(const DeviceOutcome &outcome, const TextLookup &lookup = TextLookup());
 
 class SystemBatch : public QObject
 {
@@ -82,6 +99,9 @@ public:
 
     void setJobs(int jobs); // 1 or more; takes effect at the next start()
     int jobs() const;
+    // How detail lines are worded (scoutrix-cli asks for English); takes
+    // effect at the next start().
+    void setTextLookup(TextLookup lookup);
 
     // Starts a batch; false (and nothing happens) while one runs or when
     // |targets| is empty.

@@ -119,6 +119,13 @@ struct ItemRequest
     QString importFile;                    // Import: for the activity log
 };
 
+// The scoutrix-cli names of the restore-defaults groups ("general", "encode",
+// "record", "netservice", "network", "alarm", "account", "gui", "ipc"), by
+// RestoreDefaultsRecord::Group; empty for the word without a group.
+QString defaultGroupName(int group);
+// -1 when the name is not a group's.
+int defaultGroupFromName(const QString &name);
+
 // Export file name: <dir>/Cfg_<name>_MM.dd.hh.mm.cfg, where <name> is the
 // text at the start of the device's login block with path separators,
 // control characters and other characters unsafe in a file name dropped. When

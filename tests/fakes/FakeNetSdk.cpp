@@ -44,6 +44,10 @@ void reset()
     s.getCalls.clear();
     s.configSetResults.clear();
     s.configSetCalls.clear();
+    s.rebootResult = 1;
+    s.reboots.clear();
+    s.loginErrorByAddress.clear();
+    s.calls.clear();
 }
 
 scoutrix::LoginInfo makeLoginInfo(int32_t videoChannels, int32_t loginDeviceType,
@@ -142,7 +146,10 @@ int32_t NetSdk_Login(const char *address, uint16_t port, const char *user, const
 
     QMutexLocker lock(&s.mutex);
     int32_t handle;
-    if (!s.loginAnswers.isEmpty()) {
+    if (s.loginErrorByAddress.contains(address)) {
+        *error = s.loginErrorByAddress.value(address);
+        handle = 0;
+    } else if (!s.loginAnswers.isEmpty()) {
         const fakesdk::LoginAnswer answer = s.loginAnswers.takeFirst();
         *error = answer.error;
         handle = answer.handle;
@@ -160,6 +167,7 @@ int32_t NetSdk_Login(const char *address, uint16_t port, const char *user, const
         *error = 0;
         handle = s.nextHandle++;
     }
+    s.calls.append({fakesdk::Call::Login, handle, 0, 0, address});
     --s.activeLogins;
     return handle;
 }
@@ -169,6 +177,7 @@ int32_t NetSdk_Logout(int32_t handle)
     fakesdk::State &s = state();
     QMutexLocker lock(&s.mutex);
     s.logouts.append(handle);
+    s.calls.append({fakesdk::Call::Logout, handle, 0, 0, {}});
     return 0;
 }
 
@@ -178,6 +187,7 @@ int32_t NetSdk_GetConfig(int32_t handle, int32_t command, int32_t channel, void 
     fakesdk::State &s = state();
     QMutexLocker lock(&s.mutex);
     s.getCalls.append({handle, command, channel, bufferSize, timeoutMs});
+    s.calls.append({fakesdk::Call::Get, handle, command, channel, {}});
     *bytesReturned = 0;
     const int32_t result = s.getResults.value(command, 0);
     if (result < 0)
@@ -199,9 +209,17 @@ int32_t NetSdk_SetConfig(int32_t handle, int32_t command, int32_t channel, const
     const int index = s.configSetCalls.size();
     s.configSetCalls.append({handle, command, channel,
                              QByteArray(static_cast<const char *>(buffer), size), timeoutMs});
+    s.calls.append({fakesdk::Call::Set, handle, command, channel, {}});
     return index < s.configSetResults.size() ? s.configSetResults.at(index) : 0;
 }
-uint8_t NetSdk_Reboot(int32_t, int32_t, int32_t) { return 0; }
+uint8_t NetSdk_Reboot(int32_t handle, int32_t, int32_t)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.reboots.append(handle);
+    s.calls.append({fakesdk::Call::Reboot, handle, 0, 0, {}});
+    return s.rebootResult;
+}
 int32_t NetSdk_Upgrade(int32_t, const char *, int32_t, NetSdkProgressCallback, void *, int32_t) { return 0; }
 int32_t NetSdk_StartRealStream(int32_t, const void *, int32_t) { return 0; }
 int32_t NetSdk_SetStreamCallback(int32_t, NetSdkDataCallback, void *) { return 0; }

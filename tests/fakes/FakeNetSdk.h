@@ -60,6 +60,16 @@ struct ConfigSetCall
     int32_t timeoutMs;
 };
 
+// Every session call in the order it was made, for tests of exchange order.
+struct Call
+{
+    enum Kind { Login, Logout, Get, Set, Reboot } kind;
+    int32_t handle;  // the handle handed out (Login) or used
+    int32_t command; // Get and Set
+    int32_t channel;
+    std::string address; // Login
+};
+
 struct State
 {
     QMutex mutex;
@@ -97,6 +107,12 @@ struct State
     // Set configuration: result per call (default 0).
     QVector<int32_t> configSetResults;
     QVector<ConfigSetCall> configSetCalls;
+    // Reboot: the byte result (default 1, success); the handles rebooted.
+    uint8_t rebootResult = 1;
+    QVector<int32_t> reboots;
+    // Logins to these addresses fail with the given error, before any other rule.
+    QMap<std::string, int32_t> loginErrorByAddress;
+    QVector<Call> calls;
 };
 
 // A fake device's login block with its channel counts and type.

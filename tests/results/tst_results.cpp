@@ -45,6 +45,8 @@ private slots:
         QTest::newRow("large positive") << 70000 << 0 << "fail";
         QTest::newRow("address in use") << -30001 << 0 << "Address in use";
         QTest::newRow("no host address") << -30002 << 0 << "Not a host address";
+        QTest::newRow("batch not sent") << -30003 << 25 << "Not sent";
+        QTest::newRow("export file not written") << -30004 << 23 << "File not written";
     }
     void resultKeys()
     {

@@ -1,0 +1,62 @@
+#pragma once
+// What the commands of scoutrix-cli share: exit codes, the parsed command
+// line, and the helpers for passwords, searches and device texts.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <QString>
+
+#include "DeviceRecords.h"
+
+namespace scoutrix::cli {
+
+// Exit codes, one per kind of failure.
+enum Exit {
+    ExitOk = 0,
+    ExitFailed = 1, // the device refused or the operation failed
+    ExitUsage = 2,
+    ExitNotFound = 3, // no answer to a search, or no device with that MAC
+    ExitLogin = 4, // login refused
+    ExitTimeout = 5,
+    ExitFile = 6,
+    ExitNetwork = 7,
+};
+
+struct Args
+{
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+    bool has(const std::string &k) const { return options.count(k) != 0; }
+    std::string get(const std::string &k, const std::string &fallback = std::string()) const
+    {
+        const auto it = options.find(k);
+        return it == options.end() ? fallback : it->second;
+    }
+};
+
+// Prints "scoutrix-cli: message" to stderr and returns |code|.
+int fail(int code, const std::string &message);
+// A whole number within [lo, hi] (decimal, or 0x hexadecimal).
+bool toInt(const std::string &text, long lo, long hi, long &out);
+// --timeout within 1..600000, else |fallback|; -1 for a bad value.
+int timeoutOf(const Args &a, int fallback);
+// The password from --password, $SCOUTRIX_PASSWORD, a prompt without echo,
+// or the factory default; |where| names the device(s) in the prompt.
+bool passwordFor(const Args &a, const std::string &user, const std::string &where, std::string &password);
+// One search; the records in arrival order.
+int runSearch(int timeoutMs, std::vector<SearchRecord> &out);
+
+// Device texts: UTF-8 when valid, else Latin-1; neutralised for a terminal;
+// quoted for JSON.
+QString deviceText(const std::string &bytes);
+std::string terminalText(const std::string &bytes);
+std::string jsonText(const QString &s);
+
+// scoutrix-cli batch ITEM ...: the system page's items over many devices.
+int cmdBatch(const Args &a);
+extern const char *const kBatchUsage;
+
+} // namespace scoutrix::cli
