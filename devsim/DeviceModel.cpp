@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <iterator>
+
+#include "ConfigImage.h"
 
 #include "EncodeTables.h"
 #include "Net.h"
@@ -99,12 +103,104 @@ void putText(uint8_t *field, std::size_t size, const std::string &text)
     writeFixedText(reinterpret_cast<char *>(field), size, text);
 }
 
+// "UTC+08:00", the zone a device leaves the factory with.
+constexpr int32_t kDefaultZoneIndex = 13;
+constexpr int32_t kDefaultZoneMinutesWest = -480;
+constexpr int kTimeZones = 33;
+// Years the device clock can show.
+constexpr int kFirstYear = 1970, kLastYear = 2099;
+
+
+// The records of the system page: clock, NTP, zone, lights, names, on-screen
+// display, services.
+void addSystemRecords(const DeviceSpec &d, DeviceModel::Records &records)
+{
+    SystemTimeRecord clock;
+    std::memset(&clock, 0, sizeof clock);
+    records[{ CmdSystemTime, -1 }] = bytesOf(clock);
+
+    NtpRecord ntp;
+    std::memset(&ntp, 0, sizeof ntp);
+    ntp.setEnabled(false);
+    ntp.setServer("time.windows.com");
+    ntp.setWord(NtpRecord::Port, 123);
+    ntp.setWord(NtpRecord::Period, 60);
+    ntp.setWord(NtpRecord::ZoneIndex, kDefaultZoneIndex);
+    records[{ CmdNtp, -1 }] = bytesOf(ntp);
+
+    TimeZoneRecord zone;
+    std::memset(&zone, 0, sizeof zone);
+    zone.setWord(TimeZoneRecord::MinutesWest, kDefaultZoneMinutesWest);
+    records[{ CmdTimeZone, -1 }] = bytesOf(zone);
+
+    const int lights = lightModesOf(d);
+    if (lights != 0) {
+        LightCapsRecord caps;
+        std::memset(&caps, 0, sizeof caps);
+        caps.bytes[LightCapsRecord::ModeMask] = uint8_t(lights);
+        records[{ CmdLightCaps, -1 }] = bytesOf(caps);
+        LightModeRecord mode;
+        std::memset(&mode, 0, sizeof mode);
+        mode.bytes[LightModeRecord::Type] = (lights & 1) ? LightModeRecord::Infrared
+            : (lights & 2)                                  ? LightModeRecord::FullColor
+                                                            : LightModeRecord::Dual;
+        mode.bytes[LightModeRecord::LightTime] = 10;
+        mode.bytes[LightModeRecord::Brightness] = 100;
+        records[{ CmdLightMode, 0 }] = bytesOf(mode);
+    }
+
+    ChannelNamesRecord names;
+    std::memset(&names, 0, sizeof names);
+    for (int ch = 0; ch < d.channels; ++ch) {
+        char name[16];
+        std::snprintf(name, sizeof name, "CH%02d", ch + 1);
+        names.setName(ch, d.type == 2 && d.channels == 1 ? std::string("IPC") : std::string(name));
+    }
+    records[{ CmdChannelNames, -1 }] = bytesOf(names);
+
+    for (int ch = 0; ch < d.channels; ++ch) {
+        OsdRecord osd;
+        // Positions and colours nobody on the system page touches; they carry
+        // something so a round trip that loses them shows.
+        for (std::size_t b = 0; b < sizeof osd.bytes; ++b)
+            osd.bytes[b] = uint8_t((b * 7 + std::size_t(ch)) & 0x3f);
+        osd.bytes[OsdRecord::ShowName] = 1;
+        osd.bytes[OsdRecord::ShowTime] = 1;
+        records[{ CmdOsd, ch }] = bytesOf(osd);
+    }
+
+    OnvifRecord onvif;
+    std::memset(&onvif, 0, sizeof onvif);
+    onvif.setWord(OnvifRecord::Enable, d.onvif ? 1 : 0);
+    records[{ CmdOnvif, -1 }] = bytesOf(onvif);
+
+    DhcpRecord dhcp;
+    std::memset(&dhcp, 0, sizeof dhcp);
+    dhcp.setWord(DhcpRecord::Enable, d.dhcp ? 1 : 0);
+    records[{ CmdDhcp, -1 }] = bytesOf(dhcp);
+}
+
+int64_t hostLocalSeconds()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&t, &local);
+    return int64_t(t) + local.tm_gmtoff;
+}
+
 } // namespace
 
 DeviceModel::DeviceModel(DeviceSpec spec)
     : m_spec(std::move(spec))
 {
-    buildRecords();
+    m_records = defaultRecords(m_spec);
+    m_factory = m_records;
+    m_factoryIp = m_spec.ip;
+    m_factoryMask = m_spec.mask;
+    m_factoryGateway = m_spec.gateway;
+    m_clockOffset = m_spec.clockOffsetS;
+    m_capsNtsc = m_spec.ntsc;
+    m_hostClock = hostLocalSeconds;
     for (User &u : m_spec.users) {
         proto::pake::VerifierRecord record;
         if (m_verifiers.count(u.name) > 0)
@@ -131,9 +227,9 @@ int64_t DeviceModel::pixels(int res) const
     return int64_t(e->widthValue()) * e->heightValue();
 }
 
-void DeviceModel::buildRecords()
+DeviceModel::Records DeviceModel::defaultRecords(const DeviceSpec &d)
 {
-    const DeviceSpec &d = m_spec;
+    Records records;
     const Profile p = profileOf(d);
     const int fps = d.ntsc ? 30 : 25;
 
@@ -147,7 +243,10 @@ void DeviceModel::buildRecords()
             r = { 2592, 1944, 1944, "5M(2592*1944)", "5M(2592*1944)" };
         list.entry[i].set(r.width, d.ntsc ? r.ntscHeight : r.height, d.ntsc ? r.ntsc : r.pal);
     }
-    m_records[{ CmdResolutionList, -1 }] = bytesOf(list);
+    records[{ CmdResolutionList, -1 }] = bytesOf(list);
+    auto pixels = [&list](int res) {
+        return int64_t(list.entry[res].widthValue()) * list.entry[res].heightValue();
+    };
 
     const int64_t mainPix = pixels(p.mainRes), subPix = pixels(p.subRes);
     EncodeCaps caps;
@@ -184,7 +283,7 @@ void DeviceModel::buildRecords()
     if (p.bitRatePerChannel == 0)
         bitRateBudget = defaultsUse > EncodeCaps::DefaultBitRateBudget ? defaultsUse : 0;
     caps.setWord(EncodeCaps::BitRateBudget, int32_t(std::min<int64_t>(bitRateBudget, INT32_MAX)));
-    m_records[{ CmdEncodeCaps, -1 }] = bytesOf(caps);
+    records[{ CmdEncodeCaps, -1 }] = bytesOf(caps);
 
     EncodeTable table;
     std::memset(&table, 0, sizeof table);
@@ -225,12 +324,13 @@ void DeviceModel::buildRecords()
         c.third.setEncodeType(7);
         c.third.setResolution(6);
     }
-    m_records[{ CmdEncodeTable, -1 }] = bytesOf(table);
+    records[{ CmdEncodeTable, -1 }] = bytesOf(table);
 
     VideoStandard standard;
     std::memset(&standard, 0, sizeof standard);
     standard.setNtsc(d.ntsc);
-    m_records[{ CmdVideoStandard, -1 }] = bytesOf(standard);
+    standard.setLanguage(d.language);
+    records[{ CmdVideoStandard, -1 }] = bytesOf(standard);
 
     DeviceInfoRecord info;
     std::memset(&info, 0, sizeof info);
@@ -242,14 +342,17 @@ void DeviceModel::buildRecords()
     info.setWord(168, d.type);
     info.setBuildTime(d.build[0], d.build[1], d.build[2], d.build[3], d.build[4], d.build[5]);
     putText(info.bytes + 224, 32, "HW-" + std::to_string(d.type) + ".1");
-    m_records[{ CmdDeviceInfo, 0 }] = bytesOf(info);
+    records[{ CmdDeviceInfo, 0 }] = bytesOf(info);
+
+    addSystemRecords(d, records);
 
     for (const ExtraRecord &r : d.extraRecords) {
         // The fleet refuses these; a record the device itself reads stays whole.
         const std::size_t builtIn = builtInRecordSize(r.command);
         if (builtIn == 0 || r.bytes.size() == builtIn)
-            m_records[{ r.command, r.channel }] = r.bytes;
+            records[{ r.command, r.channel }] = r.bytes;
     }
+    return records;
 }
 
 NetInfo DeviceModel::netInfo() const
@@ -373,18 +476,96 @@ const std::vector<uint8_t> *DeviceModel::find(int32_t command, int32_t channel) 
     return nullptr;
 }
 
+uint8_t DeviceModel::lightModes() const
+{
+    const auto it = m_records.find({ CmdLightCaps, -1 });
+    if (it == m_records.end() || it->second.size() != sizeof(LightCapsRecord))
+        return 0;
+    return it->second[LightCapsRecord::ModeMask] & 7u;
+}
+
+std::vector<uint8_t> DeviceModel::clockRecord() const
+{
+    std::vector<uint8_t> out = m_records.at({ CmdSystemTime, -1 });
+    const std::time_t t = std::time_t(m_hostClock() + m_clockOffset);
+    std::tm tm {};
+    gmtime_r(&t, &tm);
+    SystemTimeRecord r;
+    std::memcpy(&r, out.data(), sizeof r);
+    r.setWord(SystemTimeRecord::Year, tm.tm_year + 1900);
+    r.setWord(SystemTimeRecord::Month, tm.tm_mon + 1);
+    r.setWord(SystemTimeRecord::Day, tm.tm_mday);
+    r.setWord(SystemTimeRecord::Hour, tm.tm_hour);
+    r.setWord(SystemTimeRecord::Minute, tm.tm_min);
+    r.setWord(SystemTimeRecord::Second, tm.tm_sec);
+    std::memcpy(out.data(), &r, sizeof r);
+    return out;
+}
+
 int32_t DeviceModel::getConfig(int32_t command, int32_t channel, std::vector<uint8_t> &out) const
 {
-    if (command == CmdNetWithoutLogin) {
+    switch (command) {
+    case CmdNetWithoutLogin: {
         const NetInfo n = netInfo();
         out = bytesOf(n);
         return proto::Ok;
+    }
+    case CmdSystemTime:
+        out = clockRecord();
+        return proto::Ok;
+    case CmdConfigExport:
+        out = exportImage();
+        return out.empty() ? int32_t(proto::Fail) : int32_t(proto::Ok);
+    case CmdRestoreDefaults:
+    case CmdConfigImport:
+        return proto::NotSupported; // actions, nothing to read
+    case CmdOsd: {
+        // One record per channel; a channel the device lacks has none.
+        const auto it = m_records.find({ CmdOsd, channel });
+        if (it == m_records.end())
+            return proto::Fail;
+        out = it->second;
+        return proto::Ok;
+    }
+    default:
+        break;
     }
     const auto *r = find(command, channel);
     if (!r)
         return proto::NotSupported;
     out = *r;
     return proto::Ok;
+}
+
+std::vector<std::pair<int32_t, int32_t>> DeviceModel::imageRecords() const
+{
+    // The general record first: the encode table is checked against the
+    // video standard the image brings.
+    std::vector<std::pair<int32_t, int32_t>> keys
+        = { { CmdVideoStandard, -1 }, { CmdEncodeTable, -1 }, { CmdChannelNames, -1 } };
+    for (int ch = 0; ch < m_spec.channels; ++ch)
+        keys.push_back({ CmdOsd, ch });
+    for (const int32_t c : { CmdNtp, CmdTimeZone, CmdOnvif, CmdDhcp })
+        keys.push_back({ c, -1 });
+    if (lightModes() != 0)
+        keys.push_back({ CmdLightMode, 0 });
+    return keys;
+}
+
+std::vector<uint8_t> DeviceModel::exportImage() const
+{
+    ConfigImage image;
+    image.model = m_spec.model;
+    image.deviceType = m_spec.type;
+    image.channels = m_spec.channels;
+    for (const auto &key : imageRecords()) {
+        const auto it = m_records.find(key);
+        if (it != m_records.end())
+            image.entries.push_back({ key.first, key.second, it->second });
+    }
+    std::vector<uint8_t> out;
+    image.encode(out);
+    return out;
 }
 
 std::string DeviceModel::encodeTableRefusal(const EncodeTable &table) const
@@ -447,54 +628,335 @@ std::string DeviceModel::encodeTableRefusal(const EncodeTable &table) const
     return std::string();
 }
 
+void DeviceModel::store(const std::pair<int32_t, int32_t> &key, const std::vector<uint8_t> &bytes)
+{
+    m_records[key] = bytes;
+    if (std::find(m_changed.begin(), m_changed.end(), key) == m_changed.end())
+        m_changed.push_back(key);
+}
+
 int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vector<uint8_t> &data)
 {
     m_lastRefusal.clear();
-    if (command == CmdEncodeCaps || command == CmdDeviceInfo || command == CmdResolutionList
-        || command == CmdNetWithoutLogin)
+    bool restart = false;
+    int32_t r;
+    switch (command) {
+    case CmdEncodeCaps:
+    case CmdDeviceInfo:
+    case CmdResolutionList:
+    case CmdNetWithoutLogin:
+    case CmdLightCaps:
+    case CmdConfigExport:
         return proto::NotSupported; // read-only on this device
-    const auto *existing = find(command, channel);
-    if (!existing)
-        return proto::NotSupported;
-    if (existing->size() != data.size()) {
-        m_lastRefusal = "record of " + std::to_string(data.size()) + " bytes, "
-            + std::to_string(existing->size()) + " expected";
+    case CmdRestoreDefaults:
+        r = restoreDefaults(data, restart);
+        break;
+    case CmdConfigImport:
+        r = importImage(data, restart);
+        break;
+    default: {
+        // The on-screen display is kept per channel, and only for channels
+        // the device has.
+        const std::vector<uint8_t> *existing = command == CmdOsd
+            ? (m_records.count({ CmdOsd, channel }) ? &m_records.at({ CmdOsd, channel }) : nullptr)
+            : find(command, channel);
+        if (!existing) {
+            if (command != CmdOsd)
+                return proto::NotSupported;
+            m_lastRefusal = "no channel " + std::to_string(channel);
+            return proto::Fail;
+        }
+        if (existing->size() != data.size()) {
+            m_lastRefusal = "record of " + std::to_string(data.size()) + " bytes, "
+                + std::to_string(existing->size()) + " expected";
+            return proto::Fail;
+        }
+        r = checkRecord(command, *existing, data, restart);
+        if (r != proto::Ok)
+            return r;
+        // Store under the key the record was found by, so a get reads it back.
+        for (const auto &kv : m_records) {
+            if (&kv.second == existing) {
+                store(kv.first, data);
+                break;
+            }
+        }
+        break;
+    }
+    }
+    // A moved device answers as if the session were lost; that outweighs a
+    // restart it also needs.
+    if (r == proto::Ok && (restart || m_spec.faults.needReboot))
+        return proto::NeedReboot;
+    return r;
+}
+
+int32_t DeviceModel::checkRecord(int32_t command, const std::vector<uint8_t> &now,
+    const std::vector<uint8_t> &next, bool &restart)
+{
+    auto refuse = [this](int32_t code, std::string why) {
+        m_lastRefusal = std::move(why);
+        return code;
+    };
+    auto flag = [](const uint8_t *p, std::size_t at, bool word) {
+        const uint32_t v = word ? readLe32(p + at) : p[at];
+        return v <= 1;
+    };
+    const uint8_t *p = next.data();
+    switch (command) {
+    case CmdEncodeTable: {
+        EncodeTable table;
+        std::memcpy(&table, p, sizeof table);
+        const std::string why = encodeTableRefusal(table);
+        return why.empty() ? int32_t(proto::Ok) : refuse(proto::Fail, why);
+    }
+    case CmdVideoStandard: {
+        GeneralRecord was, will;
+        std::memcpy(&was, now.data(), sizeof was);
+        std::memcpy(&will, p, sizeof will);
+        if (will.videoFormat() < 0 || will.videoFormat() > 1)
+            return refuse(proto::Fail, "video format " + std::to_string(will.videoFormat()));
+        if (will.language() < 0 || will.language() > 31)
+            return refuse(proto::Fail, "language " + std::to_string(will.language()));
+        // A new video standard or menu language only takes effect after a restart.
+        restart = was.videoFormat() != will.videoFormat() || was.language() != will.language();
+        m_spec.ntsc = will.isNtsc();
+        m_spec.language = will.language();
+        return proto::Ok;
+    }
+    case CmdSystemTime: {
+        SystemTimeRecord t;
+        std::memcpy(&t, p, sizeof t);
+        const int y = t.word(SystemTimeRecord::Year), mo = t.word(SystemTimeRecord::Month),
+                  d = t.word(SystemTimeRecord::Day), h = t.word(SystemTimeRecord::Hour),
+                  mi = t.word(SystemTimeRecord::Minute), se = t.word(SystemTimeRecord::Second);
+        if (y < kFirstYear || y > kLastYear || !isRealDate(y, mo, d) || h < 0 || h > 23 || mi < 0
+            || mi > 59 || se < 0 || se > 59) {
+            char text[80];
+            std::snprintf(text, sizeof text, "no such time %d-%d-%d %d:%d:%d", y, mo, d, h, mi, se);
+            return refuse(proto::Fail, text);
+        }
+        std::tm tm {};
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+        tm.tm_hour = h;
+        tm.tm_min = mi;
+        tm.tm_sec = se;
+        m_clockOffset = int64_t(timegm(&tm)) - m_hostClock();
+        return proto::Ok;
+    }
+    case CmdNtp: {
+        NtpRecord n;
+        std::memcpy(&n, p, sizeof n);
+        const int32_t port = n.word(NtpRecord::Port), period = n.word(NtpRecord::Period),
+                      zone = n.word(NtpRecord::ZoneIndex);
+        if (!flag(p, NtpRecord::Enable, false))
+            return refuse(proto::Fail, "NTP enable byte " + std::to_string(p[NtpRecord::Enable]));
+        if (port < 0 || port > 65535 || period < 0 || period > 65535)
+            return refuse(proto::Fail, "NTP port " + std::to_string(port) + " or period " + std::to_string(period));
+        if (zone < 0 || zone >= kTimeZones)
+            return refuse(proto::Fail, "time zone index " + std::to_string(zone));
+        if (n.enabled() && (port == 0 || n.server().empty()))
+            return refuse(proto::Fail, "NTP on without a server and port");
+        return proto::Ok;
+    }
+    case CmdTimeZone: {
+        const int32_t west = int32_t(readLe32(p + TimeZoneRecord::MinutesWest));
+        // Zones run from UTC-12:00 to UTC+14:00 in quarter hours.
+        if (west < -840 || west > 720 || west % 15 != 0)
+            return refuse(proto::Fail, "time zone of " + std::to_string(west) + " minutes");
+        return proto::Ok;
+    }
+    case CmdLightMode: {
+        const uint8_t type = p[LightModeRecord::Type];
+        if (type > LightModeRecord::Dual)
+            return refuse(proto::Fail, "light mode " + std::to_string(type));
+        if (!(lightModes() >> type & 1u))
+            return refuse(proto::NotSupported, "no light mode " + std::to_string(type) + " on this device");
+        if (!flag(p, LightModeRecord::Photosensitive, false) || p[LightModeRecord::FlashMode] > 2
+            || p[LightModeRecord::Brightness] > 100 || !flag(p, LightModeRecord::Dimming, false)
+            || !flag(p, LightModeRecord::WarmControl, false)
+            || !flag(p, LightModeRecord::InfraredControl, false)
+            || !flag(p, LightModeRecord::Detection, false))
+            return refuse(proto::Fail, "light settings out of range");
+        return proto::Ok;
+    }
+    case CmdOsd:
+        if (!flag(p, OsdRecord::ShowName, false) || !flag(p, OsdRecord::ShowTime, false))
+            return refuse(proto::Fail, "display flags are 0 or 1");
+        return proto::Ok;
+    case CmdOnvif:
+        return flag(p, OnvifRecord::Enable, true) ? int32_t(proto::Ok)
+                                                  : refuse(proto::Fail, "Onvif flag is 0 or 1");
+    case CmdDhcp:
+        return flag(p, DhcpRecord::Enable, true) ? int32_t(proto::Ok)
+                                                 : refuse(proto::Fail, "DHCP flag is 0 or 1");
+    default:
+        return proto::Ok;
+    }
+}
+
+bool DeviceModel::restoresNetwork(const std::vector<uint8_t> &record)
+{
+    RestoreDefaultsRecord r;
+    if (record.size() != sizeof r)
+        return false;
+    std::memcpy(&r, record.data(), sizeof r);
+    return r.word(4 * RestoreDefaultsRecord::Network) == 1;
+}
+
+int32_t DeviceModel::restoreDefaults(const std::vector<uint8_t> &record, bool &restart)
+{
+    using G = RestoreDefaultsRecord;
+    G r;
+    if (record.size() != sizeof r) {
+        m_lastRefusal = "restore record of " + std::to_string(record.size()) + " bytes";
         return proto::Fail;
     }
-    if (command == CmdEncodeTable) {
-        if (data.size() != sizeof(EncodeTable)) {
-            m_lastRefusal = "encode table of " + std::to_string(data.size()) + " bytes";
+    std::memcpy(&r, record.data(), sizeof r);
+    for (int g = 0; g < G::Groups; ++g) {
+        const int32_t w = r.word(std::size_t(4 * g));
+        if (w != 0 && w != 1) {
+            m_lastRefusal = "restore word " + std::to_string(g) + " is " + std::to_string(w);
             return proto::Fail;
         }
-        EncodeTable table;
-        std::memcpy(&table, data.data(), sizeof table);
-        m_lastRefusal = encodeTableRefusal(table);
-        if (!m_lastRefusal.empty())
-            return proto::Fail;
     }
-    bool restart = m_spec.faults.needReboot;
-    if (command == CmdVideoStandard) {
-        if (data.size() != sizeof(VideoStandard)) {
-            m_lastRefusal = "video standard of " + std::to_string(data.size()) + " bytes";
+    auto reset = [this](int32_t command, int32_t channel) {
+        const auto it = m_factory.find({ command, channel });
+        if (it != m_factory.end() && m_records.count(it->first) && m_records.at(it->first) != it->second)
+            store(it->first, it->second);
+    };
+    if (r.group(G::General)) {
+        GeneralRecord was, factory;
+        std::memcpy(&was, m_records.at({ CmdVideoStandard, -1 }).data(), sizeof was);
+        std::memcpy(&factory, m_factory.at({ CmdVideoStandard, -1 }).data(), sizeof factory);
+        restart = was.videoFormat() != factory.videoFormat() || was.language() != factory.language();
+        reset(CmdVideoStandard, -1);
+        m_spec.ntsc = factory.isNtsc();
+        m_spec.language = factory.language();
+        reset(CmdTimeZone, -1);
+    }
+    if (r.group(G::Encode)) {
+        // The factory table belongs to the factory standard. After a change
+        // of standard the table is built anew, at frame rates both the
+        // standard now set and the one the capabilities still follow until
+        // the restart allow.
+        GeneralRecord factory;
+        std::memcpy(&factory, m_factory.at({ CmdVideoStandard, -1 }).data(), sizeof factory);
+        if (factory.isNtsc() == m_spec.ntsc && m_capsNtsc == m_spec.ntsc) {
+            reset(CmdEncodeTable, -1);
+        } else {
+            DeviceSpec now = m_spec;
+            now.ntsc = m_spec.ntsc && m_capsNtsc;
+            store({ CmdEncodeTable, -1 }, defaultRecords(now).at({ CmdEncodeTable, -1 }));
+        }
+    }
+    if (r.group(G::NetService)) {
+        reset(CmdOnvif, -1);
+        reset(CmdNtp, -1);
+    }
+    if (r.group(G::GuiDisplay)) {
+        reset(CmdChannelNames, -1);
+        for (int ch = 0; ch < m_spec.channels; ++ch)
+            reset(CmdOsd, ch);
+    }
+    if (r.group(G::IpcConfig))
+        reset(CmdLightMode, 0);
+    // Record, alarm and account settings are not kept by this device; their
+    // restore has nothing to do. Accounts in particular keep their passwords.
+    if (r.group(G::Network)) {
+        reset(CmdDhcp, -1);
+        const bool moves = m_spec.ip != m_factoryIp || m_spec.mask != m_factoryMask
+            || m_spec.gateway != m_factoryGateway;
+        m_spec.ip = m_factoryIp;
+        m_spec.mask = m_factoryMask;
+        m_spec.gateway = m_factoryGateway;
+        // The client loses the device at its old address.
+        if (moves)
+            return proto::Timeout;
+    }
+    return proto::Ok;
+}
+
+int32_t DeviceModel::importImage(const std::vector<uint8_t> &bytes, bool &restart)
+{
+    if (bytes.size() > ConfigImage::MaxSize) {
+        m_lastRefusal = "image of " + std::to_string(bytes.size()) + " bytes";
+        return proto::Fail;
+    }
+    ConfigImage image;
+    std::string why;
+    switch (ConfigImage::decode(bytes.data(), bytes.size(), image, why)) {
+    case ConfigImage::Error::None:
+        break;
+    case ConfigImage::Error::Version:
+        m_lastRefusal = why;
+        return proto::NotSupported;
+    default:
+        m_lastRefusal = why;
+        return proto::Fail;
+    }
+    if (image.model != m_spec.model || image.deviceType != m_spec.type
+        || image.channels != m_spec.channels) {
+        m_lastRefusal = "image of a " + image.model + " (" + std::to_string(image.channels)
+            + " channels), not of this " + m_spec.model;
+        return proto::NotSupported;
+    }
+    if (image.entries.empty()) {
+        m_lastRefusal = "image without records";
+        return proto::Fail;
+    }
+    const auto allowed = imageRecords();
+    std::vector<std::pair<int32_t, int32_t>> seen;
+    // All or nothing: the records are tried on a copy, which replaces the
+    // device only when every one of them was taken.
+    DeviceModel trial(*this);
+    trial.m_spec.faults.needReboot = false;
+    for (const ConfigImage::Entry &e : image.entries) {
+        const std::pair<int32_t, int32_t> key { e.command, e.channel };
+        const std::string what = "record " + std::to_string(e.command) + " channel " + std::to_string(e.channel);
+        if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()
+            || std::find(seen.begin(), seen.end(), key) != seen.end()) {
+            m_lastRefusal = what + " does not belong in this image";
             return proto::Fail;
         }
-        VideoStandard now, next;
-        std::memcpy(&now, existing->data(), sizeof now);
-        std::memcpy(&next, data.data(), sizeof next);
-        // A new video standard only takes effect after a restart.
-        restart = restart || now.isNtsc() != next.isNtsc();
-        m_spec.ntsc = next.isNtsc();
+        seen.push_back(key);
+        const int32_t r = trial.setConfig(e.command, e.channel, e.bytes);
+        if (r != proto::Ok && r != proto::NeedReboot) {
+            m_lastRefusal = what + ": " + trial.lastRefusal();
+            return proto::Fail;
+        }
+        restart = restart || r == proto::NeedReboot;
     }
-    // Store under the key the record was found by, so a get reads it back.
-    for (auto &kv : m_records) {
-        if (&kv.second == existing) {
-            kv.second = data;
-            if (std::find(m_changed.begin(), m_changed.end(), kv.first) == m_changed.end())
-                m_changed.push_back(kv.first);
-            break;
+    trial.m_spec.faults = m_spec.faults;
+    trial.m_lastRefusal.clear();
+    *this = std::move(trial);
+    return proto::Ok;
+}
+
+void DeviceModel::restarted()
+{
+    if (m_capsNtsc == m_spec.ntsc)
+        return;
+    m_capsNtsc = m_spec.ntsc;
+    const Records fresh = defaultRecords(m_spec);
+    for (const int32_t command : { CmdEncodeCaps, CmdResolutionList })
+        m_records[{ command, -1 }] = fresh.at({ command, -1 });
+    // Frame rates over the new standard's limit come down to it.
+    EncodeTable table;
+    auto &stored = m_records.at({ CmdEncodeTable, -1 });
+    std::memcpy(&table, stored.data(), sizeof table);
+    const int maxFps = m_spec.ntsc ? 30 : 25;
+    for (ChannelEncode &c : table.channel) {
+        for (StreamParams *s : { &c.main, &c.sub, &c.third }) {
+            if (s->frameRate() > maxFps)
+                s->setFrameRate(maxFps);
         }
     }
-    return restart ? proto::NeedReboot : proto::Ok;
+    std::vector<uint8_t> clamped = bytesOf(table);
+    if (clamped != stored)
+        store({ CmdEncodeTable, -1 }, clamped);
 }
 
 void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes)
@@ -502,13 +964,12 @@ void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vec
     const auto it = m_records.find({ command, channel });
     if (it == m_records.end() || it->second.size() != bytes.size())
         return;
-    it->second = bytes;
-    if (std::find(m_changed.begin(), m_changed.end(), it->first) == m_changed.end())
-        m_changed.push_back(it->first);
+    store(it->first, bytes);
     if (command == CmdVideoStandard && bytes.size() == sizeof(VideoStandard)) {
         VideoStandard s;
         std::memcpy(&s, bytes.data(), sizeof s);
         m_spec.ntsc = s.isNtsc();
+        m_spec.language = s.language();
     }
 }
 

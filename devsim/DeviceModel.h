@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,6 +21,9 @@ class DeviceModel
 {
 public:
     using Clock = std::chrono::steady_clock;
+    using Records = std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>>;
+    // The host's local time in seconds since 1970, counted as if it were UTC.
+    using HostClock = std::function<int64_t()>;
 
     explicit DeviceModel(DeviceSpec spec);
 
@@ -67,23 +71,56 @@ public:
     std::string encodeTableRefusal(const EncodeTable &table) const;
 
     // Records changed by sets since start, for the state file.
-    const std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> &records() const
-    {
-        return m_records;
-    }
+    const Records &records() const { return m_records; }
     const std::vector<std::pair<int32_t, int32_t>> &changedRecords() const { return m_changed; }
     void restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes);
 
     // Pixel count of resolution index |res| by the device's own list; 0 when unknown.
     int64_t pixels(int res) const;
 
+    // The device clock runs this many seconds ahead of the host's local time;
+    // a set of command 45 moves it, and it keeps running.
+    int64_t clockOffset() const { return m_clockOffset; }
+    void setClockOffset(int64_t seconds) { m_clockOffset = seconds; }
+    // Tests freeze or step the host clock the device counts from.
+    void setHostClock(HostClock clock) { m_hostClock = std::move(clock); }
+
+    // The address the fleet gave the device, where a restore of its network
+    // settings (command 33, word 4) returns it.
+    uint32_t factoryIp() const { return m_factoryIp; }
+    // Whether this command-33 record asks for the network settings' restore.
+    static bool restoresNetwork(const std::vector<uint8_t> &record);
+    // After a reboot: a new video standard takes effect in the records that
+    // depend on it (capabilities, resolution list, frame rates of the table).
+    void restarted();
+
+    // The (command, channel) records a configuration image carries, in the
+    // order they are applied.
+    std::vector<std::pair<int32_t, int32_t>> imageRecords() const;
+
 private:
-    void buildRecords();
+    // Every record the device is built with for |spec|, fleet records included.
+    static Records defaultRecords(const DeviceSpec &spec);
     const std::vector<uint8_t> *find(int32_t command, int32_t channel) const;
+    // Checks a record of a command the device keeps against its rules, and
+    // applies what a change of it means; 0, or the refusal's code.
+    int32_t checkRecord(int32_t command, const std::vector<uint8_t> &now,
+        const std::vector<uint8_t> &next, bool &restart);
+    int32_t restoreDefaults(const std::vector<uint8_t> &record, bool &restart);
+    int32_t importImage(const std::vector<uint8_t> &image, bool &restart);
+    std::vector<uint8_t> exportImage() const;
+    std::vector<uint8_t> clockRecord() const;
+    void store(const std::pair<int32_t, int32_t> &key, const std::vector<uint8_t> &bytes);
+    uint8_t lightModes() const;
 
     DeviceSpec m_spec;
     uint16_t m_boundPort = 0;
-    std::map<std::pair<int32_t, int32_t>, std::vector<uint8_t>> m_records;
+    Records m_records;
+    Records m_factory; // as built, for a restore of defaults
+    uint32_t m_factoryIp = 0, m_factoryMask = 0, m_factoryGateway = 0;
+    int64_t m_clockOffset = 0;
+    bool m_capsNtsc = false; // the standard the capabilities were built for
+    HostClock m_hostClock;
     std::vector<std::pair<int32_t, int32_t>> m_changed;
     struct LockState
     {

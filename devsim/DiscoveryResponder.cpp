@@ -86,11 +86,7 @@ std::string DiscoveryResponder::holderOfNewAddress(std::size_t device, const std
     // factory defaults share one.
     if (m_state.devices[device]->model.spec().ip == ip)
         return std::string();
-    for (std::size_t j = 0; j < m_state.devices.size(); ++j) {
-        if (j != device && m_state.devices[j]->model.spec().ip == ip)
-            return m_state.devices[j]->model.spec().mac;
-    }
-    return std::string();
+    return m_state.holderOf(ip, device);
 }
 
 void DiscoveryResponder::onSetWithoutLogin(

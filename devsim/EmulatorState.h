@@ -113,6 +113,17 @@ struct EmulatorState
         return n;
     }
 
+    // The MAC text of another device that holds |ip| (host order); empty when
+    // none does. No two devices of the emulator share an address.
+    std::string holderOf(uint32_t ip, std::size_t except) const
+    {
+        for (std::size_t j = 0; j < devices.size(); ++j) {
+            if (j != except && devices[j]->model.spec().ip == ip)
+                return devices[j]->model.spec().mac;
+        }
+        return std::string();
+    }
+
     void dropConnections(int device)
     {
         for (auto it = conns.begin(); it != conns.end();) {

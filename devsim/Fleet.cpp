@@ -121,15 +121,6 @@ bool onlyKnownMembers(const JsonIn &v, std::initializer_list<const char *> known
     return true;
 }
 
-bool daysInMonthOk(int year, int month, int day)
-{
-    static const int kDays[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-    if (month < 1 || month > 12 || day < 1)
-        return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
 // "YYYY-MM-DD" or "YYYY-MM-DD hh:mm:ss", digits exactly where they belong.
 bool parseBuild(const std::string &text, int (&out)[6])
 {
@@ -148,7 +139,7 @@ bool parseBuild(const std::string &text, int (&out)[6])
         b[4] = num(14, 2);
         b[5] = num(17, 2);
     }
-    if (b[0] < 1970 || b[0] > 2099 || !daysInMonthOk(b[0], b[1], b[2]) || b[3] > 23 || b[4] > 59
+    if (b[0] < 1970 || b[0] > 2099 || !isRealDate(b[0], b[1], b[2]) || b[3] > 23 || b[4] > 59
         || b[5] > 59)
         return false;
     for (int i = 0; i < 6; ++i)
@@ -236,6 +227,19 @@ bool readAddress(const JsonIn &v, const char *key, uint32_t &out, std::string &e
     return true;
 }
 
+constexpr int64_t kClockOffsetLimit = 100LL * 366 * 86400;
+
+const char *const kLightNames[3] = { "infrared", "full_color", "dual" };
+
+int lightModeFromName(const std::string &name)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (name == kLightNames[i])
+            return i;
+    }
+    return -1;
+}
+
 std::string addressText(uint32_t a)
 {
     return net::ipv4Text(a);
@@ -251,7 +255,7 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
             { "ip", "mask", "gateway", "port", "mac", "serial", "model", "version", "type",
                 "channels", "audio_channels", "standard", "build", "users", "lockout_after",
                 "lockout_ms", "max_sessions", "blacklist", "uninitialised", "reboot_ms", "records",
-                "faults" },
+                "faults", "language", "lights", "onvif", "dhcp", "clock_offset_s" },
             error))
         return false;
     std::string type;
@@ -276,8 +280,36 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
         || !readInt(v, "lockout_ms", 0, 86400000, d.lockoutMs, error)
         || !readInt(v, "max_sessions", 1, 1024, d.maxSessions, error)
         || !readInt(v, "reboot_ms", 0, 600000, d.rebootMs, error)
-        || !readBool(v, "uninitialised", d.uninitialised, error))
+        || !readBool(v, "uninitialised", d.uninitialised, error)
+        || !readInt(v, "language", 0, 31, d.language, error)
+        || !readBool(v, "onvif", d.onvif, error) || !readBool(v, "dhcp", d.dhcp, error))
         return false;
+    if (const JsonIn *x = member(v, "clock_offset_s")) {
+        // A century either way keeps every clock inside the years a device takes.
+        int64_t n = 0;
+        if (!wholeNumber(*x, -kClockOffsetLimit, kClockOffsetLimit, n)) {
+            error = "\"clock_offset_s\" must be a whole number of seconds from "
+                + std::to_string(-kClockOffsetLimit) + " to " + std::to_string(kClockOffsetLimit);
+            return false;
+        }
+        d.clockOffsetS = n;
+    }
+    if (has(v, "lights")) {
+        if (!v["lights"].is_array()) {
+            error = "\"lights\" must be a list of \"infrared\", \"full_color\", \"dual\"";
+            return false;
+        }
+        int mask = 0;
+        for (const auto &l : v["lights"]) {
+            const int bit = l.is_string() ? lightModeFromName(l.get<std::string>()) : -1;
+            if (bit < 0) {
+                error = "\"lights\" holds only \"infrared\", \"full_color\" and \"dual\"";
+                return false;
+            }
+            mask |= 1 << bit;
+        }
+        d.lightModes = mask;
+    }
     d.port = uint16_t(port);
     if (d.audioChannels > d.channels)
         d.audioChannels = d.channels;
@@ -401,6 +433,30 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
 }
 
 } // namespace
+
+bool isRealDate(int year, int month, int day)
+{
+    static const int kDays[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    if (month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+int lightModesOf(const DeviceSpec &d)
+{
+    if (d.type != 2)
+        return 0;
+    if (d.lightModes >= 0)
+        return d.lightModes & 7;
+    // The camera line: 5M models carry infrared and warm light (dual), 2M
+    // models warm light only (full colour), every other model infrared.
+    if (d.model.find("5M") != std::string::npos)
+        return 7;
+    if (d.model.find("2M") != std::string::npos)
+        return 2;
+    return 1;
+}
 
 int32_t deviceTypeFromName(const std::string &name)
 {
@@ -705,6 +761,24 @@ JsonOut fleetToJson(const Fleet &fleet)
                     ? JsonOut { { "name", u.name }, { "password", u.password } }
                     : JsonOut { { "name", u.name }, { "verifier", u.verifier } });
         v["users"] = users;
+        if (d.rebootMs != DeviceSpec().rebootMs)
+            v["reboot_ms"] = d.rebootMs;
+        if (d.language != 0)
+            v["language"] = d.language;
+        if (d.type == 2) {
+            JsonOut lights = JsonOut::array();
+            for (int i = 0; i < 3; ++i) {
+                if (lightModesOf(d) >> i & 1)
+                    lights.push_back(kLightNames[i]);
+            }
+            v["lights"] = std::move(lights);
+        }
+        if (!d.onvif)
+            v["onvif"] = false;
+        if (d.dhcp)
+            v["dhcp"] = true;
+        if (d.clockOffsetS != 0)
+            v["clock_offset_s"] = d.clockOffsetS;
         const JsonOut faults = faultsToJson(d.faults);
         if (!faults.empty())
             v["faults"] = faults;
@@ -761,6 +835,14 @@ bool validateFleet(const Fleet &fleet, std::string &error)
         }
         if (d.port != 0 && !addresses.insert(uint64_t(d.ip) << 16 | d.port).second) {
             error = who + ": address and port taken by another device";
+            return false;
+        }
+        if (d.type != 2 && d.lightModes > 0) {
+            error = who + ": \"lights\": a recorder has no lights";
+            return false;
+        }
+        if (d.language < 0 || d.language > 31) {
+            error = who + ": \"language\" must be 0 to 31";
             return false;
         }
         if (d.audioChannels < 0 || d.audioChannels > d.channels) {
@@ -821,6 +903,24 @@ std::size_t builtInRecordSize(int32_t command)
         return 144;
     case 175:
         return 1280;
+    case CmdOsd:
+        return sizeof(OsdRecord);
+    case CmdChannelNames:
+        return sizeof(ChannelNamesRecord);
+    case CmdDhcp:
+        return sizeof(DhcpRecord);
+    case CmdNtp:
+        return sizeof(NtpRecord);
+    case CmdSystemTime:
+        return sizeof(SystemTimeRecord);
+    case CmdOnvif:
+        return sizeof(OnvifRecord);
+    case CmdTimeZone:
+        return sizeof(TimeZoneRecord);
+    case CmdLightCaps:
+        return sizeof(LightCapsRecord);
+    case CmdLightMode:
+        return sizeof(LightModeRecord);
     default:
         return 0;
     }

@@ -75,7 +75,13 @@ struct DeviceSpec
     int maxSessions = 16;
     std::vector<std::string> blacklist; // client addresses refused at login
     bool uninitialised = false;
-    int rebootMs = 3000;
+    int rebootMs = 3000; // how long a reboot keeps the device away
+    // System settings the device starts with (and returns to on a restore).
+    int language = 0; // index in the device's language list, 0..31
+    int lightModes = -1; // bit 0 infrared, 1 full colour, 2 dual; -1: the model's own
+    bool onvif = true;
+    bool dhcp = false;
+    int64_t clockOffsetS = 0; // how far the device clock runs ahead of the host's local time
     Faults faults;
     std::vector<ExtraRecord> extraRecords;
 };
@@ -109,6 +115,11 @@ JsonOut fleetToJson(const Fleet &fleet);
 bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
 // Distinct MAC texts, serials and address:port pairs; sizes in range.
 bool validateFleet(const Fleet &fleet, std::string &error);
+
+// The light modes a device has: the fleet's, else its model's. Recorders have none.
+int lightModesOf(const DeviceSpec &d);
+// A real calendar day (leap years included).
+bool isRealDate(int year, int month, int day);
 
 // "delay_ms=300,duplicate_answers,empty_mac" (the fleet file's fault names).
 bool parseFaults(const std::string &text, Faults &out, std::string &error);

@@ -238,13 +238,35 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
             refuse(c, proto::ProtocolError, "malformed set configuration");
             return;
         }
-        const int32_t r = dev.model.setConfig(req.command, req.channel, req.data);
-        if (r == proto::Fail && !dev.model.lastRefusal().empty())
-            m_state.log(m_state.deviceName(c.device) + ": command " + std::to_string(req.command)
+        const int device = c.device;
+        const uint32_t ipBefore = dev.model.spec().ip;
+        int32_t r;
+        std::string holder;
+        // A restore of the network settings takes the device back to its
+        // factory address; never onto one another device holds.
+        if (req.command == CmdRestoreDefaults && DeviceModel::restoresNetwork(req.data)
+            && dev.model.factoryIp() != ipBefore)
+            holder = m_state.holderOf(dev.model.factoryIp(), std::size_t(device));
+        if (!holder.empty()) {
+            r = proto::Fail;
+            m_state.log(m_state.deviceName(device) + ": restore of the network settings refused: "
+                + net::ipv4Text(dev.model.factoryIp()) + " is held by " + holder);
+        } else {
+            r = dev.model.setConfig(req.command, req.channel, req.data);
+        }
+        if (r != proto::Ok && r != proto::NeedReboot && !dev.model.lastRefusal().empty())
+            m_state.log(m_state.deviceName(device) + ": command " + std::to_string(req.command)
                 + " refused: " + dev.model.lastRefusal());
-        if (r == proto::Ok || r == proto::NeedReboot)
+        const bool moved = dev.model.spec().ip != ipBefore;
+        if (r == proto::Ok || r == proto::NeedReboot || moved)
             m_persistence.save();
         reply(c, Type::SetConfigReply, frame.sequence, proto::encodeResult(r));
+        if (moved) {
+            m_state.log(m_state.deviceName(device) + ": back at its factory address");
+            // Once the answer is out, as a device that changes its address
+            // drops every session on the old one.
+            m_state.after(f.delayMs + 20, [this, device] { m_loop.moveDevice(device); });
+        }
         return;
     }
     case Type::Reboot: {
@@ -284,6 +306,7 @@ void Session::beginReboot(int device)
     m_state.after(dev.model.spec().rebootMs, [this, device] {
         EmulatedDevice &d2 = m_state.device(device);
         d2.rebooting = false;
+        d2.model.restarted();
         std::string error;
         if (!m_loop.openListener(device, error))
             m_state.log(m_state.deviceName(device) + ": unreachable after reboot: " + error);

@@ -23,6 +23,7 @@ void StatePersistence::save()
         v["ip"] = net::ipv4Text(m.spec().ip);
         v["mask"] = net::ipv4Text(m.spec().mask);
         v["gateway"] = net::ipv4Text(m.spec().gateway);
+        v["clock_offset_s"] = m.clockOffset();
         JsonOut records = JsonOut::array();
         for (const auto &key : m.changedRecords()) {
             const auto it = m.records().find(key);
@@ -101,6 +102,9 @@ bool StatePersistence::load(std::string &error)
                 s.mask = a;
             if (text_(v, "gateway", t) && net::parseIpv4(t, a))
                 s.gateway = a;
+            const auto clock = v.find("clock_offset_s");
+            if (clock != v.end() && clock->is_number_integer())
+                dp->model.setClockOffset(clock->get<int64_t>());
             const auto records = v.find("records");
             if (records == v.end() || !records->is_array())
                 continue;

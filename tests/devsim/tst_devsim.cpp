@@ -152,7 +152,7 @@ private slots:
             "devices": [{"ip": "127.0.30.2", "type": "NVR", "channels": 8, "build": "2020-01-02",
                          "faults": {"delay_ms": 250, "empty_mac": true}},
                         {"ip": "127.0.30.3", "mac": "AA:BB", "standard": "NTSC",
-                         "records": [{"command": 45, "size": 32, "hex": "0102"}]}]})",
+                         "records": [{"command": 77, "size": 32, "hex": "0102"}]}]})",
                      f, error),
             error.c_str());
         QCOMPARE(int(f.devices.size()), 2);
@@ -229,6 +229,13 @@ private slots:
         QTest::newRow("short standard") << R"("records": [{"command": 18, "size": 4}])" << "192 bytes";
         QTest::newRow("long resolution list") << R"("records": [{"command": 175, "size": 1300}])"
                                               << "1280 bytes";
+        QTest::newRow("short clock") << R"("records": [{"command": 45, "hex": "00ff"}])" << "32 bytes";
+        QTest::newRow("light mode unknown") << R"("lights": ["infrared", "ultraviolet"])" << "\"lights\"";
+        QTest::newRow("lights not a list") << R"("lights": "dual")" << "\"lights\"";
+        QTest::newRow("language 32") << R"("language": 32)" << "\"language\"";
+        QTest::newRow("onvif as number") << R"("onvif": 1)" << "\"onvif\"";
+        QTest::newRow("clock two centuries ahead")
+            << R"("clock_offset_s": 6400000000)" << "\"clock_offset_s\"";
     }
 
     void fleetMistakesAreNamed()
@@ -256,7 +263,7 @@ private slots:
         Fleet f;
         std::string error;
         QVERIFY2(parseFleet(R"({"devices": [{"ip": "127.0.30.2", "build": "2024-02-29 23:59:59",
-            "records": [{"command": 19, "size": 25344}, {"command": 45, "hex": "00ff"}]}]})",
+            "records": [{"command": 19, "size": 25344}, {"command": 77, "hex": "00ff"}]}]})",
                      f, error),
             error.c_str());
         QCOMPARE(f.devices[0].build[2], 29);
@@ -273,6 +280,8 @@ private slots:
         QTest::newRow("video standard") << 18;
         QTest::newRow("encode table") << 19;
         QTest::newRow("resolution list") << 175;
+        QTest::newRow("clock") << 45;
+        QTest::newRow("light capability") << 135;
     }
 
     void shortBuiltInRecordsAreNeverRead()
@@ -297,7 +306,7 @@ private slots:
         QCOMPARE(model.getConfig(CmdEncodeTable, -1, table), 0);
         QCOMPARE(model.setConfig(CmdEncodeTable, -1, table), 0);
         QCOMPARE(model.setConfig(command, -1, { 1, 2, 3, 4 }),
-            command == 18 || command == 19 ? -1 : -3);
+            command == 18 || command == 19 || command == 45 ? -1 : -3);
     }
 
     void recordsAgreeWithEachOther()
