@@ -281,7 +281,7 @@ QWidget *CSystemCFGWidget::buildItemButtons()
     auto *column = new QWidget(this);
     column->setObjectName(QStringLiteral("widgetItems"));
     column->setAttribute(Qt::WA_StyledBackground);
-    column->setFixedWidth(150);
+    column->setFixedWidth(160);
     auto *v = new QVBoxLayout(column);
     v->setContentsMargins(0, 12, 0, 12);
     v->setSpacing(2);
@@ -322,7 +322,7 @@ QWidget *CSystemCFGWidget::itemPage(const QString &name, QWidget *body)
     auto *page = new QWidget(m_stack);
     page->setObjectName(name);
     auto *v = new QVBoxLayout(page);
-    v->setContentsMargins(20, 14, 20, 14);
+    v->setContentsMargins(14, 14, 14, 14);
     v->setSpacing(12);
     auto *selected = label(QStringLiteral("labSelected%1").arg(m_selectedLabels.size()), QString(), page);
     selected->setStyleSheet(QStringLiteral("font: 20pt \"Calibri\";color:white"));
@@ -348,7 +348,7 @@ QWidget *CSystemCFGWidget::buildTimePage()
     auto *body = new QWidget;
     auto *grid = new QGridLayout(body);
     grid->setContentsMargins(0, 0, 0, 0);
-    grid->setSpacing(14);
+    grid->setSpacing(12);
 
     // PC clock and the two clock saves.
     auto *clock = new QGridLayout;
@@ -815,8 +815,13 @@ void CSystemCFGWidget::recount()
 
 void CSystemCFGWidget::refreshLabels()
 {
-    const QString text = CMultiLanguage::text(QStringLiteral("Selected (")) + QString::number(m_checked) + CMultiLanguage::text(QStringLiteral(") devices,"))
-        + QStringLiteral(" ") + CMultiLanguage::text(QStringLiteral("Wait"));
+    QString text = CMultiLanguage::text(QStringLiteral("Selected (")) + QString::number(m_checked)
+        + CMultiLanguage::text(QStringLiteral(") devices,"));
+    // The blank before the last word; a language file cannot hold a key that
+    // starts with one, and full-width punctuation needs none.
+    if (!text.isEmpty() && text.back().unicode() < 0x3000)
+        text += QLatin1Char(' ');
+    text += CMultiLanguage::text(QStringLiteral("Wait"));
     for (QLabel *l : m_selectedLabels)
         l->setText(text);
 }

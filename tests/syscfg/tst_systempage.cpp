@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(ipc->child(0)->checkState(0), Qt::Checked);
         QCOMPARE(ipc->child(1)->checkState(0), Qt::Checked);
         QCOMPARE(m_page->checkedCount(), 2);
-        QCOMPARE(label->text(), text("Selected (") + QStringLiteral("2") + text(") devices,") + QStringLiteral(" ")
+        QCOMPARE(label->text(), text("Selected (") + QStringLiteral("2") + text(") devices,") + QLatin1Char(' ')
                      + text("Wait"));
         // Every item page says the same.
         QCOMPARE(child<QLabel>("labSelected5")->text(), label->text());
