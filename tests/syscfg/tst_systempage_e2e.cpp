@@ -16,6 +16,7 @@
 #include "CSystemCFGWidget.h"
 #include "ConfigRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "LanguageCopy.h"
 #include "ModalHelpers.h"
 #include "NetSdk.h"
@@ -86,16 +87,9 @@ private:
     {
         m_page.reset();
         m_emulator.reset();
-        scoutrix::devsim::EmulatorOptions o;
-        o.discovery.push_back(scoutrix::net::Endpoint {0x7f000001u, 0});
-        o.ephemeralPorts = true;
-        m_emulator = std::make_unique<Emulator>(fleet(delayMs), o);
-        std::string error;
-        if (!m_emulator->start(error)) {
-            qWarning("emulator: %s", error.c_str());
+        m_emulator = fixture::start(fleet(delayMs));
+        if (!m_emulator)
             return false;
-        }
-        scoutrix::netsdk::setDiscoveryTargets(m_emulator->discoveryEndpoints());
         // The list as a search leaves it, in fleet order.
         m_list.assign(256, DeviceRecord {});
         for (int i = 0; i < m_emulator->deviceCount(); ++i) {
