@@ -37,15 +37,21 @@ QString lookUp(const TextLookup &lookup, const QString &key)
 
 QString outcomeText(const DeviceOutcome &outcome, const TextLookup &lookup)
 {
+    // Steps that repeat the one before (two sets of one item, both taken)
+    // are named once.
     QVector<StepResult> named;
     for (const StepResult &s : outcome.steps) {
-        if (!s.advisory)
-            named.append(s);
+        if (s.advisory)
+            continue;
+        if (!named.isEmpty() && named.last().operation == s.operation && named.last().code == s.code)
+            continue;
+        named.append(s);
     }
     QString text;
-    if (named.size() <= 1) {
+    if (named.isEmpty() || (named.size() == 1 && named.first().operation != ResultTexts::OpLogin)) {
         text = lookUp(lookup, ResultTexts::resultKey(outcome.code, outcome.operation));
     } else {
+        // Which step it was matters: a login, or Onvif beside DHCP.
         QStringList parts;
         for (const StepResult &s : named) {
             const QString key = ResultTexts::operationKey(s.operation);

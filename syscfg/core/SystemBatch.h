@@ -51,11 +51,14 @@ struct DeviceOutcome
     int deviceIndex = -1;
     std::string mac;
     std::string ip;
-    // The mark: a failure when any step failed, else the item's last step.
+    // The mark: the first step that failed (advisory steps aside), else the
+    // item's last step (its set, not the reboot that may follow it). Shown
+    // as ok when isOkOutcome(code, operation).
     int code = 0;
     int operation = 0;
     // Every outcome the notice names, in the order they happened (Onvif then
-    // DHCP; the capability check before a light-mode set; ...).
+    // DHCP; the capability check before a light-mode set; the reboot after a
+    // set that answered -11401; ...).
     QVector<StepResult> steps;
     // A line for the notice: the name was cut to N bytes, the file written...
     QString detail;

@@ -31,7 +31,8 @@ enum class Item {
 // Items that log every device in, ask one question, then apply.
 bool asksFirst(Item item);
 // The operation id a device's result is recorded under (the login step is
-// always ResultTexts::OpLogin).
+// always ResultTexts::OpLogin; Services: DHCP, its last step; Defaults:
+// OpReset, or OpResetWithNetwork for a -10005 answer with the network group).
 int operationOf(Item item);
 // The CLI's name of an item ("pc-time", "ntp", ...), and back; false if unknown.
 QString itemName(Item item);

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "ActivityLog.h"
@@ -196,6 +197,40 @@ class TestCli : public QObject
         r.out = p.readAllStandardOutput();
         r.err = p.readAllStandardError();
         return r;
+    }
+
+    template<typename Record>
+    Record recordOf(int device, int32_t command, int32_t channel)
+    {
+        Record r;
+        std::memset(&r, 0, sizeof r);
+        std::vector<uint8_t> bytes;
+        if (m_emu->record(device, command, channel, bytes) && bytes.size() == sizeof r)
+            std::memcpy(&r, bytes.data(), sizeof r);
+        return r;
+    }
+
+    bool waitReachable(int device)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 15000) {
+            const devsim::DeviceSnapshot d = m_emu->device(device);
+            if (d.reachable && !d.rebooting)
+                return true;
+            QTest::qSleep(50);
+        }
+        return false;
+    }
+
+    GeneralRecord generalOf(int i)
+    {
+        GeneralRecord g;
+        std::vector<uint8_t> bytes;
+        std::memset(&g, 0, sizeof g);
+        if (m_emu->record(i, CmdGeneral, -1, bytes) && bytes.size() == sizeof g)
+            std::memcpy(&g, bytes.data(), sizeof g);
+        return g;
     }
 
     QString ipOf(int i) { return QString::fromStdString(net::ipv4Text(m_emu->device(i).ip)); }
@@ -612,6 +647,226 @@ private slots:
         Run r = cli({ QStringLiteral("reboot"), ipOf(2), QStringLiteral("--port"), portOf(2) });
         QCOMPARE(r.code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(2).rebooting, 5000);
+    }
+
+    void batchRefusesBadCommandLinesBeforeSending()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("missing"));
+        const int logged = ActivityLog(m_logDir.path()).entries(QDate::currentDate()).size();
+        const QString b = QStringLiteral("batch"), all = QStringLiteral("--all");
+        const struct
+        {
+            QStringList args;
+            int code;
+        } cases[] = {
+            { { b }, 2 },
+            { { b, QStringLiteral("frobnicate"), all }, 2 },
+            { { b, QStringLiteral("pc-time") }, 2 },
+            { { b, QStringLiteral("pc-time"), all, ipOf(0) }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("--server"), QStringLiteral("x"), all }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("--jobs"), QStringLiteral("0"), all }, 2 },
+            { { b, QStringLiteral("time"), QStringLiteral("--at"), QStringLiteral("2025-02-30 10:00:00"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--port"), QStringLiteral("70000"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--period"), QStringLiteral("ten"), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--server"), QString(64, QLatin1Char('a')), all }, 2 },
+            { { b, QStringLiteral("ntp"), QStringLiteral("--zone"), QStringLiteral("UTC+05:15"), all }, 2 },
+            { { b, QStringLiteral("format"), QStringLiteral("--video"), QStringLiteral("SECAM"),
+                QStringLiteral("--language"), QStringLiteral("English"), all }, 2 },
+            { { b, QStringLiteral("format"), QStringLiteral("--video"), QStringLiteral("PAL"), all }, 2 },
+            { { b, QStringLiteral("defaults"), QStringLiteral("--groups"), QStringLiteral("general,kitchen"), all }, 2 },
+            { { b, QStringLiteral("light"), QStringLiteral("--mode"), QStringLiteral("dual"),
+                QStringLiteral("--brightness"), QStringLiteral("101"), all }, 2 },
+            { { b, QStringLiteral("services"), QStringLiteral("--onvif"), QStringLiteral("yes"),
+                QStringLiteral("--dhcp"), QStringLiteral("off"), all }, 2 },
+            { { b, QStringLiteral("pc-time"), QStringLiteral("02:00:00:00:00:99") }, 3 },
+            { { b, QStringLiteral("pc-time"), ipOf(0), QStringLiteral("127.0.99.99") }, 3 },
+            { { b, QStringLiteral("import-config"), dir.path(), ipOf(0) }, 6 },
+            { { b, QStringLiteral("import-config"), QStringLiteral("/dev/null"), ipOf(0) }, 6 },
+            { { b, QStringLiteral("import-config"), missing, ipOf(0) }, 6 },
+            { { b, QStringLiteral("export-config"), QStringLiteral("--dir"), missing, all }, 6 },
+        };
+        for (const auto &c : cases) {
+            const Run r = cli(c.args + QStringList { QStringLiteral("--timeout"), QStringLiteral("1500") });
+            QVERIFY2(r.code == c.code, qPrintable(c.args.join(QLatin1Char(' ')) + QStringLiteral(" -> ")
+                                                  + QString::number(r.code) + QLatin1Char(' ')
+                                                  + QString::fromUtf8(r.err)));
+            QVERIFY(r.out.isEmpty());
+        }
+        QCOMPARE(ActivityLog(m_logDir.path()).entries(QDate::currentDate()).size(), logged);
+    }
+
+    void batchAskingFirstGoesToNoneWhenALoginFails()
+    {
+        const GeneralRecord before = generalOf(0);
+        Run r = cli({ QStringLiteral("batch"), QStringLiteral("format"), QStringLiteral("--video"),
+            QStringLiteral("NTSC"), QStringLiteral("--language"), QStringLiteral("dutch"), ipOf(0), ipOf(5),
+            QStringLiteral("--json") });
+        QCOMPARE(r.code, 4);
+        QVERIFY2(r.err.contains("sent to no device"), r.err.constData());
+        const QJsonArray list = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list[0].toObject().value(QStringLiteral("ip")).toString(), ipOf(0));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("code")).toInt(), int(ResultTexts::CodeNotSent));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("text")).toString(),
+            QStringLiteral("Not sent: another checked device could not log in"));
+        QCOMPARE(list[1].toObject().value(QStringLiteral("text")).toString(), QStringLiteral("Login: Failed"));
+        QVERIFY(std::memcmp(generalOf(0).bytes, before.bytes, sizeof before.bytes) == 0);
+    }
+
+    void batchFormatByMacAndIpAsJson()
+    {
+        const QString mac = QString::fromStdString(m_fleet.devices[3].mac).toLower();
+        Run r = cli({ QStringLiteral("batch"), QStringLiteral("format"), QStringLiteral("--video"),
+            QStringLiteral("ntsc"), QStringLiteral("--language"), QStringLiteral("Dutch"), mac, ipOf(4),
+            QStringLiteral("--json"), QStringLiteral("--jobs"), QStringLiteral("1") });
+        QCOMPARE(r.code, 0);
+        QVERIFY(isValidUtf8(r.out));
+        const QJsonArray list = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(list.size(), 2);
+        for (int k = 0; k < 2; ++k) {
+            const QJsonObject o = list[k].toObject();
+            QStringList keys = o.keys();
+            keys.sort();
+            QCOMPARE(keys, QStringList({ QStringLiteral("code"), QStringLiteral("ip"), QStringLiteral("mac"),
+                                           QStringLiteral("text") }));
+            const int i = k == 0 ? 3 : 4;
+            QCOMPARE(o.value(QStringLiteral("ip")).toString(), ipOf(i));
+            QCOMPARE(o.value(QStringLiteral("mac")).toString(), QString::fromStdString(m_fleet.devices[std::size_t(i)].mac));
+            const int code = o.value(QStringLiteral("code")).toInt();
+            const QString text = o.value(QStringLiteral("text")).toString();
+            // A new language or video format takes a restart, which follows.
+            QCOMPARE(code, -11401);
+            QCOMPARE(text, QStringLiteral("Language and video format: Done; the device needs a reboot; "
+                                          "Reboot: Successful"));
+            QCOMPARE(generalOf(i).videoFormat(), 1);
+            QCOMPARE(generalOf(i).language(), 31);
+        }
+        // Both restart a moment after the answer, and come back.
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(3).rebooting && m_emu->device(4).rebooting, 2000);
+        QVERIFY(waitReachable(3));
+        QVERIFY(waitReachable(4));
+        const QVector<ActivityEntry> log = ActivityLog(m_logDir.path()).entries(QDate::currentDate());
+        QVERIFY(std::any_of(log.begin(), log.end(), [&](const ActivityEntry &e) {
+            return e.operation == ResultTexts::OpLanguageVideo && e.mac.compare(mac, Qt::CaseInsensitive) == 0
+                && e.newValue == QStringLiteral("NTSC, Dutch") && !e.oldValue.isEmpty();
+        }));
+    }
+
+    void batchItemsReachTheDevices()
+    {
+        QVERIFY(waitReachable(0));
+        QVERIFY(waitReachable(4));
+        const QString b = QStringLiteral("batch");
+        auto json = [](const Run &r) { return QJsonDocument::fromJson(r.out).array(); };
+
+        Run r = cli({ b, QStringLiteral("time"), QStringLiteral("--at"), QStringLiteral("2031-01-02 03:04:05"),
+            ipOf(0) });
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.startsWith("IP "), r.out.constData());
+        QVERIFY(r.out.contains("Successful"));
+        QCOMPARE(recordOf<SystemTimeRecord>(0, CmdSystemTime, -1).word(SystemTimeRecord::Year), 2031);
+        QCOMPARE(cli({ b, QStringLiteral("pc-time"), ipOf(0) }).code, 0);
+        QCOMPARE(recordOf<SystemTimeRecord>(0, CmdSystemTime, -1).word(SystemTimeRecord::Year),
+            QDate::currentDate().year());
+
+        r = cli({ b, QStringLiteral("ntp"), QStringLiteral("--server"), QStringLiteral("ntp.example"),
+            QStringLiteral("--port"), QStringLiteral("1123"), QStringLiteral("--period"), QStringLiteral("30"),
+            QStringLiteral("--zone"), QStringLiteral("UTC+05:45"), ipOf(0), ipOf(4), QStringLiteral("--json") });
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(json(r).size(), 2);
+        for (int i : { 0, 4 }) {
+            const NtpRecord ntp = recordOf<NtpRecord>(i, CmdNtp, -1);
+            QVERIFY(ntp.enabled());
+            QCOMPARE(ntp.server(), std::string("ntp.example"));
+            QCOMPARE(ntp.word(NtpRecord::Port), 1123);
+            QCOMPARE(ntp.word(NtpRecord::Period), 30);
+            QCOMPARE(ntp.word(NtpRecord::ZoneIndex), 9);
+            QCOMPARE(recordOf<TimeZoneRecord>(i, CmdTimeZone, -1).word(TimeZoneRecord::MinutesWest), -345);
+        }
+        QCOMPARE(cli({ b, QStringLiteral("ntp"), QStringLiteral("--off"), ipOf(4) }).code, 0);
+        QVERIFY(!recordOf<NtpRecord>(4, CmdNtp, -1).enabled());
+
+        // Dual light: the 5M camera has it, the 4M camera does not.
+        r = cli({ b, QStringLiteral("light"), QStringLiteral("--mode"), QStringLiteral("dual"),
+            QStringLiteral("--light-time"), QStringLiteral("20"), QStringLiteral("--dimming"), QStringLiteral("on"),
+            ipOf(4), ipOf(0), QStringLiteral("--json") });
+        QCOMPARE(r.code, 1);
+        QCOMPARE(json(r)[0].toObject().value(QStringLiteral("code")).toInt(), 0);
+        QCOMPARE(json(r)[1].toObject().value(QStringLiteral("text")).toString(), QStringLiteral("Not supported"));
+        const LightModeRecord light = recordOf<LightModeRecord>(4, CmdLightMode, 0);
+        QCOMPARE(int(light.bytes[LightModeRecord::Type]), 2);
+        QCOMPARE(int(light.bytes[LightModeRecord::LightTime]), 20);
+        QCOMPARE(int(light.bytes[LightModeRecord::Dimming]), 1);
+
+        r = cli({ b, QStringLiteral("channel-name"), QStringLiteral("--name"), QStringLiteral("Gate 1"),
+            QStringLiteral("--show-time"), QStringLiteral("off"), ipOf(4) });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(recordOf<ChannelNamesRecord>(4, CmdChannelNames, -1).name(0), std::string("Gate 1"));
+        QCOMPARE(int(recordOf<OsdRecord>(4, CmdOsd, 0).bytes[OsdRecord::ShowTime]), 0);
+
+        r = cli({ b, QStringLiteral("services"), QStringLiteral("--onvif"), QStringLiteral("off"),
+            QStringLiteral("--dhcp"), QStringLiteral("on"), ipOf(0), QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(json(r)[0].toObject().value(QStringLiteral("text")).toString(),
+            QStringLiteral("Onvif: Successful; DHCP: Successful"));
+        QCOMPARE(recordOf<OnvifRecord>(0, CmdOnvif, -1).word(OnvifRecord::Enable), 0);
+        QCOMPARE(recordOf<DhcpRecord>(0, CmdDhcp, -1).word(DhcpRecord::Enable), 1);
+        // The network services group brings Onvif back.
+        QCOMPARE(cli({ b, QStringLiteral("defaults"), QStringLiteral("--groups"), QStringLiteral("netservice,gui"),
+                     ipOf(0) }).code,
+            0);
+        QCOMPARE(recordOf<OnvifRecord>(0, CmdOnvif, -1).word(OnvifRecord::Enable), 1);
+
+        QTemporaryDir dir;
+        r = cli({ b, QStringLiteral("export-config"), QStringLiteral("--dir"), dir.path(), ipOf(4),
+            QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        const QString text = json(r)[0].toObject().value(QStringLiteral("text")).toString();
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(text.endsWith(dir.filePath(files[0])), qPrintable(text));
+        QCOMPARE(QFileInfo(dir.filePath(files[0])).size(), 65536);
+        QCOMPARE(cli({ b, QStringLiteral("channel-name"), QStringLiteral("--name"), QStringLiteral("Other"),
+                     ipOf(4) }).code,
+            0);
+        r = cli({ b, QStringLiteral("import-config"), dir.filePath(files[0]), ipOf(4), QStringLiteral("--json") });
+        QCOMPARE(r.code, 0);
+        QCOMPARE(recordOf<ChannelNamesRecord>(4, CmdChannelNames, -1).name(0), std::string("Gate 1"));
+        if (json(r)[0].toObject().value(QStringLiteral("code")).toInt() == -11401) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(4).rebooting, 2000);
+            QVERIFY(waitReachable(4));
+        }
+    }
+
+    void batchInterruptedPartWay()
+    {
+        QVERIFY(waitReachable(0));
+        QVERIFY(waitReachable(4));
+        devsim::Faults slow;
+        slow.delayMs = 250;
+        for (int i : { 0, 2, 3, 4 })
+            m_emu->setFaults(i, slow);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SCOUTRIX_ACTIVITY_DIR"), m_logDir.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(SCOUTRIX_CLI),
+            { QStringLiteral("--discovery"), m_discovery, QStringLiteral("batch"), QStringLiteral("pc-time"),
+                QStringLiteral("--jobs"), QStringLiteral("1"), QStringLiteral("--json"), ipOf(0), ipOf(2), ipOf(3),
+                ipOf(4) });
+        QVERIFY(p.waitForStarted());
+        // Once the first device is under way (a login alone takes several answers).
+        QTRY_VERIFY_WITH_TIMEOUT(m_emu->device(0).sessions > 0, 10000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        for (int i : { 0, 2, 3, 4 })
+            m_emu->setFaults(i, devsim::Faults());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("interrupted"));
+        const QJsonArray list = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        QVERIFY2(list.size() >= 1 && list.size() < 4, qPrintable(QString::number(list.size())));
+        QCOMPARE(list[0].toObject().value(QStringLiteral("ip")).toString(), ipOf(0));
     }
 };
 

@@ -357,12 +357,15 @@ private slots:
         QVERIFY(s.getCalls.isEmpty());
         QCOMPARE(r.outcomes.size(), 3);
         for (const DeviceOutcome &o : r.outcomes) {
+            const auto identity = [](const QString &key) { return key; };
             if (o.deviceIndex == 1) {
                 QCOMPARE(o.operation, int(ResultTexts::OpLogin));
                 QCOMPARE(o.code, int(NETSDK_ERR_PASSWORD));
+                QCOMPARE(outcomeText(o, identity), QStringLiteral("Login: fail"));
             } else {
                 QCOMPARE(o.code, int(CodeNotSent));
                 QVERIFY(!isOkOutcome(o.code, o.operation));
+                QCOMPARE(outcomeText(o, identity), QStringLiteral("Not sent"));
             }
         }
         QCOMPARE(s.logouts.size(), 2);
