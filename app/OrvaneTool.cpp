@@ -232,6 +232,8 @@ void OrvaneTool::SearchDev()
         m_list.beginSearch();
         if (m_configPage)
             m_configPage->listRebuildStarted(m_list.generation());
+        if (m_systemPage)
+            m_systemPage->listRebuildStarted();
         m_thread.setRoutine(&OrvaneTool::searchRoutine, this);
         m_thread.start(QThread::InheritPriority);
     }
@@ -471,16 +473,26 @@ void OrvaneTool::ensurePages()
         m_configPage = new CConfigSetWidget(this);
         m_ui->DevCfgLayout->addWidget(m_configPage);
     }
-    if (!m_systemPage) {
-        m_systemPage = new CSystemCFGWidget(this);
-        m_ui->SystemLayout->addWidget(m_systemPage);
-    }
+    if (!m_systemPage)
+        makeSystemPage();
     if (!m_upgradePage) {
         m_upgradePage = new CUpgradeWidget(this);
         m_ui->UpgradeLayout->addWidget(m_upgradePage);
         connect(m_upgradePage, &CUpgradeWidget::sig_UpgradeFlag, this, &OrvaneTool::slot_UpgradeFlag,
                 Qt::UniqueConnection);
     }
+}
+
+void OrvaneTool::makeSystemPage()
+{
+    m_systemPage = new CSystemCFGWidget(this);
+    m_ui->SystemLayout->addWidget(m_systemPage);
+    // Queued: the close it may finish deletes the page, which must not happen
+    // inside the page's own slot.
+    connect(m_systemPage, &CSystemCFGWidget::sig_BatchRunning, this, [this](bool running) {
+        if (!running && m_closePending && !m_closed)
+            OnClose();
+    }, Qt::QueuedConnection);
 }
 
 void OrvaneTool::handOutDeviceList()
@@ -523,10 +535,8 @@ bool OrvaneTool::switchPage(Page page)
             m_configPage->setDeviceList(m_list.devices(), m_list.count());
         break;
     case SystemPage:
-        if (!m_systemPage) {
-            m_systemPage = new CSystemCFGWidget(this);
-            m_ui->SystemLayout->addWidget(m_systemPage);
-        }
+        if (!m_systemPage)
+            makeSystemPage();
         if (listReady)
             m_systemPage->setDeviceList(m_list.devices(), m_list.count());
         break;
@@ -674,9 +684,22 @@ void OrvaneTool::OnClose()
         m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Closing after the search ends")));
         return;
     }
+    if (m_systemPage && m_systemPage->batchRunning()) {
+        // No device starts after this; the ones under way finish (each within
+        // its timeouts), and the window closes once the batch has ended.
+        m_systemPage->slot_CancelBatch();
+        m_closePending = true;
+        m_ui->centralWidget->setEnabled(false);
+        m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Closing after the batch ends")));
+        return;
+    }
     m_closed = true;
     if (m_configPage)
         m_configPage->shutdown();
+    // A batch under way: no device starts after this, the ones under way
+    // finish (each within its timeouts).
+    if (m_systemPage)
+        m_systemPage->shutdown();
     m_list.logoutAll([](int32_t handle) { NetSdk_Logout(handle); });
     delete m_tablePage;
     m_tablePage = nullptr;

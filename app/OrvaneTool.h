@@ -105,6 +105,7 @@ private:
     void runSearch();
     bool switchPage(Page page);
     void ensurePages();
+    void makeSystemPage();
     void handOutDeviceList();
     // Plans the move into the PC's segment, asks, and starts sending it.
     void offerSegmentMove();

@@ -46,6 +46,8 @@ declare -A size=(
   [list_ip_n.png]=24x24 [list_ip_h.png]=24x24 [digital_n.png]=24x24 [digital_h.png]=24x24
   [ie_n.png]=24x24 [ie_h.png]=24x24 [search_n.png]=24x24 [search_h.png]=24x24 [search_w.png]=24x24
   [button_n.png]=16x16 [modify_all.png]=16x16
+  [sys_time_n.png]=24x24 [sys_time_h.png]=24x24 [sys_maint_n.png]=24x24 [sys_maint_h.png]=24x24 [sys_light_n.png]=24x24 [sys_light_h.png]=24x24
+  [sys_reset_n.png]=24x24 [sys_reset_h.png]=24x24 [sys_name_n.png]=24x24 [sys_name_h.png]=24x24 [sys_net_n.png]=24x24 [sys_net_h.png]=24x24
   [Select_UnCheck.png]=20x20 [Select_Check.png]=20x20 [Select_Part.png]=20x20
   [Select_UnCheck_dis.png]=20x20 [Select_Check_dis.png]=20x20
   [radio_off.png]=16x16 [radio_on.png]=16x16 [radio_off_dis.png]=16x16 [radio_on_dis.png]=16x16

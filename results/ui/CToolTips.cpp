@@ -5,8 +5,24 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "CMultiLanguage.h"
 #include "ResultTexts.h"
+
+namespace {
+
+// The outcome is what the installer looks for: coloured so it reads at a
+// glance (done, done but the device wants a reboot, not done).
+QString colourStyle(int result)
+{
+    const char *colour = ResultTexts::isSuccess(result) ? "#4CC38A"
+        : result == ResultTexts::CodeNeedReboot         ? "#E8A33D"
+                                                        : "#E5675A";
+    return QStringLiteral("color:%1;").arg(QLatin1String(colour));
+}
+
+} // namespace
 
 CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int operation, int reserved)
     : CFramelessDialog(parent)
@@ -29,6 +45,7 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
     body->setAttribute(Qt::WA_StyledBackground);
     body->setStyleSheet(QStringLiteral("background-color:rgba(39,42,47);"));
     auto *grid = new QGridLayout(body);
+    m_grid = grid;
     grid->setContentsMargins(40, 30, 40, 30);
     grid->setHorizontalSpacing(24);
     grid->setVerticalSpacing(28);
@@ -52,9 +69,10 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
     grid->addWidget(m_labMode2, 1, 1);
     grid->addWidget(namedLabel(QStringLiteral("labType"), CMultiLanguage::text(QStringLiteral("OperationResult")), body), 2, 0);
     grid->addWidget(m_labType2, 2, 1);
-    grid->addWidget(m_labDetail, 3, 1);
+    // Row 3 holds the step lines, when there are any.
+    grid->addWidget(m_labDetail, 4, 1);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -68,10 +86,7 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
     m_labType2->setText(ResultTexts::resultText(result, operation));
     // The outcome is what the installer looks for: coloured so it reads at a
     // glance (done, done but the device wants a reboot, not done).
-    const char *colour = ResultTexts::isSuccess(result) ? "#4CC38A"
-        : result == ResultTexts::CodeNeedReboot         ? "#E8A33D"
-                                                        : "#E5675A";
-    m_labType2->setStyleSheet(QStringLiteral("color:%1;").arg(QLatin1String(colour)));
+    m_labType2->setStyleSheet(colourStyle(result));
 
     connect(btnClose, &QPushButton::clicked, this, &CToolTips::OnClose);
 }
@@ -79,12 +94,67 @@ CToolTips::CToolTips(QWidget *parent, const QString &device, int result, int ope
 QString CToolTips::deviceText() const { return m_labIP2->text(); }
 QString CToolTips::operationText() const { return m_labMode2->text(); }
 QString CToolTips::resultText() const { return m_labType2->text(); }
-QString CToolTips::detailText() const { return m_labDetail->text(); }
+QString CToolTips::detailText() const { return m_detail; }
 
 void CToolTips::setDetail(const QString &detail)
 {
-    m_labDetail->setText(detail);
+    m_detail = detail;
+    // A file path has no blanks to wrap at: let it break after each folder.
+    QString shown = detail;
+    shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    m_labDetail->setText(shown);
     m_labDetail->setVisible(!detail.isEmpty());
+    fitHeight();
+}
+
+void CToolTips::setSteps(const QVector<QPair<int, int>> &steps)
+{
+    // The labels of earlier steps go with their box, below.
+    m_stepLabels.clear();
+    auto *box = new QWidget(m_labDetail->parentWidget());
+    box->setObjectName(QStringLiteral("widgetSteps"));
+    auto *lines = new QVBoxLayout(box);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(6);
+    for (const auto &step : steps) {
+        QString name = ResultTexts::operationName(step.first);
+        if (name.isEmpty())
+            name = QString::number(step.first);
+        auto *line = namedLabel(QStringLiteral("labStep%1").arg(m_stepLabels.size()),
+                                name + QStringLiteral(": ") + ResultTexts::resultText(step.second, step.first), box);
+        line->setTextFormat(Qt::PlainText);
+        line->setWordWrap(true);
+        line->setStyleSheet(colourStyle(step.second));
+        lines->addWidget(line);
+        m_stepLabels.append(line);
+    }
+    if (QLayoutItem *old = m_grid->itemAtPosition(3, 1)) {
+        QWidget *w = old->widget();
+        m_grid->removeItem(old);
+        delete old;
+        delete w;
+    }
+    if (steps.isEmpty()) {
+        delete box;
+    } else {
+        m_grid->addWidget(box, 3, 1);
+    }
+    fitHeight();
+}
+
+QStringList CToolTips::stepTexts() const
+{
+    QStringList out;
+    for (const QLabel *l : m_stepLabels)
+        out << l->text();
+    return out;
+}
+
+void CToolTips::fitHeight()
+{
+    // The notice keeps its size unless its lines need more room.
+    layout()->activate();
+    setFixedHeight(std::max(357, layout()->sizeHint().height()));
 }
 
 void CToolTips::OnClose()

@@ -516,6 +516,28 @@ private slots:
         QCOMPARE(m_quits, 1);
     }
 
+    void closeDuringABatchWaitsForTheDeviceUnderWay()
+    {
+        setAnswer({dev("A", {{10, 0, 0, 5}}), dev("B", {{10, 0, 0, 6}}), dev("C", {{10, 0, 0, 7}})});
+        auto w = makeWindow();
+        QSignalSpy ended(w.get(), &OrvaneTool::searchEnd);
+        QVERIFY(waitSearch(*w, ended));
+        fakesdk::state().loginDelayMs = 300;
+        CSystemCFGWidget *page = w->systemPage();
+        page->batch().setJobs(1);
+        auto *tree = page->findChild<QTreeWidget *>("IPTree");
+        tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        page->findChild<QPushButton *>("btnPCTime")->click();
+        QVERIFY(page->batchRunning());
+        QTRY_COMPARE(fakesdk::state().activeLogins.load(), 1);
+        w->OnClose();
+        QVERIFY(w->systemPage()); // not closed yet: the first device is under way
+        QCOMPARE(m_quits, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_quits, 1, 5000);
+        QVERIFY(!w->systemPage());
+        QCOMPARE(fakesdk::state().loginCalls.size(), 1);
+    }
+
     void closeDuringASearchWaitsForIt()
     {
         setAnswer({dev("A", {{10, 0, 0, 5}})}, true, 300);
