@@ -21,7 +21,10 @@
 #include <QTextCodec>
 
 #include "ActivityLog.h"
+#include "CliExit.h"
+#include "ConfigRecords.h"
 #include "DeviceRecords.h"
+#include "LogoCommand.h"
 #include "Net.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
@@ -29,20 +32,9 @@
 #include "ResultTexts.h"
 
 using namespace scoutrix;
+using namespace scoutrix::cli;
 
 namespace {
-
-// Exit codes, one per kind of failure.
-enum Exit {
-    ExitOk = 0,
-    ExitFailed = 1, // the device refused or the operation failed
-    ExitUsage = 2,
-    ExitNotFound = 3, // no answer to a search, or no device with that MAC
-    ExitLogin = 4, // login refused
-    ExitTimeout = 5,
-    ExitFile = 6,
-    ExitNetwork = 7,
-};
 
 const char *const kUsage
     = "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
@@ -56,6 +48,9 @@ const char *const kUsage
       "  set IP COMMAND --in FILE [--channel C]\n"
       "                                      write a configuration record from a raw file\n"
       "  reboot IP [--port P]\n"
+      "  logo --picture P (--device IP | --hardware-name H [--vendor V] [--version X]\n"
+      "       [--start A --end A]) --out F\n"
+      "                                      build the boot-logo package the upgrade page sends\n"
       "login options: --port P (default 39510), --user U (admin), --password P\n"
       "  The password is taken from --password, else $SCOUTRIX_PASSWORD, else asked for\n"
       "  without echo when stdin is a terminal, else the factory default.\n"
@@ -611,6 +606,26 @@ int cmdReboot(const Args &a)
     return ExitOk;
 }
 
+// The logo command's device read: the login every command makes, then the
+// hardware record with the upgrade page's timeout.
+int readHardware(const Args &a, const std::string &ip, HardwareRecord &hw)
+{
+    const int timeout = timeoutOf(a, 4000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    Args target = a;
+    target.positional = { "logo", ip };
+    Login login;
+    if (const int r = doLogin(target, login))
+        return r;
+    int32_t got = 0;
+    const int32_t r
+        = NetSdk_GetConfig(login.handle, CmdHardware, -1, hw.bytes, int32_t(sizeof hw.bytes), &got, timeout);
+    if (r != 0)
+        return fail(exitForCode(r), "get 61 (hardware record) from " + ip + ": " + codeText(r));
+    return ExitOk;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -640,7 +655,8 @@ int main(int argc, char **argv)
         }
     }
     static const char *const known[] = { "json", "csv", "discovery", "timeout", "mask", "gateway",
-        "port", "user", "password", "channel", "size", "out", "in" };
+        "port", "user", "password", "channel", "size", "out", "in",
+        "picture", "device", "hardware-name", "vendor", "version", "start", "end" };
     for (const auto &kv : a.options) {
         bool ok = false;
         for (const char *k : known)
@@ -671,5 +687,8 @@ int main(int argc, char **argv)
         return cmdSet(a);
     if (cmd == "reboot")
         return cmdReboot(a);
+    if (cmd == "logo")
+        return runLogoCommand(
+            a.options, [&a](const std::string &ip, HardwareRecord &hw) { return readHardware(a, ip, hw); });
     return fail(ExitUsage, "unknown command " + cmd + "\n" + kUsage);
 }

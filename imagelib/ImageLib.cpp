@@ -47,7 +47,7 @@ bool clearOutput(const QString &path)
 
 int32_t toolFailed(const scoutrix::imagelib::ToolRun &run)
 {
-    qDebug().noquote() << "imagelib:" << run.error << QString::fromLocal8Bit(run.output).trimmed();
+    qWarning().noquote() << "imagelib:" << run.error << QString::fromLocal8Bit(run.output).trimmed();
     return ToolFailed;
 }
 
@@ -112,13 +112,13 @@ int32_t MakeZipFile(const char *folder, const char *outputZip)
     int error = 0;
     zip_t *archive = zip_open(QFile::encodeName(output).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (!archive) {
-        qDebug() << "imagelib: zip_open" << output << "failed," << error;
+        qWarning() << "imagelib: zip_open" << output << "failed," << error;
         return ZipError;
     }
     for (const QFileInfo &file : files) {
         zip_source_t *src = zip_source_file(archive, QFile::encodeName(file.absoluteFilePath()).constData(), 0, -1);
         if (!src || zip_file_add(archive, file.fileName().toUtf8().constData(), src, ZIP_FL_ENC_UTF_8) < 0) {
-            qDebug() << "imagelib: cannot add" << file.absoluteFilePath() << zip_strerror(archive);
+            qWarning() << "imagelib: cannot add" << file.absoluteFilePath() << zip_strerror(archive);
             if (src)
                 zip_source_free(src);
             zip_discard(archive);
@@ -127,7 +127,7 @@ int32_t MakeZipFile(const char *folder, const char *outputZip)
     }
     // The sources are read here; a file that vanished fails the close.
     if (zip_close(archive) != 0) {
-        qDebug() << "imagelib: zip_close" << output << zip_strerror(archive);
+        qWarning() << "imagelib: zip_close" << output << zip_strerror(archive);
         zip_discard(archive);
         return ZipError;
     }

@@ -18,6 +18,11 @@
 #include "ImageLib.h"
 #include "ToolRunner.h"
 
+// Marks language keys for the language-file check, as the window's code does.
+#ifndef LANG_KEY
+#define LANG_KEY(key) key
+#endif
+
 namespace scoutrix {
 
 namespace {
@@ -122,7 +127,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 LogoResult failure(int code, const char *why, const QString &detail = QString())
 {
-    qDebug().noquote() << "LogoBuilder:" << why << detail;
+    qWarning().noquote() << "LogoBuilder:" << why << detail;
     LogoResult r;
     r.code = code;
     r.messageKey = LogoBuilder::messageKey(code);
@@ -194,21 +199,21 @@ QString LogoBuilder::messageKey(int code)
     case Ok:
         return QString();
     case BadPictureType:
-        return QStringLiteral("Upgrade.LogoBadPicture");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoBadPicture"));
     case OverSize:
-        return QStringLiteral("Upgrade.OverSize");
+        return QString::fromLatin1(LANG_KEY("Upgrade.OverSize"));
     case SquashfsFailed:
-        return QStringLiteral("Failed in mksquashfs!");
+        return QString::fromLatin1(LANG_KEY("Failed in mksquashfs!"));
     case CramfsFailed:
-        return QStringLiteral("Upgrade.LogoCramfsFailed");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoCramfsFailed"));
     case ImageFailed:
-        return QStringLiteral("Upgrade.LogoImageFailed");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoImageFailed"));
     case ZipFailed:
-        return QStringLiteral("Upgrade.LogoZipFailed");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoZipFailed"));
     case BadArea:
-        return QStringLiteral("Upgrade.LogoBadArea");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoBadArea"));
     default:
-        return QStringLiteral("Upgrade.LogoFileError");
+        return QString::fromLatin1(LANG_KEY("Upgrade.LogoFileError"));
     }
 }
 
@@ -286,11 +291,15 @@ LogoResult LogoBuilder::build(const QString &picture, const HardwareRecord &hw, 
             return failure(FileError, "cannot put the file system into", fsImage);
     }
 
+    // Under its package name, which the image header carries.
+    const QString namedFs = tmpDir + QStringLiteral("/logo-x.") + word;
+    if (!QFile::copy(fsImage, namedFs))
+        return failure(FileError, "cannot copy the file system to", namedFs);
     const QString flashImage = imageDir + QStringLiteral("/logo-x.") + word + QStringLiteral(".img");
-    if (MakeImage(QFile::encodeName(fsImage).constData(), QFile::encodeName(flashImage).constData(), logoArea.start,
+    if (MakeImage(QFile::encodeName(namedFs).constData(), QFile::encodeName(flashImage).constData(), logoArea.start,
                   logoArea.end)
         != 0)
-        return failure(ImageFailed, "MakeImage failed for", fsImage);
+        return failure(ImageFailed, "MakeImage failed for", namedFs);
     // Refused before a package exists, so nothing too large can be sent.
     const qint64 imageBytes = QFileInfo(flashImage).size();
     if (checkSize(imageBytes, logoArea) != Ok)
