@@ -596,6 +596,14 @@ void TestLogoBuilder::cliRefusals()
                       QString(40, QLatin1Char('N')) }), 2);
     QCOMPARE(exitOf(QStringList { QStringLiteral("--picture"), jpg, QStringLiteral("--out"), out,
                                   QStringLiteral("--end"), QStringLiteral("-1") } + name), 2);
+    // A device that cannot be logged in to gets no package (port 9: nothing listens).
+    QCOMPARE(exitOf({ QStringLiteral("--picture"), jpg, QStringLiteral("--out"), out, QStringLiteral("--device"),
+                      QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("9"),
+                      QStringLiteral("--password"), QStringLiteral("x") }),
+             4);
+    QCOMPARE(exitOf({ QStringLiteral("--picture"), jpg, QStringLiteral("--out"), out, QStringLiteral("--device"),
+                      QStringLiteral("127.0.0.1"), QStringLiteral("--vendor"), QStringLiteral("V") }),
+             2);
     QCOMPARE(exitOf(QStringList { QStringLiteral("--picture"), dir.path() + QStringLiteral("/none.jpg"),
                                   QStringLiteral("--out"), out } + name), 6);
     if (missingTool({ QStringLiteral("mkfs.cramfs"), QStringLiteral("mkimage") }).isEmpty()) {
