@@ -9,21 +9,10 @@
 
 #include <QString>
 
+#include "CliExit.h"
 #include "DeviceRecords.h"
 
 namespace scoutrix::cli {
-
-// Exit codes, one per kind of failure.
-enum Exit {
-    ExitOk = 0,
-    ExitFailed = 1, // the device refused or the operation failed
-    ExitUsage = 2,
-    ExitNotFound = 3, // no answer to a search, or no device with that MAC
-    ExitLogin = 4, // login refused
-    ExitTimeout = 5,
-    ExitFile = 6,
-    ExitNetwork = 7,
-};
 
 struct Args
 {

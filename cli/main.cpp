@@ -21,8 +21,11 @@
 #include <QTextCodec>
 
 #include "ActivityLog.h"
+#include "CliExit.h"
 #include "CliSupport.h"
+#include "ConfigRecords.h"
 #include "DeviceRecords.h"
+#include "LogoCommand.h"
 #include "Net.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
@@ -30,6 +33,7 @@
 #include "ResultTexts.h"
 
 using namespace scoutrix;
+using namespace scoutrix::cli;
 
 namespace scoutrix::cli {
 
@@ -47,6 +51,9 @@ const char *const kUsage
       "  reboot IP [--port P]\n"
       "  batch ITEM [options] (--all | DEVICE...)\n"
       "                                      one system item on many devices (see below)\n"
+      "  logo --picture P (--device IP | --hardware-name H [--vendor V] [--version X]\n"
+      "       [--start A --end A]) --out F\n"
+      "                                      build the boot-logo package the upgrade page sends\n"
       "login options: --port P (default 39510), --user U (admin), --password P\n"
       "  The password is taken from --password, else $SCOUTRIX_PASSWORD, else asked for\n"
       "  without echo when stdin is a terminal, else the factory default.\n"
@@ -588,6 +595,27 @@ int cmdReboot(const Args &a)
     return ExitOk;
 }
 
+// The logo command's device read: the login every command makes, then the
+// hardware record with the upgrade page's timeout.
+int readHardware(const Args &a, const std::string &ip, HardwareRecord &hw)
+{
+    const int timeout = timeoutOf(a, 4000);
+    if (timeout < 0)
+        return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
+    Args target = a;
+    target.positional = { "logo", ip };
+    Login login;
+    if (const int r = doLogin(target, login))
+        return r;
+    int32_t got = 0;
+    const int32_t r
+        = NetSdk_GetConfig(login.handle, CmdHardware, -1, hw.bytes, int32_t(sizeof hw.bytes), &got, timeout);
+    if (r != 0)
+        return fail(exitForCode(r), "get 61 (hardware record) from " + ip + ": " + codeText(r));
+    return ExitOk;
+}
+
+
 } // namespace scoutrix::cli
 
 using namespace scoutrix::cli;
@@ -622,7 +650,8 @@ int main(int argc, char **argv)
         return fail(ExitUsage, std::string("no command given\n") + kUsage);
     // A batch item checks its own options.
     static const char *const known[] = { "json", "csv", "discovery", "timeout", "mask", "gateway",
-        "port", "user", "password", "channel", "size", "out", "in" };
+        "port", "user", "password", "channel", "size", "out", "in",
+        "picture", "device", "hardware-name", "vendor", "version", "start", "end" };
     for (const auto &kv : a.options) {
         bool ok = a.positional[0] == "batch";
         for (const char *k : known)
@@ -653,5 +682,8 @@ int main(int argc, char **argv)
         return cmdReboot(a);
     if (cmd == "batch")
         return cmdBatch(a);
+    if (cmd == "logo")
+        return runLogoCommand(
+            a.options, [&a](const std::string &ip, HardwareRecord &hw) { return readHardware(a, ip, hw); });
     return fail(ExitUsage, "unknown command " + cmd + "\n" + kUsage);
 }

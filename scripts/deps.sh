@@ -9,6 +9,8 @@ packages=(
   qtbase5-dev qttools5-dev-tools libssl-dev nlohmann-json3-dev
   xvfb xauth x11-apps imagemagick
   fonts-dejavu-core fonts-wqy-microhei
+  # logo packages: mksquashfs, mkfs.cramfs (util-linux), mkimage, libzip; unzip checks them in tests
+  squashfs-tools util-linux u-boot-tools libzip-dev unzip
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)

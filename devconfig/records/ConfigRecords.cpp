@@ -47,6 +47,13 @@ std::string NtpRecord::server() const { return boundedText(bytes + Server, Serve
 
 void NtpRecord::setServer(const std::string &latin1) { writeBoundedText(bytes + Server, ServerBytes, latin1); }
 
+std::string HardwareRecord::hardwareName() const { return boundedText(bytes + Name, NameBytes); }
+std::string HardwareRecord::versionText() const { return boundedText(bytes + Version, VersionBytes); }
+std::string HardwareRecord::vendorText() const { return boundedText(bytes + Vendor, VendorBytes); }
+void HardwareRecord::setHardwareName(const std::string &text) { writeBoundedText(bytes + Name, NameBytes, text); }
+void HardwareRecord::setVersionText(const std::string &text) { writeBoundedText(bytes + Version, VersionBytes, text); }
+void HardwareRecord::setVendorText(const std::string &text) { writeBoundedText(bytes + Vendor, VendorBytes, text); }
+
 std::string ChannelNamesRecord::name(int channel) const
 {
     if (channel < 0 || channel >= Channels)

@@ -34,6 +34,8 @@ enum ConfigCommand : int32_t {
     CmdTimeZone = 112,
     CmdLightCaps = 135,
     CmdLightMode = 172,
+    // Upgrade page
+    CmdHardware = 61,
 };
 
 // The general record (command 18) is shared with the encode page, which reads
@@ -279,6 +281,30 @@ struct DeviceInfoRecord : RawRecord<408>
     void setBuildTime(int year, int month, int day, int hour, int minute, int second);
 };
 
+// Hardware record (command 61, channel -1, read only): the board the device
+// runs on and the flash area that takes a boot-logo image. The board name
+// decides the logo file system and may override the area.
+struct HardwareRecord : RawRecord<200>
+{
+    static constexpr std::size_t NameBytes = 32, VersionBytes = 32, VendorBytes = 64;
+    enum Offset : std::size_t { Name = 64, Version = 96, Vendor = 128, AreaStart = 192, AreaEnd = 196 };
+    // Texts are bounded by their fields; a field without a terminator reads whole.
+    std::string hardwareName() const;
+    std::string versionText() const;
+    std::string vendorText() const;
+    uint32_t areaStart() const { return readLe32(bytes + AreaStart); }
+    uint32_t areaEnd() const { return readLe32(bytes + AreaEnd); }
+    // Writers never pass their field and always leave a terminator.
+    void setHardwareName(const std::string &text);
+    void setVersionText(const std::string &text);
+    void setVendorText(const std::string &text);
+    void setArea(uint32_t start, uint32_t end)
+    {
+        writeLe32(bytes + AreaStart, start);
+        writeLe32(bytes + AreaEnd, end);
+    }
+};
+
 // The device's own resolution list (command 175, channel -1).
 struct ResolutionEntry
 {
@@ -320,6 +346,9 @@ static_assert(sizeof(ChannelNamesRecord) == 4096 && sizeof(OsdRecord) == 348 && 
               "channel and service records");
 static_assert(NtpRecord::Server + NtpRecord::ServerBytes <= NtpRecord::Port, "server name ends before the port");
 static_assert(sizeof(DeviceInfoRecord) == 408, "device information is 408 bytes");
+static_assert(sizeof(HardwareRecord) == 200 && HardwareRecord::AreaEnd + 4 == 200
+                  && HardwareRecord::Vendor + HardwareRecord::VendorBytes == HardwareRecord::AreaStart,
+              "hardware record is 200 bytes, the area words end it");
 static_assert(sizeof(ResolutionEntry) == 40 && sizeof(ResolutionList) == 1280,
               "resolution list is 32 entries of 40 bytes");
 
