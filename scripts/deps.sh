@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qtbase5-dev qttools5-dev-tools libssl-dev nlohmann-json3-dev
+  qtbase5-dev qttools5-dev-tools libssl-dev nlohmann-json3-dev libzip-dev
   xvfb xauth x11-apps imagemagick
   fonts-dejavu-core fonts-wqy-microhei
 )
