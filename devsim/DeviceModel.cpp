@@ -1,5 +1,7 @@
 #include "DeviceModel.h"
 
+#include "LogoBoards.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -343,6 +345,7 @@ DeviceModel::Records DeviceModel::defaultRecords(const DeviceSpec &d)
     info.setBuildTime(d.build[0], d.build[1], d.build[2], d.build[3], d.build[4], d.build[5]);
     putText(info.bytes + 224, 32, "HW-" + std::to_string(d.type) + ".1");
     records[{ CmdDeviceInfo, 0 }] = bytesOf(info);
+    records[{ CmdHardware, -1 }] = bytesOf(hardwareRecord(d));
 
     addSystemRecords(d, records);
 
@@ -657,6 +660,7 @@ int32_t DeviceModel::setConfig(int32_t command, int32_t channel, const std::vect
     case CmdNetWithoutLogin:
     case CmdLightCaps:
     case CmdConfigExport:
+    case CmdHardware:
         return proto::NotSupported; // read-only on this device
     case CmdRestoreDefaults:
         r = restoreDefaults(data, restart);
@@ -966,6 +970,35 @@ void DeviceModel::restarted()
     std::vector<uint8_t> clamped = bytesOf(table);
     if (clamped != stored)
         store({ CmdEncodeTable, -1 }, clamped);
+}
+
+HardwareRecord DeviceModel::hardwareRecord(const DeviceSpec &d)
+{
+    HardwareRecord r;
+    std::memset(&r, 0, sizeof r);
+    const std::string name = hardwareNameOf(d);
+    r.setHardwareName(name);
+    r.setVersionText("HW-" + std::to_string(d.type) + ".1");
+    r.setVendorText("SX Vision");
+    // Cramfs boards carry their own area; recorders keep a larger one.
+    const uint32_t start = d.type == 2 ? 0x300000 : (d.type == 0 ? 0x380000 : 0x3C0000);
+    const uint32_t size = d.type == 2 ? 0x10000 : (d.type == 0 ? 0x20000 : 0x40000);
+    const firmware::LogoArea area = firmware::logoAreaOf(name, start, start + size);
+    r.setArea(area.start, area.end);
+    return r;
+}
+
+void DeviceModel::applyFirmware(const std::string &version, const int build[6])
+{
+    m_spec.version = version;
+    for (int i = 0; i < 6; ++i)
+        m_spec.build[i] = build[i];
+    auto &bytes = m_records[{ CmdDeviceInfo, 0 }];
+    DeviceInfoRecord info;
+    std::memcpy(&info, bytes.data(), sizeof info);
+    putText(info.bytes, 64, version);
+    info.setBuildTime(build[0], build[1], build[2], build[3], build[4], build[5]);
+    bytes = bytesOf(info);
 }
 
 void DeviceModel::restoreRecord(int32_t command, int32_t channel, const std::vector<uint8_t> &bytes)

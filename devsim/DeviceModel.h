@@ -94,6 +94,17 @@ public:
     // depend on it (capabilities, resolution list, frame rates of the table).
     void restarted();
 
+    // The hardware record (command 61) a device of |spec| answers.
+    static HardwareRecord hardwareRecord(const DeviceSpec &spec);
+    std::string hardwareName() const { return hardwareNameOf(m_spec); }
+    // A written firmware: the version text (login block, search, command 17)
+    // and the build date (command 17).
+    void applyFirmware(const std::string &version, const int build[6]);
+    // The boot logo last written, "" before any: file system, image size and
+    // the image's SHA-256, e.g. "squashfs 4160 9f86…".
+    const std::string &logo() const { return m_logo; }
+    void setLogo(const std::string &logo) { m_logo = logo; }
+
     // The (command, channel) records a configuration image carries, in the
     // order they are applied.
     std::vector<std::pair<int32_t, int32_t>> imageRecords() const;
@@ -131,6 +142,7 @@ private:
     std::map<std::pair<std::string, std::string>, LockState> m_locks;
     std::map<std::string, proto::pake::VerifierRecord> m_verifiers;
     std::string m_lastRefusal;
+    std::string m_logo;
 };
 
 } // namespace scoutrix::devsim

@@ -112,6 +112,9 @@ DeviceSnapshot Emulator::device(int index) const
     s.reachable = dev.reachable;
     s.rebooting = dev.rebooting;
     s.sessions = d->state.sessionsOf(index);
+    s.version = dev.model.spec().version;
+    s.logo = dev.model.logo();
+    s.upgrading = dev.upgrade != nullptr;
     return s;
 }
 

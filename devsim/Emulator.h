@@ -35,6 +35,9 @@ struct DeviceSnapshot
     bool reachable = false; // listening on its address
     bool rebooting = false;
     int sessions = 0;
+    std::string version; // firmware version text
+    std::string logo; // boot-logo marker, "" before any logo was written
+    bool upgrading = false; // receiving or writing an upgrade
 };
 
 struct EmulatorStats

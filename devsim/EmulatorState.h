@@ -22,6 +22,7 @@
 #include "Pake.h"
 #include "Protocol.h"
 #include "SessionCrypto.h"
+#include "UpgradeJob.h"
 
 namespace scoutrix::devsim {
 
@@ -40,6 +41,11 @@ struct EmulatedDevice
     int probesThisSearch = 0;
     std::map<uint32_t, int32_t> setCache; // request id -> result, so a resent request applies once
     std::deque<uint32_t> setCacheOrder;
+    // The one upgrade the device takes at a time: received by |upgradeConn|,
+    // then written (|flashing|) whether or not that session stays.
+    std::unique_ptr<UpgradeJob> upgrade;
+    uint64_t upgradeConn = 0;
+    bool flashing = false;
 };
 
 enum class ConnState { AwaitHello, AwaitShare, AwaitConfirm, Session, Closing };

@@ -255,7 +255,8 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
             { "ip", "mask", "gateway", "port", "mac", "serial", "model", "version", "type",
                 "channels", "audio_channels", "standard", "build", "users", "lockout_after",
                 "lockout_ms", "max_sessions", "blacklist", "uninitialised", "reboot_ms", "records",
-                "faults", "language", "lights", "onvif", "dhcp", "clock_offset_s" },
+                "faults", "language", "lights", "onvif", "dhcp", "clock_offset_s", "flash_ms",
+                "hardware" },
             error))
         return false;
     std::string type;
@@ -280,6 +281,8 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
         || !readInt(v, "lockout_ms", 0, 86400000, d.lockoutMs, error)
         || !readInt(v, "max_sessions", 1, 1024, d.maxSessions, error)
         || !readInt(v, "reboot_ms", 0, 600000, d.rebootMs, error)
+        || !readInt(v, "flash_ms", 0, 600000, d.flashMs, error)
+        || !readText(v, "hardware", d.hardware, error)
         || !readBool(v, "uninitialised", d.uninitialised, error)
         || !readInt(v, "language", 0, 31, d.language, error)
         || !readBool(v, "onvif", d.onvif, error) || !readBool(v, "dhcp", d.dhcp, error))
@@ -309,6 +312,10 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
             mask |= 1 << bit;
         }
         d.lightModes = mask;
+    }
+    if (d.hardware.size() > 31) {
+        error = "\"hardware\" is at most 31 characters";
+        return false;
     }
     d.port = uint16_t(port);
     if (d.audioChannels > d.channels)
@@ -458,6 +465,31 @@ int lightModesOf(const DeviceSpec &d)
     return 1;
 }
 
+std::string hardwareNameOf(const DeviceSpec &d)
+{
+    if (!d.hardware.empty())
+        return d.hardware;
+    // Boards of every logo kind: squashfs with the large area (QRX52, ZTL53),
+    // the small one (YMC06) and the default one (_C), and cramfs boards
+    // whose names are in no squashfs family.
+    if (d.model == "SX-IPC-4M")
+        return "QRX52_IPC4M";
+    if (d.model == "SX-IPC-2M")
+        return "YMC06_S2M";
+    if (d.model == "SX-IPC-5M")
+        return "HB7205_C";
+    switch (d.type) {
+    case 0:
+        return "DVR3521A";
+    case 1:
+        return "NVR3536A";
+    case 3:
+        return "ZTL53HVR";
+    default:
+        return "IPC3516E";
+    }
+}
+
 int32_t deviceTypeFromName(const std::string &name)
 {
     if (name == "DVR")
@@ -564,6 +596,13 @@ bool parseFaults(const std::string &text, Faults &out, std::string &error)
                 return false;
             }
             out.malformed = value;
+        } else if (key == "power_loss_at_percent") {
+            if (!number(out.powerLossAtPercent))
+                return false;
+            if (out.powerLossAtPercent < 1 || out.powerLossAtPercent > 99) {
+                error = "fault \"power_loss_at_percent\" needs a number from 1 to 99";
+                return false;
+            }
         } else {
             error = "unknown fault \"" + key + "\"";
             return false;
@@ -580,7 +619,8 @@ bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error)
     }
     for (const auto &m : v.items()) {
         static const char *const known[] = { "delay_ms", "drop_answers", "duplicate_answers",
-            "empty_mac", "timeout", "need_reboot", "busy", "refuse_set", "malformed" };
+            "empty_mac", "timeout", "need_reboot", "busy", "refuse_set", "malformed",
+            "power_loss_at_percent" };
         bool ok = false;
         for (const char *k : known)
             ok = ok || m.key() == k;
@@ -597,7 +637,8 @@ bool faultsFromJson(const JsonIn &v, Faults &out, std::string &error)
         || !readBool(v, "timeout", out.timeout, error)
         || !readBool(v, "need_reboot", out.needReboot, error)
         || !readBool(v, "busy", out.busy, error) || !readBool(v, "refuse_set", out.refuseSet, error)
-        || !readText(v, "malformed", malformed, error))
+        || !readText(v, "malformed", malformed, error)
+        || !readInt(v, "power_loss_at_percent", 0, 99, out.powerLossAtPercent, error))
         return false;
     if (!malformed.empty() && malformed != "magic" && malformed != "oversize"
         && malformed != "truncate") {
@@ -629,6 +670,8 @@ JsonOut faultsToJson(const Faults &f)
         v["refuse_set"] = true;
     if (!f.malformed.empty())
         v["malformed"] = f.malformed;
+    if (f.powerLossAtPercent)
+        v["power_loss_at_percent"] = f.powerLossAtPercent;
     return v;
 }
 
@@ -763,6 +806,10 @@ JsonOut fleetToJson(const Fleet &fleet)
         v["users"] = users;
         if (d.rebootMs != DeviceSpec().rebootMs)
             v["reboot_ms"] = d.rebootMs;
+        if (d.flashMs != DeviceSpec().flashMs)
+            v["flash_ms"] = d.flashMs;
+        if (!d.hardware.empty())
+            v["hardware"] = d.hardware;
         if (d.language != 0)
             v["language"] = d.language;
         if (d.type == 2) {
@@ -921,6 +968,8 @@ std::size_t builtInRecordSize(int32_t command)
         return sizeof(LightCapsRecord);
     case CmdLightMode:
         return sizeof(LightModeRecord);
+    case CmdHardware:
+        return sizeof(HardwareRecord);
     default:
         return 0;
     }

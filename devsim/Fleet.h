@@ -26,6 +26,7 @@ struct Faults
     bool busy = false; // logins answer "system busy" (7)
     bool refuseSet = false; // sets without login answer -1 and change nothing
     std::string malformed; // "", "magic", "oversize", "truncate": broken replies after login
+    int powerLossAtPercent = 0; // 1..99: power fails when writing firmware reaches this percent
 };
 
 struct User
@@ -76,6 +77,8 @@ struct DeviceSpec
     std::vector<std::string> blacklist; // client addresses refused at login
     bool uninitialised = false;
     int rebootMs = 3000; // how long a reboot keeps the device away
+    int flashMs = 3000; // how long writing an upgrade takes
+    std::string hardware; // board name of the hardware record; empty: the model's
     // System settings the device starts with (and returns to on a restore).
     int language = 0; // index in the device's language list, 0..31
     int lightModes = -1; // bit 0 infrared, 1 full colour, 2 dual; -1: the model's own
@@ -118,6 +121,8 @@ bool validateFleet(const Fleet &fleet, std::string &error);
 
 // The light modes a device has: the fleet's, else its model's. Recorders have none.
 int lightModesOf(const DeviceSpec &d);
+// The board name the device reports in its hardware record (command 61).
+std::string hardwareNameOf(const DeviceSpec &d);
 // A real calendar day (leap years included).
 bool isRealDate(int year, int month, int day);
 

@@ -276,15 +276,18 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
         return;
     }
     case Type::UpgradeBegin:
-        reply(c, Type::UpgradeReady, frame.sequence,
-            proto::Writer().i32(proto::NotSupported).u32(0).take());
+        onUpgradeBegin(c, frame);
+        return;
+    case Type::UpgradeData:
+        onUpgradeData(c, frame);
+        return;
+    case Type::UpgradeCommit:
+        onUpgradeCommit(c, frame);
         return;
     case Type::StreamStart:
         reply(c, Type::StreamStartReply, frame.sequence,
             proto::Writer().i32(proto::NotSupported).u32(0).take());
         return;
-    case Type::UpgradeData:
-    case Type::UpgradeCommit:
     case Type::StreamStop:
         reply(c, Type::Error, frame.sequence,
             proto::encode(proto::ErrorMessage { proto::NotSupported, "not supported" }));

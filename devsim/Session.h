@@ -37,6 +37,12 @@ private:
     void reply(Conn &c, proto::Type type, uint32_t seq, const std::vector<uint8_t> &payload,
         bool closeAfter = false);
     void beginReboot(int device);
+    // Upgrade frames (SessionUpgrade.cpp).
+    void onUpgradeBegin(Conn &c, const proto::Frame &frame);
+    void onUpgradeData(Conn &c, const proto::Frame &frame);
+    void onUpgradeCommit(Conn &c, const proto::Frame &frame);
+    void flashStep(int device, uint64_t connId, int percent);
+    void pushStatus(uint64_t connId, proto::UpgradeState state, int percent, int32_t status);
 
     EmulatorState &m_state;
     SocketLoop &m_loop;

@@ -24,6 +24,11 @@ void StatePersistence::save()
         v["mask"] = net::ipv4Text(m.spec().mask);
         v["gateway"] = net::ipv4Text(m.spec().gateway);
         v["clock_offset_s"] = m.clockOffset();
+        // Written firmware and logo survive a restart, as on a device.
+        v["version"] = m.spec().version;
+        v["build"] = JsonOut(std::vector<int>(m.spec().build, m.spec().build + 6));
+        if (!m.logo().empty())
+            v["logo"] = m.logo();
         JsonOut records = JsonOut::array();
         for (const auto &key : m.changedRecords()) {
             const auto it = m.records().find(key);
@@ -102,6 +107,22 @@ bool StatePersistence::load(std::string &error)
                 s.mask = a;
             if (text_(v, "gateway", t) && net::parseIpv4(t, a))
                 s.gateway = a;
+            std::string version;
+            const auto build = v.find("build");
+            if (text_(v, "version", version) && !version.empty() && version.size() < 64
+                && build != v.end() && build->is_array() && build->size() == 6) {
+                int b[6];
+                bool ok = true;
+                for (int i = 0; i < 6; ++i) {
+                    const auto &x = (*build)[std::size_t(i)];
+                    ok = ok && x.is_number_integer() && x.get<int64_t>() >= 0 && x.get<int64_t>() <= 9999;
+                    b[i] = ok ? int(x.get<int64_t>()) : 0;
+                }
+                if (ok && isRealDate(b[0], b[1], b[2]) && b[3] < 24 && b[4] < 60 && b[5] < 60)
+                    dp->model.applyFirmware(version, b);
+            }
+            if (text_(v, "logo", t) && t.size() < 256)
+                dp->model.setLogo(t);
             const auto clock = v.find("clock_offset_s");
             if (clock != v.end() && clock->is_number_integer())
                 dp->model.setClockOffset(clock->get<int64_t>());

@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "FirmwareFile.h"
 #include "Fleet.h"
 #include "Net.h"
 #include "Protocol.h"
@@ -31,13 +34,61 @@ const char *const kUsage
       "  --fault WHO:FAULTS    inject faults; WHO is a device number (1..), a MAC text or 'all';\n"
       "                        FAULTS e.g. "
       "delay_ms=300,drop_answers=1,duplicate_answers,empty_mac,\n"
-      "                        timeout,need_reboot,busy,refuse_set,malformed=magic|oversize|truncate\n"
+      "                        timeout,need_reboot,busy,refuse_set,malformed=magic|oversize|truncate,\n"
+      "                        power_loss_at_percent=50\n"
       "  --state-file FILE     keep address and configuration changes across restarts\n"
       "  --ready-file FILE     written once every device listens\n"
       "  --ephemeral-ports     let the system choose each device's service port\n"
       "  --write-fleet FILE    write the fleet as JSON and exit (a start for a fleet file)\n"
       "  --list                print the fleet and exit\n"
+      "  --write-firmware FILE --model MODEL --version TEXT [--size BYTES] [--build DATE]\n"
+      "                        write a firmware file for the emulated devices and exit;\n"
+      "                        --model repeats or takes a comma list; BYTES of filler\n"
+      "                        payload (default 1048576); DATE \"YYYY-MM-DD[ hh:mm:ss]\"\n"
+      "                        (default now)\n"
       "  --verbose             log refused frames, address changes and reboots\n";
+
+int writeFirmware(const std::string &path, const std::vector<std::string> &models,
+    const std::string &version, const std::string &sizeText, const std::string &buildText)
+{
+    firmware::Header h;
+    h.models = models;
+    h.version = version;
+    char *end = nullptr;
+    const unsigned long long size = std::strtoull(sizeText.c_str(), &end, 10);
+    if (sizeText.empty() || *end || sizeText[0] == '-' || size > (1ull << 30)) {
+        std::cerr << "scoutrix-devsim: --size takes 0 to 1073741824 bytes\n";
+        return 2;
+    }
+    if (buildText.empty()) {
+        const std::time_t t = std::time(nullptr);
+        std::tm tm {};
+        localtime_r(&t, &tm);
+        const int now[6] = { tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+            tm.tm_sec };
+        std::copy(now, now + 6, h.build);
+    } else {
+        int b[6] = { 0, 0, 0, 0, 0, 0 };
+        char tail = 0;
+        const int n = std::sscanf(buildText.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &b[0], &b[1], &b[2],
+            &b[3], &b[4], &b[5], &tail);
+        if (n != 3 && n != 6) {
+            std::cerr << "scoutrix-devsim: --build is \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
+            return 2;
+        }
+        std::copy(b, b + 6, h.build);
+    }
+    std::string error;
+    if (!firmware::writeFile(path, h, firmware::fillerPayload(std::size_t(size)), error)) {
+        std::cerr << "scoutrix-devsim: " << error << "\n";
+        return 1;
+    }
+    std::cout << path << ": firmware " << version << " for";
+    for (const std::string &m : models)
+        std::cout << " " << m;
+    std::cout << ", " << size << " bytes of payload, built " << h.buildText() << std::endl;
+    return 0;
+}
 
 int usageError(const std::string &what)
 {
@@ -64,6 +115,8 @@ int main(int argc, char **argv)
 {
     int devices = 0;
     std::string fleetFile, readyFile, stateFile, writeFleet;
+    std::string firmwareFile, firmwareVersion, firmwareSize = "1048576", firmwareBuild;
+    std::vector<std::string> firmwareModels;
     std::vector<std::pair<std::string, std::string>> faults;
     devsim::EmulatorOptions options;
     bool list = false, verbose = false;
@@ -115,6 +168,28 @@ int main(int argc, char **argv)
                 return usageError("--write-fleet needs a file");
         } else if (a == "--ephemeral-ports") {
             options.ephemeralPorts = true;
+        } else if (a == "--write-firmware") {
+            if (!value(firmwareFile))
+                return usageError("--write-firmware needs a file");
+        } else if (a == "--model") {
+            if (!value(v))
+                return usageError("--model needs a model text");
+            std::size_t from = 0;
+            while (from <= v.size()) {
+                const std::size_t comma = std::min(v.find(',', from), v.size());
+                if (comma > from)
+                    firmwareModels.push_back(v.substr(from, comma - from));
+                from = comma + 1;
+            }
+        } else if (a == "--version") {
+            if (!value(firmwareVersion))
+                return usageError("--version needs a text");
+        } else if (a == "--size") {
+            if (!value(firmwareSize))
+                return usageError("--size needs a number of bytes");
+        } else if (a == "--build") {
+            if (!value(firmwareBuild))
+                return usageError("--build needs a date");
         } else if (a == "--list") {
             list = true;
         } else if (a == "--verbose") {
@@ -123,6 +198,13 @@ int main(int argc, char **argv)
             return usageError("unknown option " + a);
         }
     }
+    if (!firmwareFile.empty()) {
+        if (firmwareModels.empty() || firmwareVersion.empty())
+            return usageError("--write-firmware needs --model and --version");
+        return writeFirmware(firmwareFile, firmwareModels, firmwareVersion, firmwareSize, firmwareBuild);
+    }
+    if (!firmwareModels.empty() || !firmwareVersion.empty())
+        return usageError("--model and --version go with --write-firmware");
     if (devices && !fleetFile.empty())
         return usageError("--devices and --fleet exclude each other");
 

@@ -24,5 +24,7 @@ int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer
 int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *buffer,
     int32_t size, int32_t timeoutMs);
 uint8_t reboot(int32_t handle, int32_t timeoutMs);
+int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
+    int32_t upgradeType);
 
 } // namespace scoutrix::netsdk

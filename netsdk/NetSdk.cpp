@@ -56,12 +56,14 @@ uint8_t NetSdk_Reboot(int32_t loginHandle, int32_t, int32_t timeoutMs)
     return netsdk::reboot(loginHandle, timeoutMs);
 }
 
-// Firmware transfer and the live stream have their frames in the protocol;
-// the SDK side follows with the pages that use them.
-int32_t NetSdk_Upgrade(int32_t, const char *, int32_t, NetSdkProgressCallback, void *, int32_t)
+int32_t NetSdk_Upgrade(int32_t loginHandle, const char *firmwarePath, int32_t,
+    NetSdkProgressCallback callback, void *user, int32_t upgradeType)
 {
-    return 0;
+    return netsdk::upgrade(loginHandle, firmwarePath, callback, user, upgradeType);
 }
+
+// The live stream has its frames in the protocol; the SDK side follows with
+// the page that uses it.
 
 int32_t NetSdk_StartRealStream(int32_t, const void *, int32_t)
 {

@@ -4,6 +4,7 @@
 // Tests, the command-line client and the benchmarks use these; the program
 // itself only calls the C operations.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -66,5 +67,13 @@ TrafficCounters trafficCounters();
 
 // Number of open sessions (handles not yet logged out).
 int openSessionCount();
+
+// Why the last NetSdk_Upgrade on the calling thread answered 0: the
+// device's refusal (a NETSDK_UPGRADE_ERR_* value, e.g. another upgrade is
+// running) or an SDK code (-10001 file unreadable or over 2 GiB, -10002 bad
+// handle, -10005 no answer). 0 after one that started.
+int32_t lastUpgradeRefusal();
+// Upgrades started and not yet past their final callback.
+int runningUpgrades();
 
 } // namespace scoutrix::netsdk

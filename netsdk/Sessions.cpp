@@ -3,13 +3,18 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <deque>
 #include <cstring>
+#include <algorithm>
+#include <climits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +43,14 @@ namespace sealing = proto::session;
 constexpr int kDefaultCallTimeoutMs = 5000;
 constexpr int kLogoutWaitMs = 1000;
 constexpr auto kKeepAliveAfter = std::chrono::seconds(20);
+constexpr int kUpgradeRequestMs = 15000;
+// A device that writes firmware pushes its progress; this long without any
+// push and the upgrade is given up.
+constexpr int kUpgradeSilenceMs = 60000;
+constexpr std::size_t kMaxQueuedStatuses = 1024;
+
+std::atomic<int> g_runningUpgrades { 0 };
+thread_local int32_t t_lastUpgradeRefusal = 0;
 
 std::atomic<int> g_loginTimeoutMs { 0 };
 
@@ -100,9 +113,7 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_closed)
                 return m_closeCode;
-            seq = m_nextSeq++;
-            if (m_nextSeq == 0)
-                m_nextSeq = 1;
+            seq = takeSequence();
             m_waiters[seq] = &w;
         }
         IoResult wr;
@@ -170,8 +181,69 @@ public:
                 refuse(std::string("unexpected ") + proto::typeName(frame.type) + " from device");
                 return false;
             }
+            if (frame.type == uint8_t(Type::UpgradeStatus)) {
+                if (!queueStatus(frame))
+                    return false;
+                continue;
+            }
             deliver(frame);
         }
+    }
+
+    // One upgrade per session: status pushes are kept only while one runs.
+    bool startUpgrade()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_upgradeActive || m_closed)
+            return false;
+        m_upgradeActive = true;
+        m_statuses.clear();
+        return true;
+    }
+
+    void endUpgrade()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_upgradeActive = false;
+        m_statuses.clear();
+    }
+
+    // The next status push. Pushes that arrived before the session ended are
+    // handed out first, so a device that reports success and then reboots
+    // is seen to have succeeded.
+    int32_t nextStatus(proto::UpgradeStatus &out, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, milliseconds(timeoutMs), [&] { return !m_statuses.empty() || m_closed; });
+        if (!m_statuses.empty()) {
+            out = m_statuses.front();
+            m_statuses.pop_front();
+            return proto::Ok;
+        }
+        return m_closed ? m_closeCode : proto::Timeout;
+    }
+
+    // A request that has no reply of its own.
+    int32_t post(Type type, const std::vector<uint8_t> &payload, int timeoutMs)
+    {
+        uint32_t seq;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
+                return m_closeCode;
+            seq = takeSequence();
+        }
+        IoResult wr;
+        {
+            std::lock_guard<std::mutex> lock(m_writeMutex);
+            wr = sealAndWrite(type, seq, payload, Clock::now() + milliseconds(timeoutMs));
+            m_lastSend = Clock::now();
+        }
+        if (wr == IoResult::Ok)
+            return proto::Ok;
+        const int32_t code = wr == IoResult::Timeout ? proto::Timeout : proto::NetworkError;
+        fail(code, "write failed");
+        return code;
     }
 
     void keepAliveIfIdle()
@@ -184,9 +256,7 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_closed)
                 return;
-            seq = m_nextSeq++;
-            if (m_nextSeq == 0)
-                m_nextSeq = 1;
+            seq = takeSequence();
         }
         const IoResult r = sealAndWrite(Type::KeepAlive, seq, {}, Clock::now() + milliseconds(200));
         if (r == IoResult::Error)
@@ -221,6 +291,35 @@ private:
         bool done = false;
         proto::Frame reply;
     };
+
+    // Caller holds m_mutex. Never 0: that is the sequence of pushes.
+    uint32_t takeSequence()
+    {
+        const uint32_t seq = m_nextSeq++;
+        if (m_nextSeq == 0)
+            m_nextSeq = 1;
+        return seq;
+    }
+
+    bool queueStatus(const proto::Frame &frame)
+    {
+        proto::UpgradeStatus st;
+        if (frame.sequence != 0 || !proto::decode(frame.payload, st)) {
+            refuse("malformed upgrade status");
+            return false;
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_upgradeActive)
+            return true; // no upgrade to report to
+        if (m_statuses.size() >= kMaxQueuedStatuses) {
+            lock.unlock();
+            refuse("upgrade status flood");
+            return false;
+        }
+        m_statuses.push_back(st);
+        m_cv.notify_all();
+        return true;
+    }
 
     void deliver(proto::Frame &frame)
     {
@@ -274,6 +373,8 @@ private:
     bool m_closed = false;
     int32_t m_closeCode = proto::NetworkError;
     std::string m_closeReason;
+    bool m_upgradeActive = false;
+    std::deque<proto::UpgradeStatus> m_statuses;
 };
 
 // Owns the handle table and the one thread that reads every session.
@@ -675,6 +776,188 @@ uint8_t reboot(int32_t handle, int32_t timeoutMs)
         return 0;
     int32_t result = 0;
     return proto::decodeResult(reply.payload, result) && result == proto::Ok ? 1 : 0;
+}
+
+namespace {
+
+struct FileHandle
+{
+    std::FILE *f = nullptr;
+    ~FileHandle()
+    {
+        if (f)
+            std::fclose(f);
+    }
+};
+
+// One running upgrade, owned by its thread.
+struct UpgradeJob
+{
+    std::shared_ptr<Session> session;
+    FileHandle file;
+    uint32_t size = 0;
+    uint32_t chunk = 0;
+    NetSdkProgressCallback callback = nullptr;
+    void *user = nullptr;
+
+    void report(int32_t status, int32_t total, int32_t progress)
+    {
+        if (callback)
+            callback(0, status, total, progress, user);
+    }
+
+    // Everything the job holds is let go before the final callback, so the
+    // caller may start the next upgrade on this handle from inside it.
+    void finish(bool ok, int32_t status)
+    {
+        std::fclose(file.f);
+        file.f = nullptr;
+        session->endUpgrade();
+        report(ok ? 0 : status, int32_t(size), ok ? -1 : -2);
+    }
+
+    void run()
+    {
+        std::vector<uint8_t> buf(chunk);
+        const uint32_t step = std::max<uint32_t>(size / 100, 64 * 1024);
+        uint32_t sent = 0, reported = 0;
+        while (sent < size) {
+            const std::size_t want = std::min<uint32_t>(chunk, size - sent);
+            if (std::fread(buf.data(), 1, want, file.f) != want) {
+                // The file shrank under us; the device drops the half
+                // transfer when the session's next upgrade begins or it ends.
+                finish(false, proto::InvalidArgument);
+                return;
+            }
+            proto::Frame reply;
+            int32_t r = session->request(Type::UpgradeData,
+                proto::encodeUpgradeData(sent, buf.data(), want), Type::UpgradeDataAck,
+                kUpgradeRequestMs, reply);
+            proto::UpgradeAck ack;
+            if (r == proto::Ok && !proto::decode(reply.payload, ack))
+                r = proto::ProtocolError;
+            if (r == proto::Ok && ack.result < 0)
+                r = ack.result;
+            if (r == proto::Ok && ack.received != sent + want)
+                r = proto::ProtocolError;
+            if (r != proto::Ok) {
+                finish(false, r);
+                return;
+            }
+            sent += uint32_t(want);
+            if (sent - reported >= step || sent == size) {
+                reported = sent;
+                report(0, int32_t(size), int32_t(sent));
+            }
+        }
+        int32_t r = session->post(Type::UpgradeCommit, {}, kUpgradeRequestMs);
+        int lastPercent = -1;
+        while (r == proto::Ok) {
+            proto::UpgradeStatus st;
+            r = session->nextStatus(st, kUpgradeSilenceMs);
+            if (r != proto::Ok)
+                break;
+            if (st.state == int32_t(proto::UpgradeState::Done)) {
+                finish(true, proto::Ok);
+                return;
+            }
+            if (st.state == int32_t(proto::UpgradeState::Failed)) {
+                finish(false, st.status < 0 ? st.status : int32_t(proto::Fail));
+                return;
+            }
+            if (st.percent > lastPercent) {
+                lastPercent = st.percent;
+                report(0, -1, st.percent);
+            }
+        }
+        finish(false, r);
+    }
+};
+
+} // namespace
+
+int32_t lastUpgradeRefusal()
+{
+    return t_lastUpgradeRefusal;
+}
+
+int runningUpgrades()
+{
+    return g_runningUpgrades;
+}
+
+int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
+    int32_t upgradeType)
+{
+    t_lastUpgradeRefusal = proto::InvalidArgument;
+    if (!path || !*path)
+        return 0;
+    auto s = table().find(handle);
+    if (!s) {
+        t_lastUpgradeRefusal = proto::InvalidHandle;
+        return 0;
+    }
+    auto job = std::make_unique<UpgradeJob>();
+    job->file.f = std::fopen(path, "rb");
+    if (!job->file.f)
+        return 0;
+    // The whole file is hashed first: the device checks what it received
+    // against this before it writes anything.
+    EVP_MD_CTX *md = EVP_MD_CTX_new();
+    proto::UpgradeBegin begin;
+    begin.upgradeType = upgradeType;
+    uint64_t size = 0;
+    bool readOk = md && EVP_DigestInit_ex(md, EVP_sha256(), nullptr) == 1;
+    std::vector<uint8_t> buf(1 << 16);
+    while (readOk) {
+        const std::size_t n = std::fread(buf.data(), 1, buf.size(), job->file.f);
+        if (n == 0) {
+            readOk = !std::ferror(job->file.f);
+            break;
+        }
+        size += n;
+        readOk = size <= uint64_t(INT32_MAX) && EVP_DigestUpdate(md, buf.data(), n) == 1;
+    }
+    unsigned int digestSize = 0;
+    readOk = readOk && EVP_DigestFinal_ex(md, begin.sha256, &digestSize) == 1 && digestSize == 32;
+    EVP_MD_CTX_free(md);
+    if (!readOk || std::fseek(job->file.f, 0, SEEK_SET) != 0)
+        return 0;
+    begin.fileSize = uint32_t(size);
+    const char *slash = std::strrchr(path, '/');
+    begin.fileName = slash ? slash + 1 : path;
+    if (!s->startUpgrade()) {
+        t_lastUpgradeRefusal = NETSDK_UPGRADE_ERR_BUSY;
+        return 0;
+    }
+    proto::Frame reply;
+    int32_t r = s->request(
+        Type::UpgradeBegin, proto::encode(begin), Type::UpgradeReady, kUpgradeRequestMs, reply);
+    proto::UpgradeReady ready;
+    if (r == proto::Ok && (!proto::decode(reply.payload, ready) || (ready.result == 0 && ready.chunkSize == 0)))
+        r = proto::ProtocolError;
+    if (r == proto::Ok && ready.result != 0)
+        r = ready.result;
+    if (r != proto::Ok) {
+        s->endUpgrade();
+        t_lastUpgradeRefusal = r;
+        return 0;
+    }
+    job->session = s;
+    job->size = begin.fileSize;
+    job->chunk = std::min(ready.chunkSize, proto::MaxUpgradeChunk);
+    job->callback = callback;
+    job->user = user;
+    t_lastUpgradeRefusal = 0;
+    ++g_runningUpgrades;
+    // Detached: the job owns what it uses (the session by shared pointer),
+    // and touches nothing of the caller's after its final callback.
+    std::thread([j = std::move(job)] {
+        j->run();
+        j->session.reset();
+        --g_runningUpgrades;
+    }).detach();
+    return 1;
 }
 
 } // namespace scoutrix::netsdk

@@ -49,6 +49,27 @@ enum NetSdkResult : int32_t {
     NETSDK_LOGIN_SYSTEM_BUSY = 7,
 };
 
+// The status value an upgrade's final callback carries: 0 with success; with
+// failure one of these, or the SDK's own code when the device never said
+// (-10003 the session ended before the final status, -10005 the device went
+// silent, -10001 the file could not be read to its end).
+enum NetSdkUpgradeStatus : int32_t {
+    NETSDK_UPGRADE_OK = 0,
+    NETSDK_UPGRADE_ERR_BUSY = -12001, // another upgrade is running on the device
+    NETSDK_UPGRADE_ERR_FORMAT = -12002, // neither a firmware file nor a logo package
+    NETSDK_UPGRADE_ERR_MODEL = -12003, // the firmware does not name the device's model
+    NETSDK_UPGRADE_ERR_CHECKSUM = -12004, // payload or header checksum mismatch
+    NETSDK_UPGRADE_ERR_TRUNCATED = -12005, // the file ends before its payload does
+    NETSDK_UPGRADE_ERR_TRANSFER = -12006, // bytes received differ from those announced
+    NETSDK_UPGRADE_ERR_TOO_LARGE = -12007, // larger than the device takes
+    NETSDK_UPGRADE_ERR_TYPE = -12008, // upgrade type not 0, 1 or 2
+    NETSDK_UPGRADE_ERR_LOGO_PACKAGE = -12010, // not a readable zip with InstallDesc and its image
+    NETSDK_UPGRADE_ERR_LOGO_HARDWARE = -12011, // InstallDesc names another hardware
+    NETSDK_UPGRADE_ERR_LOGO_IMAGE = -12012, // image header: magic, header or data CRC, size
+    NETSDK_UPGRADE_ERR_LOGO_FILESYSTEM = -12013, // no squashfs/cramfs inside, or not the board's
+    NETSDK_UPGRADE_ERR_LOGO_SIZE = -12014, // the image does not fit the board's logo area
+};
+
 // Initialise once, first in the program. Arguments are reserved (0, 0).
 int32_t NetSdk_Init(int32_t reserved1, int32_t reserved2);
 
@@ -80,8 +101,19 @@ int32_t NetSdk_SetConfig(int32_t loginHandle, int32_t command, int32_t channel,
 
 uint8_t NetSdk_Reboot(int32_t loginHandle, int32_t reserved, int32_t timeoutMs);
 
-// Starts sending a firmware file; 0 = not started. Progress arrives through
-// |callback| on the library's own threads.
+// Starts sending a firmware file (or a logo package); 0 = not started, and
+// then |callback| is never called. Non-zero once the device has agreed to
+// take the file; the file is then sent on the library's own thread, which
+// calls |callback|(0, status, total, progress, user):
+//   - transfer: total = file size, progress = bytes sent (rising, at most
+//     one report per 1 % or 64 KiB, the last one at the file size);
+//   - writing on the device: total = -1, progress = percent (rising);
+//   - exactly one final call: progress -1 (success, status 0) or -2
+//     (failure, status from NetSdkUpgradeStatus or an SDK code).
+// No call follows the final one, so |user| may be freed from inside it or
+// after it. A session that ends after the success status (the device
+// reboots into the new firmware) is not a failure; one that ends before the
+// final status is (-10003). One upgrade per login handle at a time.
 int32_t NetSdk_Upgrade(int32_t loginHandle, const char *firmwarePath, int32_t reserved,
                        NetSdkProgressCallback callback, void *user, int32_t upgradeType);
 

@@ -1,5 +1,7 @@
 #include "Protocol.h"
 
+#include <algorithm>
+
 #include <openssl/rand.h>
 
 #include <cstring>
@@ -415,6 +417,79 @@ bool decode(const std::vector<uint8_t> &p, ErrorMessage &m)
         return false;
     m.text.resize(n);
     return n == 0 || r.bytes(&m.text[0], n);
+}
+
+std::vector<uint8_t> encode(const UpgradeBegin &m)
+{
+    const std::size_t n = std::min(m.fileName.size(), MaxUpgradeFileName);
+    return Writer()
+        .i32(m.upgradeType)
+        .u32(m.fileSize)
+        .bytes(m.sha256, sizeof m.sha256)
+        .u16(uint16_t(n))
+        .bytes(m.fileName.data(), n)
+        .take();
+}
+
+std::vector<uint8_t> encode(const UpgradeReady &m)
+{
+    return Writer().i32(m.result).u32(m.chunkSize).take();
+}
+
+std::vector<uint8_t> encode(const UpgradeAck &m)
+{
+    return Writer().i32(m.result).u32(m.received).take();
+}
+
+std::vector<uint8_t> encode(const UpgradeStatus &m)
+{
+    return Writer().i32(m.state).i32(m.percent).i32(m.status).take();
+}
+
+std::vector<uint8_t> encodeUpgradeData(uint32_t offset, const uint8_t *data, std::size_t size)
+{
+    return Writer().u32(offset).bytes(data, size).take();
+}
+
+bool decode(const std::vector<uint8_t> &p, UpgradeBegin &m)
+{
+    Reader r(p);
+    uint16_t n = 0;
+    if (!(r.i32(m.upgradeType) && r.u32(m.fileSize) && r.bytes(m.sha256, sizeof m.sha256)
+            && r.u16(n))
+        || n > MaxUpgradeFileName || r.left() != n)
+        return false;
+    m.fileName.resize(n);
+    return n == 0 || r.bytes(&m.fileName[0], n);
+}
+
+bool decode(const std::vector<uint8_t> &p, UpgradeReady &m)
+{
+    Reader r(p);
+    return r.i32(m.result) && r.u32(m.chunkSize) && r.atEnd();
+}
+
+bool decode(const std::vector<uint8_t> &p, UpgradeAck &m)
+{
+    Reader r(p);
+    return r.i32(m.result) && r.u32(m.received) && r.atEnd();
+}
+
+bool decode(const std::vector<uint8_t> &p, UpgradeStatus &m)
+{
+    Reader r(p);
+    return r.i32(m.state) && r.i32(m.percent) && r.i32(m.status) && r.atEnd() && m.state >= 0
+        && m.state <= 2 && m.percent >= 0 && m.percent <= 100;
+}
+
+bool decodeUpgradeData(
+    const std::vector<uint8_t> &p, uint32_t &offset, const uint8_t *&data, std::size_t &size)
+{
+    Reader r(p);
+    if (!r.u32(offset))
+        return false;
+    data = r.rest(size);
+    return true;
 }
 
 void randomBytes(uint8_t *out, std::size_t size)

@@ -236,6 +236,37 @@ struct GetConfigReply
     int32_t result = 0;
     std::vector<uint8_t> data;
 };
+// Firmware upgrade. A device takes one upgrade at a time; the state of a
+// status push is 0 writing, 1 done, 2 failed, and its status code is 0 or
+// one of the NETSDK_UPGRADE_ERR_* values of NetSdk.h.
+struct UpgradeBegin
+{
+    int32_t upgradeType = 0;
+    uint32_t fileSize = 0;
+    uint8_t sha256[32] = {}; // of the whole file as sent
+    std::string fileName; // at most 255 bytes
+};
+struct UpgradeReady
+{
+    int32_t result = 0;
+    uint32_t chunkSize = 0; // largest chunk the device takes
+};
+struct UpgradeAck
+{
+    int32_t result = 0;
+    uint32_t received = 0;
+};
+enum class UpgradeState : int32_t { Writing = 0, Done = 1, Failed = 2 };
+struct UpgradeStatus
+{
+    int32_t state = 0;
+    int32_t percent = 0;
+    int32_t status = 0;
+};
+constexpr std::size_t MaxUpgradeFileName = 255;
+// Room for a chunk in one sealed frame: offset word and the seal's tag.
+constexpr uint32_t MaxUpgradeChunk = MaxTcpPayload - 4 - 16;
+
 struct ErrorMessage
 {
     int32_t code = 0;
@@ -253,6 +284,11 @@ std::vector<uint8_t> encodeSetConfig(
 std::vector<uint8_t> encode(const GetConfigReply &m);
 std::vector<uint8_t> encodeResult(int32_t result);
 std::vector<uint8_t> encode(const ErrorMessage &m);
+std::vector<uint8_t> encode(const UpgradeBegin &m);
+std::vector<uint8_t> encode(const UpgradeReady &m);
+std::vector<uint8_t> encode(const UpgradeAck &m);
+std::vector<uint8_t> encode(const UpgradeStatus &m);
+std::vector<uint8_t> encodeUpgradeData(uint32_t offset, const uint8_t *data, std::size_t size);
 
 bool decode(const std::vector<uint8_t> &p, SearchProbe &m);
 bool decode(const std::vector<uint8_t> &p, SearchAnswer &m);
@@ -264,6 +300,13 @@ bool decodeSetConfig(const std::vector<uint8_t> &p, ConfigRequest &m);
 bool decode(const std::vector<uint8_t> &p, GetConfigReply &m);
 bool decodeResult(const std::vector<uint8_t> &p, int32_t &result);
 bool decode(const std::vector<uint8_t> &p, ErrorMessage &m);
+bool decode(const std::vector<uint8_t> &p, UpgradeBegin &m);
+bool decode(const std::vector<uint8_t> &p, UpgradeReady &m);
+bool decode(const std::vector<uint8_t> &p, UpgradeAck &m);
+bool decode(const std::vector<uint8_t> &p, UpgradeStatus &m);
+// The chunk is left in place: |data| points into |p|.
+bool decodeUpgradeData(
+    const std::vector<uint8_t> &p, uint32_t &offset, const uint8_t *&data, std::size_t &size);
 
 void randomBytes(uint8_t *out, std::size_t size);
 uint32_t randomU32();
