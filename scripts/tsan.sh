@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/deps.sh"
 build=${TSAN_BUILD_DIR:-$here/build-tsan}
-tests=(tst_protocol tst_netsdk tst_robustness tst_devsim)
+tests=(tst_protocol tst_netsdk tst_robustness tst_devsim tst_upgrade)
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCOUTRIX_TSAN=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${tests[@]}"
 cd "$build"
