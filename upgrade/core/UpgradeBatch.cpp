@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QThreadPool>
 
 #include <chrono>
 #include <condition_variable>
@@ -215,7 +214,16 @@ struct Transfer
 struct UpgradeBatch::Impl
 {
     UpgradeBatch *q = nullptr;
-    QThreadPool pool;
+
+    // Workers start when devices are queued and end when the queue is empty;
+    // at most settings.jobs live at once.
+    struct Worker
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    std::vector<Worker> workers; // under mutex
+    int liveWorkers = 0;
 
     mutable std::mutex mutex;
     std::condition_variable idle;
@@ -240,7 +248,10 @@ struct UpgradeBatch::Impl
         emit q->progress(UpgradeProgress { ticket, deviceIndex, stage, percent });
     }
 
-    void runNext();
+    void work(const std::shared_ptr<std::atomic<bool>> &ended);
+    bool runNext();
+    // Joins workers that have ended and starts new ones for the queue.
+    void staffLocked();
     UpgradeOutcome runOne(int ticket, const UpgradeTarget &t, const UpgradeSettings &s, const TextLookup &lookup);
     const FileCheck &checkFile(const std::string &path);
     void awaitComeback(UpgradeOutcome &o, const UpgradeTarget &t, const UpgradeSettings &s,
@@ -497,15 +508,42 @@ UpgradeOutcome UpgradeBatch::Impl::runOne(int ticket, const UpgradeTarget &t, co
     return o;
 }
 
-void UpgradeBatch::Impl::runNext()
+void UpgradeBatch::Impl::staffLocked()
+{
+    for (auto it = workers.begin(); it != workers.end();) {
+        if (it->ended->load()) {
+            it->thread.join(); // it has left its loop: this returns at once
+            it = workers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    while (liveWorkers < settings.jobs && liveWorkers < int(queue.size())) {
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        ++liveWorkers;
+        workers.push_back(Worker { std::thread([this, ended] { work(ended); }), ended });
+    }
+}
+
+void UpgradeBatch::Impl::work(const std::shared_ptr<std::atomic<bool>> &ended)
+{
+    while (runNext()) {
+    }
+    ended->store(true);
+}
+
+bool UpgradeBatch::Impl::runNext()
 {
     std::pair<int, UpgradeTarget> job;
     UpgradeSettings s;
     TextLookup words;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (queue.empty())
-            return; // cancelled after it was queued
+        // Fewer workers when the setting went down since they started.
+        if (queue.empty() || liveWorkers > settings.jobs) {
+            --liveWorkers;
+            return false;
+        }
         job = std::move(queue.front());
         queue.pop_front();
         ++underway;
@@ -525,6 +563,7 @@ void UpgradeBatch::Impl::runNext()
         emit q->runningChanged(false);
         idle.notify_all();
     }
+    return true;
 }
 
 UpgradeBatch::UpgradeBatch(QObject *parent)
@@ -534,14 +573,18 @@ UpgradeBatch::UpgradeBatch(QObject *parent)
     qRegisterMetaType<UpgradeProgress>();
     qRegisterMetaType<UpgradeOutcome>();
     d->q = this;
-    d->pool.setMaxThreadCount(d->settings.jobs);
-    d->pool.setExpiryTimeout(5000);
 }
 
 UpgradeBatch::~UpgradeBatch()
 {
     cancel();
-    d->pool.waitForDone();
+    std::vector<Impl::Worker> workers;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        workers.swap(d->workers);
+    }
+    for (Impl::Worker &w : workers)
+        w.thread.join();
 }
 
 void UpgradeBatch::setSettings(const UpgradeSettings &settings)
@@ -553,7 +596,7 @@ void UpgradeBatch::setSettings(const UpgradeSettings &settings)
     d->settings.comebackS = std::max(1, settings.comebackS);
     d->settings.pollMs = std::max(10, settings.pollMs);
     d->settings.searchTimeoutMs = std::max(10, settings.searchTimeoutMs);
-    d->pool.setMaxThreadCount(d->settings.jobs);
+    d->staffLocked();
 }
 
 UpgradeSettings UpgradeBatch::settings() const
@@ -590,10 +633,11 @@ QVector<int> UpgradeBatch::enqueue(const QVector<UpgradeTarget> &targets)
     }
     if (started == 0)
         return tickets;
+    // Announced before any worker can report the end.
     if (wasIdle)
         emit runningChanged(true);
-    for (int i = 0; i < started; ++i)
-        d->pool.start([this] { d->runNext(); });
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->staffLocked();
     return tickets;
 }
 
