@@ -15,6 +15,7 @@
 #include "ConfigRecords.h"
 #include "DeviceRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -74,17 +75,13 @@ int main(int argc, char **argv)
         else if (!std::strcmp(argv[i], "--rounds"))
             rounds = std::atoi(argv[i + 1]);
     }
-    devsim::EmulatorOptions o;
-    o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-    o.ephemeralPorts = true;
-    devsim::Emulator emu(devsim::generatedFleet(devices), o);
     std::string error;
-    if (!emu.start(error)) {
+    const auto emu = fixture::start(devsim::generatedFleet(devices), std::string(), &error);
+    if (!emu) {
         std::fprintf(stderr, "bench_netsdk: %s\n", error.c_str());
         return 1;
     }
-    netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
-    std::printf("%d emulated devices on loopback, %u hardware threads\n", emu.deviceCount(),
+    std::printf("%d emulated devices on loopback, %u hardware threads\n", emu->deviceCount(),
         std::thread::hardware_concurrency());
 
     std::vector<double> times;
@@ -96,7 +93,7 @@ int main(int argc, char **argv)
         NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, 5000, 0);
         times.push_back(msSince(t));
         found = bytes / 312;
-        complete += found == emu.deviceCount();
+        complete += found == emu->deviceCount();
     }
     report("search (timeout 5000 ms), time to return", times, complete, rounds);
     std::printf("%-44s %d per search\n", "  answers found", found);
@@ -110,13 +107,13 @@ int main(int argc, char **argv)
         const auto t = Clock::now();
         NetSdk_SearchDevice(roomy.data(), int32_t(roomy.size()), &bytes, 5000, 0);
         times.push_back(msSince(t));
-        complete += bytes / 312 == emu.deviceCount();
+        complete += bytes / 312 == emu->deviceCount();
     }
     report("search, buffer with room to spare", times, complete, rounds);
 
     std::vector<devsim::DeviceSnapshot> fleet;
-    for (int i = 0; i < emu.deviceCount(); ++i)
-        fleet.push_back(emu.device(i));
+    for (int i = 0; i < emu->deviceCount(); ++i)
+        fleet.push_back(emu->device(i));
 
     times.clear();
     int ok = 0;
@@ -148,7 +145,7 @@ int main(int argc, char **argv)
         ok += good == int(fleet.size());
     }
     report("login + encode reads, all devices, 8 threads", times, ok, rounds);
-    emu.stop();
+    emu->stop();
 
     // The default fleet of about two dozen devices: the search the program
     // makes at start-up, once as it is and once with three devices that
@@ -159,12 +156,11 @@ int main(int argc, char **argv)
             for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 })
                 fleet.devices[i].faults.delayMs = late;
         }
-        devsim::Emulator small(fleet, o);
-        if (!small.start(error)) {
+        const auto small = fixture::start(fleet, std::string(), &error);
+        if (!small) {
             std::fprintf(stderr, "bench_netsdk: %s\n", error.c_str());
             return 1;
         }
-        netsdk::setDiscoveryTargets(small.discoveryEndpoints());
         times.clear();
         complete = 0;
         for (int r = 0; r < rounds; ++r) {
@@ -172,10 +168,10 @@ int main(int argc, char **argv)
             const auto t = Clock::now();
             NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, 5000, 0);
             times.push_back(msSince(t));
-            complete += bytes / 312 == small.deviceCount();
+            complete += bytes / 312 == small->deviceCount();
         }
         char label[64];
-        std::snprintf(label, sizeof label, "search, default fleet (%d)%s", small.deviceCount(),
+        std::snprintf(label, sizeof label, "search, default fleet (%d)%s", small->deviceCount(),
             late ? ", 3 devices 500 ms late" : "");
         report(label, times, complete, rounds);
     }

@@ -18,6 +18,7 @@
 
 #include "ActivityLog.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 #include "SystemBatch.h"
@@ -62,23 +63,19 @@ int main(int argc, char **argv)
     QTemporaryDir logDir;
     ActivityLog::instance().setDirectory(logDir.path());
 
-    devsim::EmulatorOptions o;
-    o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-    o.ephemeralPorts = true;
-    devsim::Emulator emu(devsim::generatedFleet(devices), o);
     std::string error;
-    if (!emu.start(error)) {
+    const auto emu = fixture::start(devsim::generatedFleet(devices), std::string(), &error);
+    if (!emu) {
         std::fprintf(stderr, "bench_sysbatch: %s\n", error.c_str());
         return 1;
     }
-    netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
     NetSdk_Init(0, 0);
-    std::printf("%d emulated devices on loopback, %u hardware threads\n", emu.deviceCount(),
+    std::printf("%d emulated devices on loopback, %u hardware threads\n", emu->deviceCount(),
                 std::thread::hardware_concurrency());
 
     QVector<BatchTarget> targets;
-    for (int i = 0; i < emu.deviceCount(); ++i) {
-        const devsim::DeviceSnapshot d = emu.device(i);
+    for (int i = 0; i < emu->deviceCount(); ++i) {
+        const devsim::DeviceSnapshot d = emu->device(i);
         BatchTarget t;
         t.deviceIndex = i;
         t.mac = d.mac;

@@ -23,6 +23,7 @@
 
 #include "DeviceRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "FirmwareFile.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
@@ -124,23 +125,20 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    devsim::EmulatorOptions o;
-    o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-    o.ephemeralPorts = true;
-    devsim::Emulator emu(fleet, o);
-    if (!emu.start(why)) {
+    const auto emu = fixture::start(fleet, std::string(), &why);
+    if (!emu) {
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
     if (engineJobs > 0) {
-        const int r = runEngine(emu, fleet, path, engineJobs, mib);
+        const int r = runEngine(*emu, fleet, path, engineJobs, mib);
         std::remove(path.c_str());
-        emu.stop();
+        emu->stop();
         return r;
     }
     std::vector<int32_t> handles;
     for (int i = 0; i < devices; ++i) {
-        const auto d = emu.device(i);
+        const auto d = emu->device(i);
         LoginInfo info;
         int32_t err = 0;
         handles.push_back(NetSdk_Login(net::ipv4Text(d.ip).c_str(), d.port, "admin", "739204", &info, 1, &err, 0, 0));
@@ -177,6 +175,6 @@ int main(int argc, char **argv)
     }
     for (const int32_t hd : handles)
         NetSdk_Logout(hd);
-    emu.stop();
+    emu->stop();
     return ok == devices ? 0 : 1;
 }

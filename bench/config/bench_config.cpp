@@ -17,6 +17,7 @@
 #include "CConfigSetWidget.h"
 #include "DeviceRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "NetSdk.h"
 #include "NetSdkControl.h"
 
@@ -42,16 +43,9 @@ int main(int argc, char *argv[])
     d.port = 0;
     d.users = {{"admin", "739204"}};
     fleet.devices.push_back(d);
-    scoutrix::devsim::EmulatorOptions options;
-    options.discovery.push_back(scoutrix::net::Endpoint{0x7f000001u, 0});
-    options.ephemeralPorts = true;
-    scoutrix::devsim::Emulator sim(fleet, options);
-    std::string error;
-    if (!sim.start(error)) {
-        std::fprintf(stderr, "emulator: %s\n", error.c_str());
+    const auto sim = fixture::start(fleet);
+    if (!sim)
         return 1;
-    }
-    scoutrix::netsdk::setDiscoveryTargets(sim.discoveryEndpoints());
     NetSdk_Init(0, 0);
 
     std::vector<scoutrix::SearchRecord> found(256);

@@ -14,6 +14,7 @@
 #include "CIPSearch.h"
 #include "CMultiLanguage.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "Fleet.h"
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
@@ -30,17 +31,13 @@ class TestMainWindowFleet : public QObject
 private slots:
     void startupSearchShowsTheFleetAndMovesTheOtherSegment()
     {
-        devsim::EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
         const devsim::Fleet fleet = devsim::defaultFleet();
-        devsim::Emulator emu(fleet, o);
         std::string error;
-        QVERIFY2(emu.start(error), error.c_str());
-        netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
+        const auto emu = fixture::start(fleet, std::string(), &error);
+        QVERIFY2(emu, error.c_str());
         int before = 0;
-        for (int i = 0; i < emu.deviceCount(); ++i)
-            before += ((emu.device(i).ip >> 8) & 0xff) != 10;
+        for (int i = 0; i < emu->deviceCount(); ++i)
+            before += ((emu->device(i).ip >> 8) & 0xff) != 10;
         QVERIFY(before > 0);
 
         int questions = 0;
@@ -67,8 +64,8 @@ private slots:
         // Every device of the other segment was sent into 127.0.10.x.
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                for (int i = 0; i < emu.deviceCount(); ++i) {
-                    if (((emu.device(i).ip >> 8) & 0xff) != 10 || !emu.device(i).reachable)
+                for (int i = 0; i < emu->deviceCount(); ++i) {
+                    if (((emu->device(i).ip >> 8) & 0xff) != 10 || !emu->device(i).reachable)
                         return false;
                 }
                 return true;
@@ -96,14 +93,10 @@ private slots:
     // the PC's 127.0.10.x, so those devices must stay where they are.
     void fullFleetMoveLeavesNoSharedAddress()
     {
-        devsim::EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
         const devsim::Fleet fleet = devsim::generatedFleet(256);
-        devsim::Emulator emu(fleet, o);
         std::string error;
-        QVERIFY2(emu.start(error), error.c_str());
-        netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
+        const auto emu = fixture::start(fleet, std::string(), &error);
+        QVERIFY2(emu, error.c_str());
 
         testsupport::BoxAnswerer yes(QMessageBox::Yes);
         OrvaneTool::Environment env = OrvaneTool::defaultEnvironment();
@@ -120,8 +113,8 @@ private slots:
                                           .arg(81)));
         // Every device is marked: moved or told why not.
         int moved = 0, inUse = 0;
-        for (int i = 0; i < emu.deviceCount(); ++i) {
-            const int code = w->tablePage()->storedResult(QString::fromStdString(emu.device(i).mac));
+        for (int i = 0; i < emu->deviceCount(); ++i) {
+            const int code = w->tablePage()->storedResult(QString::fromStdString(emu->device(i).mac));
             moved += code == 1;
             inUse += code == ResultTexts::CodeAddressInUse;
         }
@@ -140,8 +133,8 @@ private slots:
             addresses.insert(w->deviceList().devices()[i].netInfo.ipText());
         QCOMPARE(int(addresses.size()), 256);
         std::set<uint32_t> emulated;
-        for (int i = 0; i < emu.deviceCount(); ++i)
-            emulated.insert(emu.device(i).ip);
+        for (int i = 0; i < emu->deviceCount(); ++i)
+            emulated.insert(emu->device(i).ip);
         QCOMPARE(int(emulated.size()), 256);
         w.reset();
         netsdk::clearDiscoveryTargets();

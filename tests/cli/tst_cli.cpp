@@ -24,6 +24,7 @@
 #include "ActivityLog.h"
 #include "ConfigRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "Fleet.h"
 #include "LoginPeers.h"
 #include "Net.h"
@@ -202,26 +203,10 @@ class TestCli : public QObject
     template<typename Record>
     Record recordOf(int device, int32_t command, int32_t channel)
     {
-        Record r;
-        std::memset(&r, 0, sizeof r);
-        std::vector<uint8_t> bytes;
-        if (m_emu->record(device, command, channel, bytes) && bytes.size() == sizeof r)
-            std::memcpy(&r, bytes.data(), sizeof r);
-        return r;
+        return fixture::recordOf<Record>(*m_emu, device, command, channel);
     }
 
-    bool waitReachable(int device)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 15000) {
-            const devsim::DeviceSnapshot d = m_emu->device(device);
-            if (d.reachable && !d.rebooting)
-                return true;
-            QTest::qSleep(50);
-        }
-        return false;
-    }
+    bool waitReachable(int device) { return fixture::waitReachable(*m_emu, device); }
 
     GeneralRecord generalOf(int i)
     {
@@ -241,12 +226,9 @@ private slots:
     {
         m_fleet = devsim::generatedFleet(6);
         m_fleet.devices[5].users[0].password = "other";
-        devsim::EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
-        m_emu = std::make_unique<devsim::Emulator>(m_fleet, o);
         std::string error;
-        QVERIFY2(m_emu->start(error), error.c_str());
+        m_emu = fixture::start(m_fleet, std::string(), &error);
+        QVERIFY2(m_emu, error.c_str());
         m_discovery
             = QString::fromStdString(net::endpointText(m_emu->discoveryEndpoints().front()));
     }
@@ -436,14 +418,11 @@ private slots:
         fleet.devices[2].model = "\xe6\x91\x84\xe5\x83\x8f\xe6\x9c\xba \xe2\x80\xae" "cba";
         fleet.devices[2].serial = "+cmd|' /C calc'!A0";
         fleet.devices[2].mac = "02:5C:A1:\xff\x1b[K";
-        devsim::EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
-        devsim::Emulator emu(fleet, o);
         std::string error;
-        QVERIFY2(emu.start(error), error.c_str());
+        const auto emu = fixture::start(fleet, std::string(), &error);
+        QVERIFY2(emu, error.c_str());
         const QString discovery
-            = QString::fromStdString(net::endpointText(emu.discoveryEndpoints().front()));
+            = QString::fromStdString(net::endpointText(emu->discoveryEndpoints().front()));
         const QStringList wanted[] = {
             { QString::fromUtf8("\x1b]0;owned\x07\x1b[2J"),
                 QStringLiteral("=HYPERLINK(\"http://x\",\"y\")") },
@@ -517,8 +496,8 @@ private slots:
         QVERIFY(r.out.contains("SN\\x0d1,\"2\"\\x0a3"));
         QVERIFY(r.out.contains(QString::fromLatin1("caf\xe9 \xff\xfe").toUtf8()));
         QVERIFY(r.out.contains("3 device(s)"));
-        r = cli({ QStringLiteral("login"), QString::fromStdString(net::ipv4Text(emu.device(0).ip)),
-            QStringLiteral("--port"), QString::number(emu.device(0).port) });
+        r = cli({ QStringLiteral("login"), QString::fromStdString(net::ipv4Text(emu->device(0).ip)),
+            QStringLiteral("--port"), QString::number(emu->device(0).port) });
         QCOMPARE(r.code, 0);
         QVERIFY2(!steers(r.out), r.out.toHex().constData());
         QVERIFY(r.out.contains("version: \\x1b]2;title\\x07V1\\x9b2J"));

@@ -13,6 +13,7 @@
 #include "DeviceModel.h"
 #include "EncodeBudget.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "Fleet.h"
 #include "ModelRecords.h"
 #include "NetSdk.h"
@@ -567,10 +568,7 @@ private slots:
         QCOMPARE(f.readAll(), QByteArray("keep"));
         QVERIFY(QFileInfo(QString::fromStdString(link)).isSymLink());
         // An emulator told to keep its state there refuses to start.
-        EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
-        o.stateFile = link;
+        EmulatorOptions o = fixture::loopbackOptions(link);
         Emulator emu(generatedFleet(1), o);
         QVERIFY(!emu.start(error));
 
@@ -614,10 +612,7 @@ private slots:
             QVERIFY2(!parseFleet(fleetText(user), f, error), user.c_str());
         }
 
-        EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
-        Emulator emu(fleet, o);
+        Emulator emu(fleet, fixture::loopbackOptions());
         QVERIFY2(emu.start(error), error.c_str());
         const auto dev = emu.device(0);
         LoginInfo info;
@@ -635,11 +630,8 @@ private slots:
     void aStateFileThatCannotBeWrittenIsCounted()
     {
         QTemporaryDir dir;
-        EmulatorOptions o;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.ephemeralPorts = true;
-        o.stateFile = dir.filePath(QStringLiteral("missing/state.json")).toStdString();
-        Emulator emu(generatedFleet(1), o);
+        Emulator emu(generatedFleet(1),
+            fixture::loopbackOptions(dir.filePath(QStringLiteral("missing/state.json")).toStdString()));
         std::string error;
         QVERIFY2(emu.start(error), error.c_str());
         const auto dev = emu.device(0);
@@ -662,14 +654,9 @@ private slots:
         const Fleet fleet = generatedFleet(3);
         std::vector<uint8_t> changed;
         {
-            EmulatorOptions o;
-            o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-            o.ephemeralPorts = true;
-            o.stateFile = state;
-            Emulator emu(fleet, o);
-            std::string error;
-            QVERIFY2(emu.start(error), error.c_str());
-            netsdk::setDiscoveryTargets(emu.discoveryEndpoints());
+            const auto started = fixture::start(fleet, state);
+            QVERIFY(started);
+            Emulator &emu = *started;
             std::vector<SearchRecord> buf(256);
             int32_t bytes = 0;
             QVERIFY(NetSdk_SearchDevice(
@@ -695,11 +682,7 @@ private slots:
             NetSdk_Logout(h);
             emu.stop();
         }
-        EmulatorOptions o;
-        o.ephemeralPorts = true;
-        o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-        o.stateFile = state;
-        Emulator again(fleet, o);
+        Emulator again(fleet, fixture::loopbackOptions(state));
         std::string error;
         QVERIFY2(again.start(error), error.c_str());
         int moved = 0;

@@ -13,6 +13,7 @@
 #include "ConfigRecords.h"
 #include "DeviceModel.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "Fleet.h"
 #include "ModelRecords.h"
 #include "NetSdk.h"
@@ -94,13 +95,7 @@ uint32_t ipOf(const NetInfo &n)
     return uint32_t(n.ip[0]) << 24 | uint32_t(n.ip[1]) << 16 | uint32_t(n.ip[2]) << 8 | n.ip[3];
 }
 
-EmulatorOptions loopbackOptions()
-{
-    EmulatorOptions o;
-    o.discovery.push_back(net::Endpoint { 0x7f000001u, 0 });
-    o.ephemeralPorts = true;
-    return o;
-}
+using fixture::loopbackOptions;
 
 } // namespace
 

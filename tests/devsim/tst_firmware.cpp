@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include <zlib.h>
+
 #include "FirmwareFile.h"
 
 using namespace scoutrix;
@@ -31,6 +33,16 @@ firmware::Error streamed(const std::vector<uint8_t> &bytes, std::size_t piece)
     }
     std::string why;
     return v.finish(why);
+}
+
+// The header's CRC made right again after a change inside the header.
+void resealHeader(std::vector<uint8_t> &bytes)
+{
+    const std::size_t length = firmware::FixedHeaderSize + bytes[12] * firmware::ModelFieldSize;
+    std::memset(&bytes[136], 0, 4);
+    const uint32_t crc = uint32_t(::crc32(0L, bytes.data(), uInt(length)));
+    for (int i = 0; i < 4; ++i)
+        bytes[136 + std::size_t(i)] = uint8_t(crc >> (8 * i));
 }
 
 } // namespace
@@ -85,6 +97,30 @@ private slots:
             QCOMPARE(streamed(version, piece), firmware::Error::Unsupported);
             QCOMPARE(streamed(count, piece), firmware::Error::BadHeader);
             QCOMPARE(streamed(text, piece), firmware::Error::NotFirmware);
+        }
+    }
+
+    // A header has one encoding: bytes a writer never sets are damage even
+    // under a valid CRC, so what a reader accepts it writes back unchanged.
+    void headerHasOneEncoding()
+    {
+        const auto good = sample(10);
+        firmware::Header h;
+        std::string why;
+        QCOMPARE(firmware::parseHeader(good.data(), good.size(), h, why), firmware::Error::None);
+        std::vector<uint8_t> again;
+        QVERIFY(h.encode(again, why));
+        QVERIFY(std::equal(again.begin(), again.end(), good.begin()));
+        const std::size_t afterVersion = 16 + h.version.size() + 1;
+        const std::size_t afterModel = 144 + 32 + h.models[1].size() + 1;
+        for (const std::size_t at : { afterVersion, std::size_t(16 + 63), afterModel, std::size_t(144 + 31),
+                 std::size_t(92), std::size_t(95), std::size_t(140), std::size_t(143) }) {
+            auto bytes = good;
+            bytes[at] = 'x';
+            resealHeader(bytes);
+            QVERIFY2(firmware::parseHeader(bytes.data(), bytes.size(), h, why) == firmware::Error::BadHeader,
+                qPrintable(QString::number(at)));
+            QCOMPARE(streamed(bytes, 5), firmware::Error::BadHeader);
         }
     }
 

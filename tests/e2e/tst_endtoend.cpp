@@ -24,6 +24,7 @@
 #include "CPortTable.h"
 #include "ConfigRecords.h"
 #include "Emulator.h"
+#include "EmulatorFixture.h"
 #include "LanguageCopy.h"
 #include "Net.h"
 #include "ModalHelpers.h"
@@ -114,17 +115,8 @@ class TestEndToEnd : public QObject
 
     bool startFleet(const Fleet &f)
     {
-        scoutrix::devsim::EmulatorOptions o;
-        o.discovery.push_back(scoutrix::net::Endpoint{ipv4(127, 0, 0, 1), 0});
-        o.ephemeralPorts = true;
-        m_sim = std::make_unique<Emulator>(f, o);
-        std::string error;
-        if (!m_sim->start(error)) {
-            qWarning("emulator: %s", error.c_str());
-            return false;
-        }
-        scoutrix::netsdk::setDiscoveryTargets(m_sim->discoveryEndpoints());
-        return true;
+        m_sim = fixture::start(f);
+        return m_sim != nullptr;
     }
 
     // Runs one search from the search button and waits until it is shown.

@@ -5,10 +5,8 @@
 
 #include <QTemporaryDir>
 
-#include <mutex>
-#include <optional>
-
 #include "ActivityLog.h"
+#include "BatchRuns.h"
 #include "ConfigRecords.h"
 #include "FakeNetSdk.h"
 #include "NetSdk.h"
@@ -18,20 +16,11 @@
 
 using namespace scoutrix;
 using namespace scoutrix::syscfg;
+using batchrun::BatchRun;
+using batchrun::run;
 using fakesdk::Call;
 
 namespace {
-
-struct BatchRun
-{
-    QVector<DeviceOutcome> outcomes;
-    QVector<QPair<int, int>> progress;
-    int applied = -1;
-    bool cancelled = false;
-    int asked = -1;
-    int refused = -1;
-    bool ended = false;
-};
 
 BatchTarget target(int i)
 {
@@ -53,40 +42,6 @@ QVector<BatchTarget> targets(int n)
     for (int i = 0; i < n; ++i)
         v.append(target(i));
     return v;
-}
-
-// Runs one batch to its end. |answer| is given to the question of the items
-// that ask first.
-BatchRun run(const ItemRequest &request, const QVector<BatchTarget> &list, int jobs = SystemBatch::DefaultJobs,
-             std::optional<bool> answer = true)
-{
-    BatchRun r;
-    std::mutex m;
-    SystemBatch batch;
-    batch.setJobs(jobs);
-    QObject::connect(&batch, &SystemBatch::deviceFinished, &batch, [&](const DeviceOutcome &o) {
-        std::lock_guard<std::mutex> lock(m);
-        r.outcomes.append(o);
-    }, Qt::DirectConnection);
-    QObject::connect(&batch, &SystemBatch::progress, &batch, [&](int done, int total) {
-        std::lock_guard<std::mutex> lock(m);
-        r.progress.append({ done, total });
-    }, Qt::DirectConnection);
-    QObject::connect(&batch, &SystemBatch::confirmationNeeded, &batch, [&](int n) {
-        r.asked = n;
-        if (answer)
-            batch.confirm(*answer);
-    }, Qt::DirectConnection);
-    QObject::connect(&batch, &SystemBatch::refusedForLogin, &batch, [&](int n) { r.refused = n; },
-                     Qt::DirectConnection);
-    QObject::connect(&batch, &SystemBatch::finished, &batch, [&](int applied, bool cancelled) {
-        r.applied = applied;
-        r.cancelled = cancelled;
-    }, Qt::DirectConnection);
-    if (!batch.start(request, list))
-        return r;
-    r.ended = batch.waitForFinished(20000);
-    return r;
 }
 
 QByteArray pattern(int size, int seed)

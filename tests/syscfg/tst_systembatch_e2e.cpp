@@ -5,10 +5,8 @@
 
 #include <QTemporaryDir>
 
-#include <mutex>
-#include <optional>
-
 #include "ActivityLog.h"
+#include "BatchRuns.h"
 #include "ConfigRecords.h"
 #include "EmulatorFixture.h"
 #include "Fleet.h"
@@ -19,28 +17,8 @@
 using namespace scoutrix;
 using namespace scoutrix::syscfg;
 
-namespace {
-
-struct BatchRun
-{
-    QVector<DeviceOutcome> outcomes;
-    int applied = -1;
-    bool cancelled = false;
-    int asked = -1;
-    int refused = -1;
-    bool ended = false;
-
-    const DeviceOutcome *of(int index) const
-    {
-        for (const DeviceOutcome &o : outcomes) {
-            if (o.deviceIndex == index)
-                return &o;
-        }
-        return nullptr;
-    }
-};
-
-} // namespace
+using batchrun::BatchRun;
+using batchrun::run;
 
 class TestSystemBatchE2e : public QObject
 {
@@ -70,44 +48,10 @@ class TestSystemBatchE2e : public QObject
         return out;
     }
 
-    BatchRun run(const ItemRequest &req, const QVector<BatchTarget> &targets, int jobs = SystemBatch::DefaultJobs,
-                 std::optional<bool> answer = true, std::function<void(SystemBatch &, const DeviceOutcome &)> each = {})
-    {
-        BatchRun r;
-        std::mutex m;
-        SystemBatch batch;
-        batch.setJobs(jobs);
-        QObject::connect(&batch, &SystemBatch::deviceFinished, &batch, [&](const DeviceOutcome &o) {
-            std::lock_guard<std::mutex> lock(m);
-            r.outcomes.append(o);
-            if (each)
-                each(batch, o);
-        }, Qt::DirectConnection);
-        QObject::connect(&batch, &SystemBatch::confirmationNeeded, &batch, [&](int n) {
-            r.asked = n;
-            if (answer)
-                batch.confirm(*answer);
-        }, Qt::DirectConnection);
-        QObject::connect(&batch, &SystemBatch::refusedForLogin, &batch, [&](int n) { r.refused = n; },
-                         Qt::DirectConnection);
-        QObject::connect(&batch, &SystemBatch::finished, &batch, [&](int applied, bool cancelled) {
-            r.applied = applied;
-            r.cancelled = cancelled;
-        }, Qt::DirectConnection);
-        if (batch.start(req, targets))
-            r.ended = batch.waitForFinished(60000);
-        return r;
-    }
-
     template<typename Record>
     Record recordOf(int device, int32_t command, int32_t channel)
     {
-        Record r;
-        std::memset(&r, 0, sizeof r);
-        std::vector<uint8_t> bytes;
-        if (m_emu->record(device, command, channel, bytes) && bytes.size() == sizeof r)
-            std::memcpy(&r, bytes.data(), sizeof r);
-        return r;
+        return fixture::recordOf<Record>(*m_emu, device, command, channel);
     }
 
     // Waits for the restarts that were asked for to begin, then to end.
@@ -126,24 +70,10 @@ class TestSystemBatchE2e : public QObject
             QThread::msleep(2);
         }
         for (int d : devices) {
-            if (!waitReachable(d))
+            if (!fixture::waitReachable(*m_emu, d))
                 return false;
         }
         return true;
-    }
-
-    // Waits until a device answers.
-    bool waitReachable(int device, int timeoutMs = 15000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            const devsim::DeviceSnapshot d = m_emu->device(device);
-            if (!d.rebooting && d.reachable)
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
     }
 
 private slots:

@@ -56,16 +56,7 @@ Fleet fleet(int delayMs)
     return f;
 }
 
-template<typename R>
-R recordOf(const Emulator &e, int index, int32_t command, int32_t channel = -1)
-{
-    R r;
-    std::memset(&r, 0, sizeof r);
-    std::vector<uint8_t> bytes;
-    if (e.record(index, command, channel, bytes) && bytes.size() == sizeof r)
-        std::memcpy(&r, bytes.data(), sizeof r);
-    return r;
-}
+using fixture::recordOf;
 
 } // namespace
 

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ImageLib.h"
+#include "LogoBoards.h"
 #include "ToolRunner.h"
 
 // Marks language keys for the language-file check, as the window's code does.
@@ -27,25 +28,9 @@ namespace scoutrix {
 
 namespace {
 
-// Board families, matched as case-sensitive parts of the hardware name.
-const char *const kSquashfsBoards[] = { "QRX51", "QRX52", "QRX53", "_C", "_S", "ZTL51",
-                                        "ZTL52", "ZTL53", "WPN51", "WPN52", "WPN53" };
-const char *const kLargeAreaBoards[] = { "QRX51", "QRX52", "QRX53", "ZTL51", "ZTL52", "ZTL53",
-                                         "WPN51", "WPN52", "WPN53", "YMC07", "QRX5104K" };
-const char kSmallAreaBoard[] = "YMC06";
-
-constexpr LogoArea kSquashfsArea { 0x790000, 0x7A0000 };
-constexpr LogoArea kLargeArea { 0xE80000, 0xEC0000 };
-constexpr LogoArea kSmallArea { 0x7A0000, 0x7B0000 };
-
-template<std::size_t N>
-bool containsAny(const std::string &name, const char *const (&boards)[N])
+firmware::LogoFileSystem fileSystemOf(LogoFormat format)
 {
-    for (const char *b : boards) {
-        if (name.find(b) != std::string::npos)
-            return true;
-    }
-    return false;
+    return format == LogoFormat::Squashfs ? firmware::LogoFileSystem::Squashfs : firmware::LogoFileSystem::Cramfs;
 }
 
 // Device texts carry no declared encoding: kept as they are when they are
@@ -148,28 +133,23 @@ int LogoBuilder::pictureType(const QString &path)
     return 0;
 }
 
+// The board rules are the ones the emulated devices check packages by.
 LogoFormat LogoBuilder::chooseFormat(const HardwareRecord &hw)
 {
-    return containsAny(hw.hardwareName(), kSquashfsBoards) ? LogoFormat::Squashfs : LogoFormat::Cramfs;
+    return firmware::logoFileSystemOf(hw.hardwareName()) == firmware::LogoFileSystem::Squashfs ? LogoFormat::Squashfs
+                                                                                                : LogoFormat::Cramfs;
 }
 
 QString LogoBuilder::formatWord(LogoFormat format)
 {
-    return format == LogoFormat::Squashfs ? QStringLiteral("squashfs") : QStringLiteral("cramfs");
+    return QString::fromLatin1(firmware::logoFileSystemName(fileSystemOf(format)));
 }
 
-// The board lists override the record whatever the format; the later rule wins.
 LogoArea LogoBuilder::area(const HardwareRecord &hw, LogoFormat format)
 {
-    const std::string name = hw.hardwareName();
-    LogoArea a { hw.areaStart(), hw.areaEnd() };
-    if (format == LogoFormat::Squashfs)
-        a = kSquashfsArea;
-    if (containsAny(name, kLargeAreaBoards))
-        a = kLargeArea;
-    if (name.find(kSmallAreaBoard) != std::string::npos)
-        a = kSmallArea;
-    return a;
+    const firmware::LogoArea a
+        = firmware::logoAreaOf(hw.hardwareName(), fileSystemOf(format), hw.areaStart(), hw.areaEnd());
+    return { a.start, a.end };
 }
 
 QByteArray LogoBuilder::installDescription(const HardwareRecord &hw, LogoFormat format)

@@ -19,7 +19,8 @@ namespace {
 
 enum Offset : std::size_t {
     OffMagic = 0, OffFormat = 4, OffHeaderLength = 8, OffModelCount = 12, OffVersion = 16,
-    OffBuild = 80, OffPayloadLength = 96, OffSha = 104, OffCrc = 136, OffModels = 144,
+    OffBuild = 80, OffReserved1 = 92, OffPayloadLength = 96, OffSha = 104, OffCrc = 136,
+    OffReserved2 = 140, OffModels = 144,
 };
 
 uint32_t get32(const uint8_t *p)
@@ -44,11 +45,22 @@ void put64(uint8_t *p, uint64_t v)
     put32(p + 4, uint32_t(v >> 32));
 }
 
-// A text bounded by its field; a field without a terminator is damaged.
+bool allZero(const uint8_t *p, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        if (p[i])
+            return false;
+    }
+    return true;
+}
+
+// A text bounded by its field. A writer pads it with NULs: a field without a
+// terminator, or with bytes after it, is damaged, so that a header has one
+// encoding and nothing rides along unseen under a valid CRC.
 bool fieldText(const uint8_t *field, std::size_t size, std::string &out)
 {
     const auto *end = static_cast<const uint8_t *>(std::memchr(field, 0, size));
-    if (!end)
+    if (!end || !allZero(end, std::size_t(field + size - end)))
         return false;
     out.assign(reinterpret_cast<const char *>(field), std::size_t(end - field));
     return true;
@@ -192,9 +204,13 @@ Error parseHeader(const uint8_t *data, std::size_t size, Header &out, std::strin
         why = "header checksum mismatch";
         return Error::Checksum;
     }
+    if (!allZero(data + OffReserved1, 4) || !allZero(data + OffReserved2, 4)) {
+        why = "reserved header fields are not zero";
+        return Error::BadHeader;
+    }
     Header h;
     if (!fieldText(data + OffVersion, VersionFieldSize, h.version) || h.version.empty()) {
-        why = "version text missing or unterminated";
+        why = "version text missing, unterminated or not padded with zeros";
         return Error::BadHeader;
     }
     for (int i = 0; i < 6; ++i)
@@ -212,7 +228,7 @@ Error parseHeader(const uint8_t *data, std::size_t size, Header &out, std::strin
     for (uint32_t i = 0; i < count; ++i) {
         std::string m;
         if (!fieldText(data + OffModels + i * ModelFieldSize, ModelFieldSize, m) || m.empty()) {
-            why = "model " + std::to_string(i + 1) + " empty or unterminated";
+            why = "model " + std::to_string(i + 1) + " empty, unterminated or not padded with zeros";
             return Error::BadHeader;
         }
         h.models.push_back(std::move(m));

@@ -35,8 +35,14 @@ const char *logoFileSystemName(LogoFileSystem fs)
 
 LogoArea logoAreaOf(const std::string &hardwareName, uint32_t recordStart, uint32_t recordEnd)
 {
+    return logoAreaOf(hardwareName, logoFileSystemOf(hardwareName), recordStart, recordEnd);
+}
+
+LogoArea logoAreaOf(const std::string &hardwareName, LogoFileSystem fs, uint32_t recordStart,
+    uint32_t recordEnd)
+{
     LogoArea a { recordStart, recordEnd };
-    if (logoFileSystemOf(hardwareName) == LogoFileSystem::Squashfs)
+    if (fs == LogoFileSystem::Squashfs)
         a = { 0x790000, 0x7A0000 };
     // The area families apply whatever the file system (one of them, YMC07,
     // is a cramfs board).

@@ -25,5 +25,9 @@ const char *logoFileSystemName(LogoFileSystem fs); // "squashfs" or "cramfs"
 // small-area board families, the default squashfs area for other squashfs
 // boards, and the record's own start and end for the rest.
 LogoArea logoAreaOf(const std::string &hardwareName, uint32_t recordStart, uint32_t recordEnd);
+// The same for an image in |fs|, which a package builder may have chosen
+// other than the board's own: a squashfs image takes the squashfs area.
+LogoArea logoAreaOf(const std::string &hardwareName, LogoFileSystem fs, uint32_t recordStart,
+    uint32_t recordEnd);
 
 } // namespace scoutrix::firmware

@@ -1,11 +1,15 @@
 #pragma once
 // Starts an in-process emulated fleet on loopback with free ports and points
-// the SDK's discovery at it (and only at it).
+// the SDK's discovery at it (and only at it), for the tests and the
+// benchmarks alike: plain C++, no Qt.
 
-#include <QtTest>
-
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceRecords.h"
@@ -15,17 +19,28 @@
 
 namespace fixture {
 
-inline std::unique_ptr<scoutrix::devsim::Emulator> start(
-    const scoutrix::devsim::Fleet &fleet, const std::string &stateFile = std::string())
+// Discovery on 127.0.0.1 and every device on a port the system picks.
+inline scoutrix::devsim::EmulatorOptions loopbackOptions(const std::string &stateFile = std::string())
 {
     scoutrix::devsim::EmulatorOptions o;
     o.discovery.push_back(scoutrix::net::Endpoint { 0x7f000001u, 0 });
     o.ephemeralPorts = true;
     o.stateFile = stateFile;
-    auto e = std::make_unique<scoutrix::devsim::Emulator>(fleet, o);
-    std::string error;
-    if (!e->start(error)) {
-        qWarning("emulator: %s", error.c_str());
+    return o;
+}
+
+// Null when the emulator cannot start: with |error| set when given, else
+// with the reason on stderr.
+inline std::unique_ptr<scoutrix::devsim::Emulator> start(const scoutrix::devsim::Fleet &fleet,
+    const std::string &stateFile = std::string(), std::string *error = nullptr)
+{
+    auto e = std::make_unique<scoutrix::devsim::Emulator>(fleet, loopbackOptions(stateFile));
+    std::string why;
+    if (!e->start(why)) {
+        if (error)
+            *error = why;
+        else
+            std::fprintf(stderr, "emulator: %s\n", why.c_str());
         return nullptr;
     }
     scoutrix::netsdk::setDiscoveryTargets(e->discoveryEndpoints());
@@ -72,6 +87,31 @@ inline int32_t login(const scoutrix::devsim::Emulator &e, int index,
     if (error)
         *error = err;
     return h;
+}
+
+// A record as the device holds it now; all zero when it has none of that size.
+template<typename Record>
+Record recordOf(const scoutrix::devsim::Emulator &e, int device, int32_t command, int32_t channel = -1)
+{
+    Record r;
+    std::memset(&r, 0, sizeof r);
+    std::vector<uint8_t> bytes;
+    if (e.record(device, command, channel, bytes) && bytes.size() == sizeof r)
+        std::memcpy(&r, bytes.data(), sizeof r);
+    return r;
+}
+
+// Waits until the device answers again after a restart.
+inline bool waitReachable(const scoutrix::devsim::Emulator &e, int device, int timeoutMs = 15000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+        const scoutrix::devsim::DeviceSnapshot d = e.device(device);
+        if (d.reachable && !d.rebooting)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 } // namespace fixture
