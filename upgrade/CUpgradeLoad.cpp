@@ -17,8 +17,8 @@ const char *const ButtonSheet = "QPushButton{border:none;border-image: url(Skin/
                                 "QPushButton:hover{border-image: url(Skin/btn_over.png)}"
                                 "QPushButton:disabled{color:rgb(120,125,130);}";
 
-// The dialog moves only by its title band: a press anywhere in the body
-// ends here instead of reaching the dialog's drag.
+// The dialog moves only by its title band: presses and moves in the body end
+// here instead of reaching the dialog's drag.
 class Body final : public QWidget
 {
 public:
@@ -26,6 +26,7 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override { event->accept(); }
+    void mouseMoveEvent(QMouseEvent *event) override { event->accept(); }
 };
 
 QPushButton *dialogButton(const QString &name, const QString &text, QWidget *parent)

@@ -655,6 +655,10 @@ void CUpgradeWidget::setBusy(bool busy)
     if (m_busy == busy)
         return;
     m_busy = busy;
+    // Devices queued later take the type in force when they start: it stays
+    // as it is until the last one has ended, so every device of a run gets
+    // the type that was shown when it was queued.
+    m_upgradeType->setEnabled(!busy);
     emit sig_UpgradeFlag(busy);
 }
 

@@ -414,6 +414,31 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
+    void batchDialogMovesByItsTitleOnly()
+    {
+        CUpgradeLoad dialog(nullptr, 1, {});
+        dialog.show();
+        dialog.move(100, 100);
+        const auto drag = [&dialog](QWidget *where) {
+            const QPoint from = where->mapToGlobal(QPoint(30, 10));
+            QMouseEvent press(QEvent::MouseButtonPress, where->mapFromGlobal(from), from, Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(where, &press);
+            const QPoint to = from + QPoint(40, 25);
+            QMouseEvent move(QEvent::MouseMove, where->mapFromGlobal(to), to, Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(where, &move);
+            QMouseEvent release(QEvent::MouseButtonRelease, where->mapFromGlobal(to), to, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(where, &release);
+            return dialog.pos();
+        };
+        QCOMPARE(drag(dialog.findChild<QWidget *>("widget")), QPoint(100, 100));
+        QCOMPARE(drag(dialog.findChild<QWidget *>("widget_2")), QPoint(140, 125));
+        // A drag by the title leaves nothing behind for the body's next press.
+        QCOMPARE(drag(dialog.findChild<QWidget *>("widget")), QPoint(140, 125));
+    }
+
     // ---- end to end ----
 
     // Two devices under way while the table is sorted and refilled with the
