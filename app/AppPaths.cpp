@@ -3,12 +3,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace AppPaths {
 
 QString programDir()
 {
-    return QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    // Command-line tools run without an application object.
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
 }
 
 void enterProgramDir()

@@ -57,41 +57,17 @@ const char *const kBatchUsage
       "  services --onvif on|off --dhcp on|off\n"
       "  export-config --dir D               the first device that logs in, to D/Cfg_*.cfg\n"
       "  import-config FILE                  at most the file's first 65536 bytes\n"
+      "  upgrade --file F [--type 0|1|2] [--jobs N] [--comeback S]\n"
+      "                                      firmware (or a .jpg/.bmp/.gif boot logo) to each\n"
+      "                                      device, at most N at once (default 4); each is\n"
+      "                                      verified after its reboot, within S s (default\n"
+      "                                      300). --json adds \"version\", the one read back\n"
       "batch exit codes: 0 every device ok; 4 only logins failed; 6 the export file could\n"
       "  not be written; 1 any other failure; 3 a DEVICE not found; 2 usage.\n";
 
 namespace {
 
 using namespace scoutrix::syscfg;
-
-// The notice's texts in English, whatever language the window was left in:
-// read once from the language file beside the program, so worker threads
-// only look up.
-class EnglishTexts
-{
-public:
-    EnglishTexts()
-    {
-        char exe[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0)
-            return;
-        const QString dir = QFileInfo(QString::fromLocal8Bit(exe, int(n))).absolutePath();
-        QSettings ini(dir + QStringLiteral("/Language/Eng.ini"), QSettings::IniFormat);
-        ini.setIniCodec("UTF-8");
-        ini.beginGroup(QStringLiteral("Eng"));
-        for (const QString &key : ini.allKeys())
-            m_texts.insert(key, ini.value(key).toString());
-    }
-    QString text(const QString &key) const
-    {
-        const QString t = m_texts.value(key);
-        return t.isEmpty() ? key : t;
-    }
-
-private:
-    QHash<QString, QString> m_texts;
-};
 
 // Options each item takes beyond the shared ones.
 const std::map<std::string, std::set<std::string>> &itemOptions()
@@ -343,6 +319,8 @@ int cmdBatch(const Args &a)
     if (a.positional.size() < 2)
         return fail(ExitUsage, std::string("batch needs an item\n") + kBatchUsage);
     const std::string &itemText = a.positional[1];
+    if (itemText == "upgrade")
+        return cmdBatchUpgrade(a);
     ItemRequest req;
     std::size_t firstDevice = 2;
     if (const int r = readItem(a, itemText, req, firstDevice))
@@ -360,34 +338,9 @@ int cmdBatch(const Args &a)
         return fail(ExitUsage, "--timeout takes 1 to 600000 ms");
 
     std::vector<SearchRecord> found;
-    if (const int r = runSearch(timeout, found))
-        return r;
-    // Every device named must have answered before anything is sent.
     std::vector<const SearchRecord *> chosen;
-    auto pick = [&](const SearchRecord *r) {
-        if (std::find(chosen.begin(), chosen.end(), r) == chosen.end())
-            chosen.push_back(r);
-    };
-    if (all) {
-        for (const SearchRecord &r : found)
-            pick(&r);
-        if (chosen.empty())
-            return fail(ExitNotFound, "no device answered the search");
-    }
-    for (const std::string &name : named) {
-        const QString wanted = QString::fromLocal8Bit(name.c_str());
-        const SearchRecord *hit = nullptr;
-        for (const SearchRecord &r : found) {
-            if (QString::fromStdString(r.net.ipText()) == wanted
-                || deviceText(r.net.macText()).compare(wanted, Qt::CaseInsensitive) == 0) {
-                hit = &r;
-                break;
-            }
-        }
-        if (!hit)
-            return fail(ExitNotFound, "no device with IP or MAC " + terminalText(name) + " answered the search");
-        pick(hit);
-    }
+    if (const int r = chooseDevices(timeout, all, named, found, chosen))
+        return r;
 
     const std::string user = a.get("user", "admin");
     std::string password;
@@ -408,7 +361,7 @@ int cmdBatch(const Args &a)
     }
 
     const auto english = std::make_shared<EnglishTexts>();
-    const TextLookup lookup = [english](const QString &key) { return english->text(key); };
+    const syscfg::TextLookup lookup = [english](const QString &key) { return english->text(key); };
     SystemBatch batch;
     batch.setJobs(int(jobs));
     batch.setTextLookup(lookup);

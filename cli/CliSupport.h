@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <QHash>
 #include <QString>
 
 #include "CliExit.h"
@@ -38,6 +39,25 @@ bool passwordFor(const Args &a, const std::string &user, const std::string &wher
 // One search; the records in arrival order.
 int runSearch(int timeoutMs, std::vector<SearchRecord> &out);
 
+// The devices a batch command acts on: every device the search finds (all),
+// or each one named by IP or MAC (any case). A name no device answers for is
+// an error before anything is sent. |chosen| points into |found|.
+int chooseDevices(int timeoutMs, bool all, const std::vector<std::string> &named,
+                  std::vector<SearchRecord> &found, std::vector<const SearchRecord *> &chosen);
+
+// The notice's texts in English, whatever language the window was left in:
+// read once from the language file beside the program, so worker threads
+// only look up.
+class EnglishTexts
+{
+public:
+    EnglishTexts();
+    QString text(const QString &key) const;
+
+private:
+    QHash<QString, QString> m_texts;
+};
+
 // Device texts: UTF-8 when valid, else Latin-1; neutralised for a terminal;
 // quoted for JSON.
 QString deviceText(const std::string &bytes);
@@ -47,5 +67,7 @@ std::string jsonText(const QString &s);
 // scoutrix-cli batch ITEM ...: the system page's items over many devices.
 int cmdBatch(const Args &a);
 extern const char *const kBatchUsage;
+// scoutrix-cli batch upgrade ...: firmware or a boot logo to many devices.
+int cmdBatchUpgrade(const Args &a);
 
 } // namespace scoutrix::cli

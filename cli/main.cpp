@@ -1,6 +1,7 @@
 // scoutrix-cli: the device network SDK from the command line, for installers
 // who script and for tests.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QFileInfo>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QTextCodec>
@@ -249,6 +252,59 @@ int runSearch(int timeoutMs, std::vector<SearchRecord> &out)
     if (n)
         std::memcpy(out.data(), buffer.data(), n * sizeof(SearchRecord));
     return ExitOk;
+}
+
+int chooseDevices(int timeoutMs, bool all, const std::vector<std::string> &named,
+                  std::vector<SearchRecord> &found, std::vector<const SearchRecord *> &chosen)
+{
+    chosen.clear();
+    if (const int r = runSearch(timeoutMs, found))
+        return r;
+    auto pick = [&](const SearchRecord *r) {
+        if (std::find(chosen.begin(), chosen.end(), r) == chosen.end())
+            chosen.push_back(r);
+    };
+    if (all) {
+        for (const SearchRecord &r : found)
+            pick(&r);
+        if (chosen.empty())
+            return fail(ExitNotFound, "no device answered the search");
+    }
+    for (const std::string &name : named) {
+        const QString wanted = QString::fromLocal8Bit(name.c_str());
+        const SearchRecord *hit = nullptr;
+        for (const SearchRecord &r : found) {
+            if (QString::fromStdString(r.net.ipText()) == wanted
+                || deviceText(r.net.macText()).compare(wanted, Qt::CaseInsensitive) == 0) {
+                hit = &r;
+                break;
+            }
+        }
+        if (!hit)
+            return fail(ExitNotFound, "no device with IP or MAC " + terminalText(name) + " answered the search");
+        pick(hit);
+    }
+    return ExitOk;
+}
+
+EnglishTexts::EnglishTexts()
+{
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0)
+        return;
+    const QString dir = QFileInfo(QString::fromLocal8Bit(exe, int(n))).absolutePath();
+    QSettings ini(dir + QStringLiteral("/Language/Eng.ini"), QSettings::IniFormat);
+    ini.setIniCodec("UTF-8");
+    ini.beginGroup(QStringLiteral("Eng"));
+    for (const QString &key : ini.allKeys())
+        m_texts.insert(key, ini.value(key).toString());
+}
+
+QString EnglishTexts::text(const QString &key) const
+{
+    const QString t = m_texts.value(key);
+    return t.isEmpty() ? key : t;
 }
 
 int cmdSearch(const Args &a)
