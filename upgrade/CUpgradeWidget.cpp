@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QSpacerItem>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "AppPaths.h"
@@ -45,7 +46,10 @@ const char *const RowSheet =
     "QPushButton#resultError:hover{background-image: url(Skin/erro_hover.png)}"
     "QProgressBar {border: 2px solid grey;   border-radius: 5px;text-align: center;}"
     "QProgressBar::chunk {background-color: #0087A9 ;}"
-    "QProgressBar#upgradeBar{margin:5px 6px;}";
+    // The platform's own bar is light; on this page's dark rows its text
+    // would vanish.
+    "QProgressBar#upgradeBar{margin:5px 6px;color:#E6E8EA;background-color:rgb(47,51,56);}"
+    "QProgressBar#upgradeBar[failed=\"true\"]{color:#E5675A;}";
 
 QString headerKey(int column)
 {
@@ -566,6 +570,12 @@ void CUpgradeWidget::showBar(int row, const RowState &state)
     const BarLook look = barLook(state);
     bar->setFormat(look.text);
     bar->setValue(look.value);
+    const bool failed = state.stage == Stage::Done && !state.ok;
+    if (bar->property("failed").toBool() != failed) {
+        bar->setProperty("failed", failed);
+        bar->style()->unpolish(bar);
+        bar->style()->polish(bar);
+    }
 }
 
 void CUpgradeWidget::slot_Progress(int row)
