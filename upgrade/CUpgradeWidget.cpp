@@ -276,8 +276,8 @@ void CUpgradeWidget::setDeviceList(DeviceRecord *devices, int count)
 {
     m_devices = devices;
     m_count = devices ? std::max(count, 0) : 0;
-    m_table->setEnabled(true);
-    m_btnUpgradeAll->setEnabled(true);
+    m_listReady = true;
+    updateWidgets();
     emit sig_ListDevice();
 }
 
@@ -285,8 +285,8 @@ void CUpgradeWidget::listRebuildStarted()
 {
     m_devices = nullptr;
     m_count = 0;
-    m_table->setEnabled(false);
-    m_btnUpgradeAll->setEnabled(false);
+    m_listReady = false;
+    updateWidgets();
 }
 
 void CUpgradeWidget::OnLvnItemchangedListDevice()
@@ -665,11 +665,19 @@ void CUpgradeWidget::setBusy(bool busy)
     if (m_busy == busy)
         return;
     m_busy = busy;
+    updateWidgets();
+    emit sig_UpgradeFlag(busy);
+}
+
+void CUpgradeWidget::updateWidgets()
+{
+    // While a search rewrites the list no row can be read.
+    m_table->setEnabled(m_listReady);
+    m_btnUpgradeAll->setEnabled(m_listReady);
     // Devices queued later take the type in force when they start: it stays
     // as it is until the last one has ended, so every device of a run gets
     // the type that was shown when it was queued.
-    m_upgradeType->setEnabled(!busy);
-    emit sig_UpgradeFlag(busy);
+    m_upgradeType->setEnabled(!m_busy);
 }
 
 bool CUpgradeWidget::upgradesRunning() const { return m_busy || m_batch->isRunning(); }

@@ -115,6 +115,8 @@ private:
     void showBar(int row, const scoutrix::upgrade::RowState &state);
     QProgressBar *barOfRow(int row) const;
     void setBusy(bool busy);
+    // The one place controls follow the page's state.
+    void updateWidgets();
 
     scoutrix::DeviceRecord *m_devices = nullptr;
     int m_count = 0;
@@ -125,6 +127,7 @@ private:
     // The file chosen per device, by MAC text: it outlives a refill.
     QHash<QString, QString> m_files;
     bool m_busy = false;
+    bool m_listReady = true;
 
     CPortTable *m_table = nullptr;
     CCheckBoxHeaderView *m_header = nullptr;

@@ -477,14 +477,21 @@ private slots:
         // Sorted by address, highest first: the rows trade places.
         p->table()->sortByColumn(CUpgradeWidget::ColIP, Qt::DescendingOrder);
         QCOMPARE(p->macOfRow(0), good);
-        // Refilled from a list in the other order, as a new search may leave it.
+        // A search rewrites the list meanwhile: the rows rest until it is
+        // back, in the other order, as a new search may leave it.
+        p->listRebuildStarted();
+        QVERIFY(!p->table()->isEnabled());
+        QVERIFY(!p->findChild<QPushButton *>("btnUpgradeAll")->isEnabled());
+        QVERIFY(!p->findChild<QComboBox *>("cmbUpgradeType")->isEnabled());
         std::swap(m_list[0], m_list[1]);
         p->setDeviceList(m_list.data(), 2);
+        QVERIFY(p->table()->isEnabled());
         QCOMPARE(p->macOfRow(0), good);
         QVERIFY(barIn(*p, 0) && barIn(*p, 1));
         QVERIFY(!barIn(*p, 0)->format().isEmpty());
 
         QVERIFY(waitIdle(*p));
+        QVERIFY(p->findChild<QComboBox *>("cmbUpgradeType")->isEnabled());
         const int goodRow = p->rowOfMac(good);
         const int lostRow = p->rowOfMac(lost);
         QCOMPARE(barIn(*p, goodRow)->format(), text("UpgradeSuccess"));
