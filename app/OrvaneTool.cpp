@@ -234,6 +234,8 @@ void OrvaneTool::SearchDev()
             m_configPage->listRebuildStarted(m_list.generation());
         if (m_systemPage)
             m_systemPage->listRebuildStarted();
+        if (m_upgradePage)
+            m_upgradePage->listRebuildStarted();
         m_thread.setRoutine(&OrvaneTool::searchRoutine, this);
         m_thread.start(QThread::InheritPriority);
     }
@@ -475,12 +477,8 @@ void OrvaneTool::ensurePages()
     }
     if (!m_systemPage)
         makeSystemPage();
-    if (!m_upgradePage) {
-        m_upgradePage = new CUpgradeWidget(this);
-        m_ui->UpgradeLayout->addWidget(m_upgradePage);
-        connect(m_upgradePage, &CUpgradeWidget::sig_UpgradeFlag, this, &OrvaneTool::slot_UpgradeFlag,
-                Qt::UniqueConnection);
-    }
+    if (!m_upgradePage)
+        makeUpgradePage();
 }
 
 void OrvaneTool::makeSystemPage()
@@ -493,6 +491,13 @@ void OrvaneTool::makeSystemPage()
         if (!running && m_closePending && !m_closed)
             OnClose();
     }, Qt::QueuedConnection);
+}
+
+void OrvaneTool::makeUpgradePage()
+{
+    m_upgradePage = new CUpgradeWidget(this);
+    m_ui->UpgradeLayout->addWidget(m_upgradePage);
+    connect(m_upgradePage, &CUpgradeWidget::sig_UpgradeFlag, this, &OrvaneTool::slot_UpgradeFlag);
 }
 
 void OrvaneTool::handOutDeviceList()
@@ -541,14 +546,10 @@ bool OrvaneTool::switchPage(Page page)
             m_systemPage->setDeviceList(m_list.devices(), m_list.count());
         break;
     case UpgradePage:
-        if (!m_upgradePage) {
-            m_upgradePage = new CUpgradeWidget(this);
-            m_ui->UpgradeLayout->addWidget(m_upgradePage);
-        }
+        if (!m_upgradePage)
+            makeUpgradePage();
         if (listReady)
             m_upgradePage->setDeviceList(m_list.devices(), m_list.count());
-        connect(m_upgradePage, &CUpgradeWidget::sig_UpgradeFlag, this, &OrvaneTool::slot_UpgradeFlag,
-                Qt::UniqueConnection);
         break;
     }
     updatePageButtons();
@@ -580,7 +581,27 @@ void OrvaneTool::OnUpgrade()
         updatePageButtons();
 }
 
-void OrvaneTool::slot_UpgradeFlag(bool busy) { m_upgradeBusy = busy; }
+void OrvaneTool::slot_UpgradeFlag(bool busy)
+{
+    m_upgradeBusy = busy;
+    // Queued: the close deletes the page, which must not happen inside the
+    // page's own signal.
+    if (!busy && m_closePending && !m_closed)
+        QMetaObject::invokeMethod(this, &OrvaneTool::OnClose, Qt::QueuedConnection);
+}
+
+bool OrvaneTool::askCloseAfterUpgrades()
+{
+    QMessageBox box(QMessageBox::Question, CMultiLanguage::text(QStringLiteral("tips")),
+                    CMultiLanguage::text(QStringLiteral("Upgrade.CloseQuestion")), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(CMultiLanguage::text(QStringLiteral("Upgrade.CloseAfter")));
+    box.button(QMessageBox::No)->setText(CMultiLanguage::text(QStringLiteral("Upgrade.KeepOpen")));
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Yes);
+}
 
 void OrvaneTool::slot_SetPassword()
 {
@@ -692,6 +713,20 @@ void OrvaneTool::OnClose()
         m_ui->centralWidget->setEnabled(false);
         m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Closing after the batch ends")));
         return;
+    }
+    if (m_upgradePage && m_upgradePage->upgradesRunning()) {
+        // A device cut off mid-flash is worse off than either firmware: the
+        // ones under way finish (verified, within the comeback time), the
+        // queued ones are dropped, and the window closes after the last.
+        if (!m_closePending && !askCloseAfterUpgrades())
+            return;
+        if (m_upgradePage->upgradesRunning()) {
+            m_upgradePage->cancelQueued();
+            m_closePending = true;
+            m_ui->centralWidget->setEnabled(false);
+            m_ui->m_Devlabel->setText(CMultiLanguage::text(QStringLiteral("Closing after the upgrades end")));
+            return;
+        }
     }
     m_closed = true;
     if (m_configPage)

@@ -106,6 +106,9 @@ private:
     bool switchPage(Page page);
     void ensurePages();
     void makeSystemPage();
+    void makeUpgradePage();
+    // Upgrades are under way: close once they have ended (true) or keep the window open.
+    bool askCloseAfterUpgrades();
     void handOutDeviceList();
     // Plans the move into the PC's segment, asks, and starts sending it.
     void offerSegmentMove();
