@@ -584,6 +584,10 @@ void OrvaneTool::OnUpgrade()
 void OrvaneTool::slot_UpgradeFlag(bool busy)
 {
     m_upgradeBusy = busy;
+    // The other pages stay shut while upgrades run; say so by the look of
+    // their buttons too.
+    for (QToolButton *b : {m_ui->m_ModifyIPs, m_ui->m_DevCfg, m_ui->m_System})
+        b->setEnabled(!busy);
     // Queued: the close deletes the page, which must not happen inside the
     // page's own signal.
     if (!busy && m_closePending && !m_closed)

@@ -263,6 +263,9 @@ private slots:
         wrongPassword.password = "nope";
         UpgradeBatch batch;
         batch.setSettings(quickSettings());
+        batch.setTextLookup([](const QString &k) {
+            return k == QLatin1String("Upgrade.LoginError") ? QStringLiteral("login error %1") : k;
+        });
         Watch w(batch);
         batch.enqueue({ wrongPassword, targetOf(*emu, 1, fw, f) });
         QVERIFY(batch.waitForFinished(30000));
@@ -272,6 +275,9 @@ private slots:
             QVERIFY2(o.code < 0, qPrintable(QString::number(o.code))); // "system busy" (7) is no success
             QVERIFY(!o.ok());
         }
+        // The busy device's own reason stays readable.
+        QCOMPARE(w.outcome(1).deviceStatus, int(NETSDK_LOGIN_SYSTEM_BUSY));
+        QVERIFY2(w.outcome(1).text.endsWith(QLatin1String("(login error 7)")), qPrintable(w.outcome(1).text));
     }
 
     // Transfers in flight stay within the pool, a device is never queued
@@ -319,6 +325,28 @@ private slots:
         QVERIFY(batch.enqueue({ targetOf(*emu, 5, fw, f) }).first() > 0);
         QVERIFY(batch.waitForFinished(30000));
         QCOMPARE(w.outcome(5).code, int(CodeUpgradeOk));
+    }
+
+    // A device queued while every worker is busy with a long upgrade gets a
+    // worker of its own rather than waiting for that upgrade to end.
+    void aDeviceQueuedLaterStartsAtOnce()
+    {
+        Fleet f = quickFleet(2);
+        f.devices[0].flashMs = 8000;
+        auto emu = fixture::start(f);
+        QVERIFY(emu);
+        QTemporaryDir dir;
+        const std::string fw = writeFirmware(dir, "fw.bin", { f.devices[0].model, f.devices[1].model }, "V9.5");
+        UpgradeBatch batch;
+        batch.setSettings(quickSettings());
+        Watch w(batch);
+        batch.enqueue({ targetOf(*emu, 0, fw, f) });
+        QTRY_VERIFY_WITH_TIMEOUT(w.sawStage(0, Stage::Writing), 10000);
+        batch.enqueue({ targetOf(*emu, 1, fw, f) });
+        QTRY_VERIFY_WITH_TIMEOUT(w.outcome(1).code == CodeUpgradeOk, 6000);
+        QVERIFY(!w.sawStage(0, Stage::Verifying)); // the first is still writing
+        QVERIFY(batch.waitForFinished(60000));
+        QCOMPARE(w.outcome(0).code, int(CodeUpgradeOk));
     }
 
     // A picture becomes a logo package for the board it goes to: squashfs for

@@ -123,8 +123,14 @@ QString outcomeText(const UpgradeOutcome &o, int comebackS, const TextLookup &lo
         break;
     }
     if (o.operation == ResultTexts::OpLogin) {
-        return lookUp(lookup, ResultTexts::operationKey(ResultTexts::OpLogin)) + QStringLiteral(": ")
+        QString text = lookUp(lookup, ResultTexts::operationKey(ResultTexts::OpLogin)) + QStringLiteral(": ")
             + lookUp(lookup, ResultTexts::resultKey(o.code, ResultTexts::OpLogin));
+        // The device's own reason, where the code had to stand in for it
+        // (0 network error, 7 system busy).
+        if (o.deviceStatus != o.code)
+            text += QStringLiteral(" (") + lookUp(lookup, LANG_KEY("Upgrade.LoginError")).arg(o.deviceStatus)
+                + QLatin1Char(')');
+        return text;
     }
     QString text = lookUp(lookup, LANG_KEY("UpgradeFail"));
     if (const char *key = deviceStatusKey(o.deviceStatus))
@@ -445,6 +451,7 @@ UpgradeOutcome UpgradeBatch::Impl::runOne(int ticket, const UpgradeTarget &t, co
         o.operation = ResultTexts::OpLogin;
         // 0 (network) and 7 (busy) are failures too, whatever their sign.
         const int code = (session.error < 0 && session.error != NETSDK_ERR_NEED_REBOOT) ? session.error : NETSDK_ERR_FAIL;
+        o.deviceStatus = session.error;
         return done(code);
     }
     o.oldVersion = session.info.versionText();
@@ -518,7 +525,9 @@ void UpgradeBatch::Impl::staffLocked()
             ++it;
         }
     }
-    while (liveWorkers < settings.jobs && liveWorkers < int(queue.size())) {
+    // Workers busy with a device do not count towards the queue's: a device
+    // queued while all of them are under way needs a worker of its own.
+    while (liveWorkers < settings.jobs && liveWorkers - underway < int(queue.size())) {
         auto ended = std::make_shared<std::atomic<bool>>(false);
         ++liveWorkers;
         workers.push_back(Worker { std::thread([this, ended] { work(ended); }), ended });
