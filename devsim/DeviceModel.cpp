@@ -151,6 +151,20 @@ void addSystemRecords(const DeviceSpec &d, DeviceModel::Records &records)
         records[{ CmdLightMode, 0 }] = bytesOf(mode);
     }
 
+    std::vector<uint8_t> image(ImageRecordSize, 0);
+    image[1] = 25; // day/night switch sensitivity, the middle of 1-50
+    records[{ CmdImage, 0 }] = image;
+    std::vector<uint8_t> exposure(ExposureRecordSize, 0);
+    for (std::size_t block = 0; block < 4; ++block) {
+        uint8_t *b = exposure.data() + 4 + 52 * block;
+        writeLe32(b + 4, 40000); // exposure limits in microseconds
+        writeLe32(b + 8, 1000);
+        b[22] = 5; // sensitivity
+        b[26] = 128; // AE, a signed 16-bit word
+        b[32] = block % 2 ? 3 : 0; // noise grade: auto by day, 3 by night
+    }
+    records[{ CmdExposure, 0 }] = exposure;
+
     ChannelNamesRecord names;
     std::memset(&names, 0, sizeof names);
     for (int ch = 0; ch < d.channels; ++ch) {

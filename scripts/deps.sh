@@ -11,6 +11,9 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei
   # logo packages: mksquashfs, mkfs.cramfs (util-linux), mkimage, libzip; unzip checks them in tests
   squashfs-tools util-linux u-boot-tools libzip-dev unzip
+  # live stream: the emulator encodes H.264 with libx264 through libavcodec,
+  # the SDK's tests decode it with libavcodec
+  libavcodec-dev libavutil-dev libswscale-dev libx264-dev
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
