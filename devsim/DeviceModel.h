@@ -17,13 +17,6 @@
 
 namespace scoutrix::devsim {
 
-// The camera's image settings (24 bytes) and its exposure record (a 4-byte
-// header and four 52-byte blocks), both kept for channel 0.
-constexpr int32_t CmdImage = 78;
-constexpr int32_t CmdExposure = 134;
-constexpr std::size_t ImageRecordSize = 24;
-constexpr std::size_t ExposureRecordSize = 212;
-
 class DeviceModel
 {
 public:

@@ -126,7 +126,8 @@ void drawScene(Canvas &cv, const LiveStreamFormat &f)
             p[2] = uint8_t(90);
         }
     }
-    const int dot = std::max(2, h / 70);
+    // Two lines of up to 28 glyphs fit left of the grey wedge.
+    const int dot = std::max(1, std::min(h / 70, w / 120));
     // Title, top left.
     int y = h / 24;
     cv.text(w / 24, y, dot, f.title, { 255, 255, 255 });
