@@ -3,6 +3,7 @@
 // discovery sockets and the timers. Guarded by |mutex|, which the serving
 // thread holds except while it waits in poll.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -96,6 +97,9 @@ struct EmulatorState
     uint64_t nextConnId = 1;
     uint32_t nextSessionId = 1;
     uint32_t nextStreamId = 1;
+    // Encoder threads still running, stopped or not; the emulator waits for
+    // them before it goes (they take |mutex| to see that they are stopped).
+    std::atomic<int> encoderThreads { 0 };
 
     void log(const std::string &text) const
     {

@@ -73,7 +73,8 @@ public:
     Canvas(int w, int h)
         : w(w)
         , h(h)
-        , px(std::size_t(w) * std::size_t(h) * 3)
+        // The colour conversion may read a little past the last row.
+        , px(std::size_t(w) * std::size_t(h) * 3 + std::size_t(w) * 3 + 64)
     {
     }
 
@@ -200,7 +201,9 @@ uint64_t nowMicros()
 
 } // namespace
 
-struct LiveStream::Encoder
+namespace {
+
+struct LiveStreamEncoder
 {
     AVCodecContext *ctx = nullptr;
     AVFrame *frame = nullptr;
@@ -208,7 +211,7 @@ struct LiveStream::Encoder
     SwsContext *sws = nullptr;
     std::unique_ptr<Canvas> canvas;
 
-    ~Encoder()
+    ~LiveStreamEncoder()
     {
         sws_freeContext(sws);
         av_packet_free(&packet);
@@ -312,6 +315,8 @@ struct LiveStream::Encoder
     }
 };
 
+} // namespace
+
 SceneLook sceneLookOf(const std::vector<uint8_t> &image, const std::vector<uint8_t> &exposure)
 {
     SceneLook look;
@@ -332,83 +337,108 @@ SceneLook sceneLookOf(const std::vector<uint8_t> &image, const std::vector<uint8
     return look;
 }
 
+// What the encoder thread owns, so a stop never waits for it.
+struct LiveStream::Core
+{
+    Core(EmulatorState &state, SocketLoop &loop, uint64_t connId, int device, uint32_t streamId,
+        LiveStreamFormat format)
+        : state(state)
+        , loop(loop)
+        , connId(connId)
+        , device(device)
+        , streamId(streamId)
+        , format(std::move(format))
+    {
+    }
+
+    void run();
+    // Hands one access unit to the connection under the emulator's lock and
+    // takes the image settings for the next frame. False once the stream is
+    // stopped or its connection has gone.
+    bool deliver(const std::vector<uint8_t> &accessUnit, bool &dropped);
+    void takeLook();
+
+    EmulatorState &state;
+    SocketLoop &loop;
+    const uint64_t connId;
+    const int device;
+    const uint32_t streamId;
+    const LiveStreamFormat format;
+    LiveStreamEncoder encoder;
+    SceneLook look; // encoder thread only, once it runs
+    bool stopped = false; // under the emulator's lock
+};
+
 LiveStream::LiveStream(EmulatorState &state, SocketLoop &loop, uint64_t connId, int device,
     uint32_t streamId, LiveStreamFormat format)
-    : m_state(state)
-    , m_loop(loop)
-    , m_connId(connId)
-    , m_device(device)
-    , m_streamId(streamId)
-    , m_format(std::move(format))
+    : m_streamId(streamId)
+    , m_core(std::make_shared<Core>(state, loop, connId, device, streamId, std::move(format)))
 {
 }
 
 LiveStream::~LiveStream()
 {
-    // The thread never waits for the emulator's lock, which the destroying
-    // thread may hold, so this join cannot deadlock.
-    m_stop = true;
-    if (m_thread.joinable())
-        m_thread.join();
+    // Runs under the emulator's lock; the thread reads the flag under it.
+    m_core->stopped = true;
 }
 
 bool LiveStream::start(std::string &error)
 {
     av_log_set_level(AV_LOG_ERROR);
-    m_encoder = std::make_unique<Encoder>();
-    if (!m_encoder->open(m_format, error)) {
-        m_encoder.reset();
+    if (!m_core->encoder.open(m_core->format, error))
         return false;
-    }
-    // Called under the emulator's lock: the first look is taken here.
-    std::vector<uint8_t> image, exposure;
-    const DeviceModel &model = m_state.device(m_device).model;
-    model.getConfig(CmdImage, 0, image);
-    model.getConfig(CmdExposure, 0, exposure);
-    m_look = sceneLookOf(image, exposure);
-    m_thread = std::thread([this] { run(); });
+    m_core->takeLook();
+    ++m_core->state.encoderThreads;
+    std::thread([core = m_core] {
+        core->run();
+        EmulatorState &state = core->state;
+        // Last of all: once the count is 0 the emulator may go away.
+        --state.encoderThreads;
+    }).detach();
     return true;
 }
 
-bool LiveStream::deliver(const std::vector<uint8_t> &accessUnit, bool &dropped)
+void LiveStream::Core::takeLook()
 {
-    std::unique_lock<std::mutex> lock(m_state.mutex, std::defer_lock);
-    while (!lock.try_lock()) {
-        if (m_stop)
-            return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    const auto it = m_state.conns.find(m_connId);
-    if (it == m_state.conns.end() || it->second->state != ConnState::Session || !it->second->sealer)
+    std::vector<uint8_t> image, exposure;
+    const DeviceModel &model = state.device(device).model;
+    model.getConfig(CmdImage, 0, image);
+    model.getConfig(CmdExposure, 0, exposure);
+    look = sceneLookOf(image, exposure);
+}
+
+bool LiveStream::Core::deliver(const std::vector<uint8_t> &accessUnit, bool &dropped)
+{
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (stopped)
+        return false;
+    const auto it = state.conns.find(connId);
+    if (it == state.conns.end() || it->second->state != ConnState::Session || !it->second->sealer)
         return false;
     Conn &c = *it->second;
     dropped = c.out.size() > kBacklogLimit || accessUnit.size() > proto::MaxStreamChunk;
     if (!dropped) {
         std::vector<uint8_t> bytes;
         const auto payload = proto::encodeStreamData(
-            m_streamId, proto::StreamDataType::H264AccessUnit, accessUnit.data(), accessUnit.size());
+            streamId, proto::StreamDataType::H264AccessUnit, accessUnit.data(), accessUnit.size());
         if (proto::session::sealFrame(*c.sealer, proto::Type::StreamData, 0, payload, bytes)
             != proto::session::SealError::None)
             return false;
-        m_loop.queue(c, bytes);
-        m_loop.wake();
+        loop.queue(c, bytes);
+        loop.wake();
     }
-    std::vector<uint8_t> image, exposure;
-    const DeviceModel &model = m_state.device(m_device).model;
-    model.getConfig(CmdImage, 0, image);
-    model.getConfig(CmdExposure, 0, exposure);
-    m_look = sceneLookOf(image, exposure);
+    takeLook();
     return true;
 }
 
-void LiveStream::run()
+void LiveStream::Core::run()
 {
-    const auto interval = std::chrono::microseconds(1000000 / std::max(1, m_format.fps));
+    const auto interval = std::chrono::microseconds(1000000 / std::max(1, format.fps));
     auto next = Clock::now();
     std::vector<uint8_t> au;
     bool forceKey = false;
-    for (int64_t n = 0; !m_stop; ++n) {
-        if (!m_encoder->encode(n, m_look, forceKey, au))
+    for (int64_t n = 0;; ++n) {
+        if (!encoder.encode(n, look, forceKey, au))
             return;
         forceKey = false;
         if (!au.empty()) {
@@ -422,8 +452,7 @@ void LiveStream::run()
         const auto now = Clock::now();
         if (next < now)
             next = now; // behind: no burst to catch up
-        while (!m_stop && Clock::now() < next)
-            std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(20)));
+        std::this_thread::sleep_until(next);
     }
 }
 

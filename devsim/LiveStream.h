@@ -1,8 +1,10 @@
 #pragma once
 // One open live stream of a session: a thread of its own draws the channel's
 // test scene, encodes it to H.264 and hands each access unit to the socket
-// loop. It lives exactly as long as its stream: stopping it, or the end of
-// its connection, joins the thread.
+// loop. Stopping it, or the end of its connection, never waits for the
+// frame being encoded: the thread owns what it encodes with, sees the stop
+// the next time it takes the emulator's lock, and ends. The emulator waits
+// for such threads when it stops (EmulatorState::encoderThreads).
 
 #include <atomic>
 #include <cstdint>
@@ -46,27 +48,14 @@ public:
     LiveStream &operator=(const LiveStream &) = delete;
 
     uint32_t id() const { return m_streamId; }
-    // False when the encoder could not be opened; the stream is then refused.
+    // Called under the emulator's lock. False when the encoder could not be
+    // opened; the stream is then refused.
     bool start(std::string &error);
 
 private:
-    struct Encoder;
-    void run();
-    // Hands one access unit to the connection under the emulator's lock and
-    // takes the image settings for the next frame. False once the
-    // connection has gone or the stream is stopping.
-    bool deliver(const std::vector<uint8_t> &accessUnit, bool &dropped);
-
-    EmulatorState &m_state;
-    SocketLoop &m_loop;
-    const uint64_t m_connId;
-    const int m_device;
+    struct Core;
     const uint32_t m_streamId;
-    const LiveStreamFormat m_format;
-    std::unique_ptr<Encoder> m_encoder;
-    SceneLook m_look; // encoder thread only
-    std::atomic<bool> m_stop { false };
-    std::thread m_thread;
+    std::shared_ptr<Core> m_core;
 };
 
 // The look a device's image records (commands 78 and 134) give its picture.

@@ -62,8 +62,11 @@ public:
     {
         if (!m_ok)
             return false;
+        // The decoder reads ahead of the data by up to the padding.
+        const std::size_t size = unit.size();
+        unit.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
         m_packet->data = unit.data();
-        m_packet->size = int(unit.size());
+        m_packet->size = int(size);
         if (avcodec_send_packet(m_ctx, m_packet) < 0)
             return false;
         if (avcodec_receive_frame(m_ctx, m_frame) != 0)
@@ -392,6 +395,33 @@ private slots:
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         QCOMPARE(c.calls.load(), after);
         QCOMPARE(NetSdk_StopRealStream(h), 0); // the handle is still released
+    }
+
+    // A device that goes away (here: the whole emulator, mid-stream, main
+    // streams being the slowest to encode) ends the stream like a logout.
+    void emulatorStopsWithStreamsOpen()
+    {
+        auto emu = fixture::start(devsim::generatedFleet(1));
+        QVERIFY(emu);
+        const int32_t login = fixture::login(*emu, 0);
+        QVERIFY(login > 0);
+        Collector c;
+        std::vector<int32_t> streams;
+        for (const int stream : { 0, 1, 0 }) {
+            streams.push_back(startStream(login, 0, stream));
+            QVERIFY(streams.back() > 0);
+        }
+        NetSdk_SetStreamCallback(streams.front(), onData, &c);
+        QVERIFY(waitFor([&] { return c.calls >= 1; }, 5000));
+        const auto t0 = Clock::now();
+        emu.reset();
+        QVERIFY(Clock::now() - t0 < std::chrono::seconds(2));
+        const int after = c.calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        QCOMPARE(c.calls.load(), after);
+        for (const int32_t h : streams)
+            QCOMPARE(NetSdk_StopRealStream(h), 0);
+        NetSdk_Logout(login);
     }
 
     void pictureFollowsTheImageSettings()
