@@ -309,6 +309,29 @@ private slots:
         }
     }
 
+    // The stream takes the encode table as it is when the stream starts.
+    void frameRateFollowsTheEncodeTable()
+    {
+        auto table = std::make_unique<EncodeTable>();
+        int32_t got = 0;
+        QVERIFY(NetSdk_GetConfig(m_login, CmdEncodeTable, -1, table.get(), int32_t(sizeof(EncodeTable)), &got, 2000) >= 0);
+        const int32_t before = table->channel[0].sub.frameRate();
+        table->channel[0].sub.setFrameRate(8);
+        QCOMPARE(NetSdk_SetConfig(m_login, CmdEncodeTable, -1, table.get(), int32_t(sizeof(EncodeTable)), 2000), 0);
+        Collector c;
+        const int32_t h = startStream(m_login, 0, 1);
+        QVERIFY(h > 0);
+        NetSdk_SetStreamCallback(h, onData, &c);
+        QVERIFY(waitFor([&] { return c.calls >= 1; }, 5000));
+        const int first = c.calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        const int frames = c.calls - first;
+        QCOMPARE(NetSdk_StopRealStream(h), 0);
+        table->channel[0].sub.setFrameRate(before);
+        QCOMPARE(NetSdk_SetConfig(m_login, CmdEncodeTable, -1, table.get(), int32_t(sizeof(EncodeTable)), 2000), 0);
+        QVERIFY2(frames >= 8 && frames <= 16, qPrintable(QString::number(frames))); // 12 expected
+    }
+
     void requestsTheDeviceCannotServeAreRefused()
     {
         QVERIFY(startStream(m_login, 1, 1) <= 0); // the camera has one channel
