@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -6,11 +6,9 @@
 // the next time it takes the emulator's lock, and ends. The emulator waits
 // for such threads when it stops (EmulatorState::encoderThreads).
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace scoutrix::devsim {
