@@ -136,11 +136,36 @@ void addSystemRecords(const DeviceSpec &d, DeviceModel::Records &records)
     records[{ CmdTimeZone, -1 }] = bytesOf(zone);
 
     const int lights = lightModesOf(d);
-    if (lights != 0) {
+    const CameraFeatures features = cameraFeaturesOf(d);
+    if (d.type == 2) {
+        // Every camera answers its capabilities; byte 6 = 0 says it has no
+        // fill light, and then there is no light record.
         LightCapsRecord caps;
         std::memset(&caps, 0, sizeof caps);
+        caps.bytes[0] = features.focus ? 1 : 0;
+        caps.bytes[1] = features.wdr ? 1 : 0;
         caps.bytes[LightCapsRecord::ModeMask] = uint8_t(lights);
         records[{ CmdLightCaps, -1 }] = bytesOf(caps);
+
+        std::vector<uint8_t> image(ImageRecordSize, 0);
+        image[1] = 25; // day/night switch sensitivity, the middle of 1-50
+        image[2] = lights ? 1 : 0; // IR-cut follows the light sensor where there is one
+        records[{ CmdImage, 0 }] = image;
+        std::vector<uint8_t> exposure(ExposureRecordSize, 0);
+        exposure[0] = features.nightExposure ? 1 : 0;
+        for (std::size_t block = 0; block < 4; ++block) {
+            // Blocks 0 and 1: day and night; 2 and 3: the same with WDR on.
+            uint8_t *b = exposure.data() + 4 + 52 * block;
+            writeLe32(b + 4, 40000); // exposure limits in microseconds
+            writeLe32(b + 8, 1000);
+            b[22] = 5; // sensitivity
+            b[23] = block >= 2 ? 1 : 0; // back light with WDR
+            b[26] = 128; // AE, a signed 16-bit word
+            b[32] = block % 2 ? 3 : 0; // noise grade: auto by day, 3 by night
+        }
+        records[{ CmdExposure, 0 }] = exposure;
+    }
+    if (lights != 0) {
         LightModeRecord mode;
         std::memset(&mode, 0, sizeof mode);
         mode.bytes[LightModeRecord::Type] = (lights & 1) ? LightModeRecord::Infrared
@@ -149,6 +174,16 @@ void addSystemRecords(const DeviceSpec &d, DeviceModel::Records &records)
         mode.bytes[LightModeRecord::LightTime] = 10;
         mode.bytes[LightModeRecord::Brightness] = 100;
         records[{ CmdLightMode, 0 }] = bytesOf(mode);
+    }
+    if (d.type == 2 && d.audioChannels > 0) {
+        // Words 0 and 16 are the device's own (sample rate, bits per sample):
+        // read-only, so a record written back from another device shows.
+        std::vector<uint8_t> audio(AudioRecordSize, 0);
+        writeLe32(audio.data(), 8000);
+        writeLe32(audio.data() + 8, 80); // input volume
+        writeLe32(audio.data() + 12, 7); // output volume
+        writeLe32(audio.data() + 16, 16);
+        records[{ CmdAudio, 0 }] = audio;
     }
 
     ChannelNamesRecord names;
@@ -796,6 +831,31 @@ int32_t DeviceModel::checkRecord(int32_t command, const std::vector<uint8_t> &no
             return refuse(proto::Fail, "light settings out of range");
         return proto::Ok;
     }
+    case CmdImage: {
+        const CameraFeatures features = cameraFeaturesOf(m_spec);
+        if (p[0] > 2 || p[1] < 1 || p[1] > 50 || p[2] > 1 || p[3] > 1 || p[4] > 1 || p[5] > 1
+            || p[6] > 2 || p[7] > 1)
+            return refuse(proto::Fail, "image settings out of range");
+        if ((p[6] != 0 && !features.focus) || (p[7] != 0 && !features.wdr))
+            return refuse(proto::NotSupported, "no focus or WDR on this camera");
+        return proto::Ok;
+    }
+    case CmdExposure:
+        for (std::size_t block = 0; block < 4; ++block) {
+            const uint8_t *b = p + 4 + 52 * block;
+            const int32_t mode = int32_t(readLe32(b));
+            const int ae = int16_t(uint16_t(b[26] | b[27] << 8));
+            if (mode < 0 || mode > 8 || b[20] > 2 || b[21] > 1 || b[22] < 1 || b[22] > 10 || b[23] > 1
+                || ae < 1 || ae > 255 || b[32] > 5)
+                return refuse(proto::Fail, "exposure block " + std::to_string(block) + " out of range");
+        }
+        return proto::Ok;
+    case CmdAudio:
+        if (readLe32(p) != readLe32(now.data()) || readLe32(p + 16) != readLe32(now.data() + 16))
+            return refuse(proto::Fail, "audio words 0 and 16 are the device's own");
+        if (readLe32(p + 4) > 1 || readLe32(p + 8) > 100 || readLe32(p + 12) > 10)
+            return refuse(proto::Fail, "audio settings out of range");
+        return proto::Ok;
     case CmdOsd:
         if (!flag(p, OsdRecord::ShowName, false) || !flag(p, OsdRecord::ShowTime, false))
             return refuse(proto::Fail, "display flags are 0 or 1");

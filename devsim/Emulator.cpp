@@ -78,9 +78,14 @@ void Emulator::stop()
     d->stopping = true;
     d->loop.wake();
     d->thread.join();
-    std::lock_guard<std::mutex> lock(d->state.mutex);
-    d->loop.closeAll();
-    d->running = false;
+    {
+        std::lock_guard<std::mutex> lock(d->state.mutex);
+        d->loop.closeAll();
+        d->running = false;
+    }
+    // The streams are stopped; their threads end after the frame in hand.
+    while (d->state.encoderThreads > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::vector<net::Endpoint> Emulator::discoveryEndpoints() const

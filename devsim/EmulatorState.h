@@ -3,6 +3,7 @@
 // discovery sockets and the timers. Guarded by |mutex|, which the serving
 // thread holds except while it waits in poll.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -18,6 +19,7 @@
 
 #include "DeviceModel.h"
 #include "Emulator.h"
+#include "LiveStream.h"
 #include "Net.h"
 #include "Pake.h"
 #include "Protocol.h"
@@ -69,6 +71,9 @@ struct Conn
     std::vector<uint8_t> out;
     bool closeAfterFlush = false;
     bool fullFrames = false; // frames up to the protocol's limit once logged in
+    // Open live streams; they end with the connection. Declared last, so
+    // their threads are joined before anything they look at goes.
+    std::vector<std::unique_ptr<LiveStream>> streams;
 };
 
 struct Hub
@@ -91,6 +96,10 @@ struct EmulatorState
     EmulatorStats stats;
     uint64_t nextConnId = 1;
     uint32_t nextSessionId = 1;
+    uint32_t nextStreamId = 1;
+    // Encoder threads still running, stopped or not; the emulator waits for
+    // them before it goes (they take |mutex| to see that they are stopped).
+    std::atomic<int> encoderThreads { 0 };
 
     void log(const std::string &text) const
     {

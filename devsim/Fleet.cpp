@@ -465,6 +465,19 @@ int lightModesOf(const DeviceSpec &d)
     return 1;
 }
 
+CameraFeatures cameraFeaturesOf(const DeviceSpec &d)
+{
+    CameraFeatures f;
+    if (d.type != 2)
+        return f;
+    // 5M models have the motorised lens, 4M and 5M the WDR sensor; a
+    // camera with dual light keeps its night exposure apart.
+    f.focus = d.model.find("5M") != std::string::npos;
+    f.wdr = f.focus || d.model.find("4M") != std::string::npos;
+    f.nightExposure = (lightModesOf(d) & 4) != 0;
+    return f;
+}
+
 std::string hardwareNameOf(const DeviceSpec &d)
 {
     if (!d.hardware.empty())
@@ -968,6 +981,12 @@ std::size_t builtInRecordSize(int32_t command)
         return sizeof(LightCapsRecord);
     case CmdLightMode:
         return sizeof(LightModeRecord);
+    case CmdImage:
+        return ImageRecordSize;
+    case CmdExposure:
+        return ExposureRecordSize;
+    case CmdAudio:
+        return AudioRecordSize;
     case CmdHardware:
         return sizeof(HardwareRecord);
     default:

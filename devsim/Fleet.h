@@ -119,8 +119,29 @@ bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
 // Distinct MAC texts, serials and address:port pairs; sizes in range.
 bool validateFleet(const Fleet &fleet, std::string &error);
 
+// A camera's image settings (24 bytes), its exposure record (a 4-byte header
+// and four 52-byte blocks) and its audio record (five words), all kept for
+// channel 0. Recorders have none of them; a device without audio no audio
+// record.
+constexpr int32_t CmdImage = 78;
+constexpr int32_t CmdExposure = 134;
+constexpr int32_t CmdAudio = 190;
+constexpr std::size_t ImageRecordSize = 24;
+constexpr std::size_t ExposureRecordSize = 212;
+constexpr std::size_t AudioRecordSize = 20;
+
 // The light modes a device has: the fleet's, else its model's. Recorders have none.
 int lightModesOf(const DeviceSpec &d);
+// What a camera's lens and sensor offer besides its lights, by model.
+struct CameraFeatures
+{
+    bool focus = false; // a motorised lens: focus modes
+    bool wdr = false; // wide dynamic range
+    // The exposure record's header byte 0: a night block of its own, kept
+    // for the hours the fill light is on.
+    bool nightExposure = false;
+};
+CameraFeatures cameraFeaturesOf(const DeviceSpec &d);
 // The board name the device reports in its hardware record (command 61).
 std::string hardwareNameOf(const DeviceSpec &d);
 // A real calendar day (leap years included).

@@ -285,12 +285,10 @@ void Session::onFrame(Conn &c, proto::Frame &frame)
         onUpgradeCommit(c, frame);
         return;
     case Type::StreamStart:
-        reply(c, Type::StreamStartReply, frame.sequence,
-            proto::Writer().i32(proto::NotSupported).u32(0).take());
+        onStreamStart(c, frame);
         return;
     case Type::StreamStop:
-        reply(c, Type::Error, frame.sequence,
-            proto::encode(proto::ErrorMessage { proto::NotSupported, "not supported" }));
+        onStreamStop(c, frame);
         return;
     default:
         refuse(

@@ -43,6 +43,9 @@ private:
     void onUpgradeCommit(Conn &c, const proto::Frame &frame);
     void flashStep(int device, uint64_t connId, int percent);
     void pushStatus(uint64_t connId, proto::UpgradeState state, int percent, int32_t status);
+    // Live stream frames (SessionStream.cpp).
+    void onStreamStart(Conn &c, const proto::Frame &frame);
+    void onStreamStop(Conn &c, const proto::Frame &frame);
 
     EmulatorState &m_state;
     SocketLoop &m_loop;

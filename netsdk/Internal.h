@@ -2,8 +2,10 @@
 // The SDK's inner operations behind the C entry points of NetSdk.h.
 
 #include <cstdint>
+#include <memory>
 
 #include "NetSdk.h"
+#include "Protocol.h"
 
 namespace scoutrix::netsdk {
 
@@ -26,5 +28,16 @@ int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *
 uint8_t reboot(int32_t handle, int32_t timeoutMs);
 int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
     int32_t upgradeType);
+
+class StreamSink;
+int32_t startRealStream(int32_t loginHandle, const void *request);
+int32_t setStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+int32_t clearStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+int32_t stopRealStream(int32_t streamHandle);
+// Session side (Sessions.cpp): asks the device for the stream and routes its
+// data to |sink| until closeStream or the session's end.
+int32_t openStream(int32_t loginHandle, const proto::StreamRequest &request,
+    const std::shared_ptr<StreamSink> &sink, uint32_t &deviceStreamId);
+int32_t closeStream(int32_t loginHandle, uint32_t deviceStreamId);
 
 } // namespace scoutrix::netsdk

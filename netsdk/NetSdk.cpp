@@ -65,23 +65,23 @@ int32_t NetSdk_Upgrade(int32_t loginHandle, const char *firmwarePath, int32_t,
 // The live stream has its frames in the protocol; the SDK side follows with
 // the page that uses it.
 
-int32_t NetSdk_StartRealStream(int32_t, const void *, int32_t)
+int32_t NetSdk_StartRealStream(int32_t loginHandle, const void *request, int32_t)
 {
-    return proto::NotSupported;
+    return netsdk::startRealStream(loginHandle, request);
 }
 
-int32_t NetSdk_SetStreamCallback(int32_t, NetSdkDataCallback, void *)
+int32_t NetSdk_SetStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user)
 {
-    return proto::InvalidHandle;
+    return netsdk::setStreamCallback(streamHandle, callback, user);
 }
 
-int32_t NetSdk_ClearStreamCallback(int32_t, NetSdkDataCallback, void *)
+int32_t NetSdk_ClearStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user)
 {
-    return proto::InvalidHandle;
+    return netsdk::clearStreamCallback(streamHandle, callback, user);
 }
 
-int32_t NetSdk_StopRealStream(int32_t)
+int32_t NetSdk_StopRealStream(int32_t streamHandle)
 {
-    return proto::InvalidHandle;
+    return netsdk::stopRealStream(streamHandle);
 }
 }

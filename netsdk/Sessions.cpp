@@ -27,6 +27,7 @@
 #include "Protocol.h"
 #include "SessionCrypto.h"
 #include "Settings.h"
+#include "StreamSink.h"
 
 namespace scoutrix::netsdk {
 
@@ -48,6 +49,11 @@ constexpr int kUpgradeRequestMs = 15000;
 // push and the upgrade is given up.
 constexpr int kUpgradeSilenceMs = 60000;
 constexpr std::size_t kMaxQueuedStatuses = 1024;
+constexpr int kStreamRequestMs = 5000;
+// Data of a stream whose start reply is still on its way to the caller, kept
+// so the first key frame is not lost; bounded for streams never claimed.
+constexpr std::size_t kMaxUnclaimedStreams = 8;
+constexpr std::size_t kMaxUnclaimedUnits = 16;
 
 std::atomic<int> g_runningUpgrades { 0 };
 thread_local int32_t t_lastUpgradeRefusal = 0;
@@ -186,6 +192,11 @@ public:
                     return false;
                 continue;
             }
+            if (frame.type == uint8_t(Type::StreamData)) {
+                if (!routeStream(frame))
+                    return false;
+                continue;
+            }
             deliver(frame);
         }
     }
@@ -275,7 +286,36 @@ public:
         m_closeCode = code;
         m_closeReason = reason;
         ::shutdown(m_fd.get(), SHUT_RDWR);
+        // The session's streams end with it.
+        for (auto &kv : m_sinks)
+            kv.second->end();
+        m_sinks.clear();
+        m_unclaimed.clear();
         m_cv.notify_all();
+    }
+
+    // The device's stream |id| goes to |sink| from now on, after what came
+    // before the caller knew the id.
+    bool addSink(uint32_t id, const std::shared_ptr<StreamSink> &sink)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed)
+            return false;
+        const auto it = m_unclaimed.find(id);
+        if (it != m_unclaimed.end()) {
+            for (const auto &unit : it->second)
+                sink->push(unit.first, unit.second.data(), unit.second.size());
+            m_unclaimed.erase(it);
+        }
+        m_sinks[id] = sink;
+        return true;
+    }
+
+    void removeSink(uint32_t id)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sinks.erase(id);
+        m_unclaimed.erase(id);
     }
 
     bool closed()
@@ -299,6 +339,31 @@ private:
         if (m_nextSeq == 0)
             m_nextSeq = 1;
         return seq;
+    }
+
+    bool routeStream(const proto::Frame &frame)
+    {
+        uint32_t id = 0, type = 0;
+        const uint8_t *data = nullptr;
+        std::size_t size = 0;
+        if (frame.sequence != 0 || !proto::decodeStreamData(frame.payload, id, type, data, size)) {
+            refuse("malformed stream data");
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_sinks.find(id);
+        if (it != m_sinks.end()) {
+            it->second->push(type, data, size);
+            return true;
+        }
+        auto &early = m_unclaimed[id];
+        if (m_unclaimed.size() > kMaxUnclaimedStreams) {
+            m_unclaimed.erase(id); // a stream no caller waits for
+            return true;
+        }
+        if (early.size() < kMaxUnclaimedUnits)
+            early.emplace_back(type, std::vector<uint8_t>(data, data + size));
+        return true;
     }
 
     bool queueStatus(const proto::Frame &frame)
@@ -375,6 +440,8 @@ private:
     std::string m_closeReason;
     bool m_upgradeActive = false;
     std::deque<proto::UpgradeStatus> m_statuses;
+    std::map<uint32_t, std::shared_ptr<StreamSink>> m_sinks;
+    std::map<uint32_t, std::deque<std::pair<uint32_t, std::vector<uint8_t>>>> m_unclaimed;
 };
 
 // Owns the handle table and the one thread that reads every session.
@@ -713,6 +780,44 @@ int32_t logout(int32_t handle)
     s->request(Type::Logout, {}, Type::LogoutReply, kLogoutWaitMs, reply);
     s->fail(proto::InvalidHandle, "logged out");
     return table().take(handle) ? int32_t(proto::Ok) : int32_t(proto::InvalidHandle);
+}
+
+int32_t openStream(int32_t loginHandle, const proto::StreamRequest &request,
+    const std::shared_ptr<StreamSink> &sink, uint32_t &deviceStreamId)
+{
+    auto s = table().find(loginHandle);
+    if (!s)
+        return proto::InvalidHandle;
+    proto::Frame reply;
+    const int32_t r = s->request(
+        Type::StreamStart, proto::encode(request), Type::StreamStartReply, kStreamRequestMs, reply);
+    if (r != proto::Ok)
+        return r;
+    proto::StreamStartReply m;
+    if (!proto::decode(reply.payload, m))
+        return proto::ProtocolError;
+    if (m.result != proto::Ok)
+        return m.result < 0 ? m.result : int32_t(proto::Fail);
+    if (!s->addSink(m.streamId, sink))
+        return proto::NetworkError;
+    deviceStreamId = m.streamId;
+    return proto::Ok;
+}
+
+int32_t closeStream(int32_t loginHandle, uint32_t deviceStreamId)
+{
+    auto s = table().find(loginHandle);
+    if (!s || s->closed())
+        return proto::Ok; // the stream ended with its session
+    s->removeSink(deviceStreamId);
+    proto::Frame reply;
+    const int32_t r = s->request(Type::StreamStop, proto::Writer().u32(deviceStreamId).take(),
+        Type::StreamStopReply, kStreamRequestMs, reply);
+    s->removeSink(deviceStreamId); // what came while the stop was on its way
+    if (r != proto::Ok)
+        return r;
+    int32_t result = 0;
+    return proto::decodeResult(reply.payload, result) ? result : proto::ProtocolError;
 }
 
 int32_t getConfig(int32_t handle, int32_t command, int32_t channel, void *buffer,

@@ -16,7 +16,11 @@ extern "C" {
 typedef int32_t (*NetSdkProgressCallback)(int32_t reserved, int32_t status, int32_t total,
                                           int32_t progress, void *user);
 
-// Live stream data: (stream handle, data type, data, length, user).
+// Live stream data: (stream handle, data type, data, length, user). Data
+// type 1: one whole H.264 access unit in Annex B form per call; its first NAL
+// is an SEI carrying the device's send time (docs/device-protocol.md). The
+// data is valid only during the call. Called on the SDK's own thread for the
+// stream.
 typedef int32_t (*NetSdkDataCallback)(int32_t streamHandle, int32_t dataType, char *data,
                                       int32_t length, void *user);
 
@@ -117,10 +121,18 @@ uint8_t NetSdk_Reboot(int32_t loginHandle, int32_t reserved, int32_t timeoutMs);
 int32_t NetSdk_Upgrade(int32_t loginHandle, const char *firmwarePath, int32_t reserved,
                        NetSdkProgressCallback callback, void *user, int32_t upgradeType);
 
-// request: 16 bytes, four 32-bit words. Returns a stream handle > 0.
+// request: 16 bytes, four 32-bit words: channel (0-based), stream (0 main,
+// 1 sub), 0, 0. Returns a stream handle > 0, or the refusal (<= 0). The
+// stream ends with its session (logout, a lost connection); its handle is
+// still released by NetSdk_StopRealStream.
 int32_t NetSdk_StartRealStream(int32_t loginHandle, const void *request, int32_t reserved);
+// Until a callback is set, the stream's data is dropped.
 int32_t NetSdk_SetStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+// Takes the callback and user that were set. Once it has returned, that
+// callback neither runs nor will run again, so |user| may be freed; called
+// from inside the callback, it returns at once and that call finishes.
 int32_t NetSdk_ClearStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user);
+// Ends the callbacks as NetSdk_ClearStreamCallback does, then the stream.
 int32_t NetSdk_StopRealStream(int32_t streamHandle);
 
 #ifdef __cplusplus

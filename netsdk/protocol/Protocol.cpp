@@ -509,4 +509,98 @@ uint32_t randomU32()
     return le32(b);
 }
 
+std::vector<uint8_t> encode(const StreamRequest &m)
+{
+    return Writer().i32(m.channel).i32(m.stream).i32(m.reserved1).i32(m.reserved2).take();
+}
+
+bool decode(const std::vector<uint8_t> &p, StreamRequest &m)
+{
+    Reader r(p);
+    return r.i32(m.channel) && r.i32(m.stream) && r.i32(m.reserved1) && r.i32(m.reserved2)
+        && r.atEnd();
+}
+
+std::vector<uint8_t> encode(const StreamStartReply &m)
+{
+    return Writer().i32(m.result).u32(m.streamId).take();
+}
+
+bool decode(const std::vector<uint8_t> &p, StreamStartReply &m)
+{
+    Reader r(p);
+    return r.i32(m.result) && r.u32(m.streamId) && r.atEnd();
+}
+
+std::vector<uint8_t> encodeStreamData(
+    uint32_t streamId, StreamDataType type, const uint8_t *data, std::size_t size)
+{
+    return Writer().u32(streamId).u32(uint32_t(type)).bytes(data, size).take();
+}
+
+bool decodeStreamData(const std::vector<uint8_t> &p, uint32_t &streamId, uint32_t &type,
+    const uint8_t *&data, std::size_t &size)
+{
+    Reader r(p);
+    if (!r.u32(streamId) || !r.u32(type))
+        return false;
+    data = r.rest(size);
+    return size > 0;
+}
+
+const uint8_t StreamStampUuid[16] = { 0x5c, 0x07, 0x71, 0x1c, 0x53, 0x74, 0x61, 0x6d, 0x70, 0x2d,
+    0x73, 0x65, 0x6e, 0x74, 0x75, 0x73 };
+
+std::vector<uint8_t> streamStampNal(uint64_t microseconds)
+{
+    // SEI payload type 5 (user data unregistered), 24 bytes: UUID and time.
+    std::vector<uint8_t> rbsp = { 5, 24 };
+    rbsp.insert(rbsp.end(), StreamStampUuid, StreamStampUuid + 16);
+    for (int i = 0; i < 8; ++i)
+        rbsp.push_back(uint8_t(microseconds >> (8 * i)));
+    rbsp.push_back(0x80); // rbsp trailing bits
+    std::vector<uint8_t> nal = { 0, 0, 0, 1, 0x06 };
+    int zeros = 0;
+    for (const uint8_t b : rbsp) {
+        // Emulation prevention: no 00 00 0x (x <= 3) inside a NAL.
+        if (zeros >= 2 && b <= 3) {
+            nal.push_back(3);
+            zeros = 0;
+        }
+        nal.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return nal;
+}
+
+bool findStreamStamp(const uint8_t *data, std::size_t size, uint64_t &microseconds)
+{
+    for (std::size_t i = 0; i + 4 < size; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1 || (data[i + 3] & 0x1f) != 6)
+            continue;
+        // Unescape the NAL up to the next start code.
+        std::vector<uint8_t> rbsp;
+        int zeros = 0;
+        for (std::size_t j = i + 4; j < size; ++j) {
+            const uint8_t b = data[j];
+            if (zeros >= 2 && b == 1)
+                break; // next start code
+            if (zeros >= 2 && b == 3) {
+                zeros = 0;
+                continue;
+            }
+            rbsp.push_back(b);
+            zeros = b == 0 ? zeros + 1 : 0;
+        }
+        if (rbsp.size() >= 26 && rbsp[0] == 5 && rbsp[1] == 24
+            && std::memcmp(rbsp.data() + 2, StreamStampUuid, 16) == 0) {
+            microseconds = 0;
+            for (int k = 7; k >= 0; --k)
+                microseconds = microseconds << 8 | rbsp[std::size_t(18 + k)];
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace scoutrix::proto

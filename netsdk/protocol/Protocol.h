@@ -267,6 +267,37 @@ constexpr std::size_t MaxUpgradeFileName = 255;
 // Room for a chunk in one sealed frame: offset word and the seal's tag.
 constexpr uint32_t MaxUpgradeChunk = MaxTcpPayload - 4 - 16;
 
+// Live stream. The request is the caller's 16 bytes: channel (0-based),
+// stream (0 main, 1 sub), and two words that must be 0.
+struct StreamRequest
+{
+    int32_t channel = 0;
+    int32_t stream = 0;
+    int32_t reserved1 = 0;
+    int32_t reserved2 = 0;
+};
+enum class StreamKind : int32_t { Main = 0, Sub = 1 };
+struct StreamStartReply
+{
+    int32_t result = 0;
+    uint32_t streamId = 0;
+};
+// What StreamData carries; the one kind so far is a whole H.264 access unit
+// in Annex B form.
+enum class StreamDataType : uint32_t { H264AccessUnit = 1 };
+// Room for an access unit in one sealed frame: the two header words and the tag.
+constexpr uint32_t MaxStreamChunk = MaxTcpPayload - 8 - 16;
+
+// The send time a device stamps into each access unit: an SEI NAL of type
+// "user data unregistered" with StreamStampUuid and a little-endian u64 of
+// microseconds since 1970 (UTC), placed first in the access unit. It rides
+// inside the H.264 data, so it reaches whoever decodes it, through any
+// callback, and decoders skip it.
+extern const uint8_t StreamStampUuid[16];
+std::vector<uint8_t> streamStampNal(uint64_t microseconds);
+// The stamp of an access unit; false when it carries none.
+bool findStreamStamp(const uint8_t *data, std::size_t size, uint64_t &microseconds);
+
 struct ErrorMessage
 {
     int32_t code = 0;
@@ -289,6 +320,10 @@ std::vector<uint8_t> encode(const UpgradeReady &m);
 std::vector<uint8_t> encode(const UpgradeAck &m);
 std::vector<uint8_t> encode(const UpgradeStatus &m);
 std::vector<uint8_t> encodeUpgradeData(uint32_t offset, const uint8_t *data, std::size_t size);
+std::vector<uint8_t> encode(const StreamRequest &m);
+std::vector<uint8_t> encode(const StreamStartReply &m);
+std::vector<uint8_t> encodeStreamData(
+    uint32_t streamId, StreamDataType type, const uint8_t *data, std::size_t size);
 
 bool decode(const std::vector<uint8_t> &p, SearchProbe &m);
 bool decode(const std::vector<uint8_t> &p, SearchAnswer &m);
@@ -304,6 +339,11 @@ bool decode(const std::vector<uint8_t> &p, UpgradeBegin &m);
 bool decode(const std::vector<uint8_t> &p, UpgradeReady &m);
 bool decode(const std::vector<uint8_t> &p, UpgradeAck &m);
 bool decode(const std::vector<uint8_t> &p, UpgradeStatus &m);
+bool decode(const std::vector<uint8_t> &p, StreamRequest &m);
+bool decode(const std::vector<uint8_t> &p, StreamStartReply &m);
+// The data is left in place: |data| points into |p|.
+bool decodeStreamData(const std::vector<uint8_t> &p, uint32_t &streamId, uint32_t &type,
+    const uint8_t *&data, std::size_t &size);
 // The chunk is left in place: |data| points into |p|.
 bool decodeUpgradeData(
     const std::vector<uint8_t> &p, uint32_t &offset, const uint8_t *&data, std::size_t &size);

@@ -303,11 +303,76 @@ private slots:
             {"ip": "127.0.30.3", "type": "IPC", "lights": []}]})", v, error));
         QVERIFY2(fleetFromJson(v, f, error), error.c_str());
         QCOMPARE(lightModesOf(f.devices[0]), 6);
+        // A camera without lights says so in its capabilities; it has no light record.
         std::vector<uint8_t> none;
-        QCOMPARE(DeviceModel(f.devices[1]).getConfig(CmdLightCaps, -1, none), -3);
+        QCOMPARE(DeviceModel(f.devices[1]).getConfig(CmdLightCaps, -1, none), 0);
+        QCOMPARE(int(none[LightCapsRecord::ModeMask]), 0);
+        QCOMPARE(DeviceModel(f.devices[1]).getConfig(CmdLightMode, 0, none), -3);
         QVERIFY(parseJson(R"({"devices": [{"ip": "127.0.30.2", "type": "DVR", "lights": ["infrared"]}]})", v, error));
         QVERIFY(!fleetFromJson(v, f, error));
         QVERIFY2(error.find("device 1") == 0 && error.find("\"lights\"") != std::string::npos, error.c_str());
+    }
+
+    // The camera page reads 78, 135, 134 and 172 and the audio page 190: each
+    // camera answers what its model has, and refuses what it lacks.
+    void cameraRecordsFollowTheModel()
+    {
+        std::set<std::pair<bool, bool>> lensAndSensor;
+        std::set<int> exposureHeaders;
+        for (const DeviceSpec &d : defaultFleet().devices) {
+            DeviceModel m(d);
+            std::vector<uint8_t> caps, image, exposure, audio;
+            const bool camera = d.type == 2;
+            QCOMPARE(m.getConfig(CmdLightCaps, -1, caps), camera ? 0 : -3);
+            QCOMPARE(m.getConfig(CmdImage, 0, image), camera ? 0 : -3);
+            QCOMPARE(m.getConfig(CmdExposure, 0, exposure), camera ? 0 : -3);
+            QCOMPARE(m.getConfig(CmdAudio, 0, audio), camera && d.audioChannels > 0 ? 0 : -3);
+            if (!camera)
+                continue;
+            QCOMPARE(image.size(), ImageRecordSize);
+            QCOMPARE(exposure.size(), ExposureRecordSize);
+            const bool focus = caps[0] == 1, wdr = caps[1] == 1;
+            lensAndSensor.insert({ focus, wdr });
+            exposureHeaders.insert(exposure[0]);
+            // A dual-light camera keeps a night exposure block of its own.
+            QCOMPARE(exposure[0] != 0, (caps[LightCapsRecord::ModeMask] & 4) != 0);
+            QCOMPARE(m.setConfig(CmdImage, 0, image), 0);
+            QCOMPARE(m.setConfig(CmdExposure, 0, exposure), 0);
+
+            std::vector<uint8_t> withWdr = image;
+            withWdr[7] = 1;
+            QCOMPARE(m.setConfig(CmdImage, 0, withWdr), wdr ? 0 : -3);
+            std::vector<uint8_t> withFocus = image;
+            withFocus[6] = 2;
+            QCOMPARE(m.setConfig(CmdImage, 0, withFocus), focus ? 0 : -3);
+            std::vector<uint8_t> odd = image;
+            odd[0] = 3; // no fourth day/night mode
+            QCOMPARE(m.setConfig(CmdImage, 0, odd), -1);
+            std::vector<uint8_t> dark = exposure;
+            dark[4 + 52 * 3 + 26] = 0; // AE 0 in the last block
+            QCOMPARE(m.setConfig(CmdExposure, 0, dark), -1);
+
+            if (audio.empty())
+                continue;
+            audio[4] = 1; // G711U
+            audio[8] = 35;
+            audio[12] = 10;
+            QCOMPARE(m.setConfig(CmdAudio, 0, audio), 0);
+            std::vector<uint8_t> back;
+            QCOMPARE(m.getConfig(CmdAudio, 0, back), 0);
+            QVERIFY(back == audio);
+            std::vector<uint8_t> foreign = audio;
+            foreign[0] ^= 1; // another device's own word
+            QCOMPARE(m.setConfig(CmdAudio, 0, foreign), -1);
+            std::vector<uint8_t> loud = audio;
+            loud[12] = 11;
+            QCOMPARE(m.setConfig(CmdAudio, 0, loud), -1);
+        }
+        // The fleet has lenses without focus or WDR, with WDR only, and with
+        // both, and both exposure headers.
+        QVERIFY(lensAndSensor.count({ false, false }) && lensAndSensor.count({ false, true })
+            && lensAndSensor.count({ true, true }));
+        QCOMPARE(exposureHeaders.size(), std::size_t(2));
     }
 
     void namesDisplayAndServicesAreKeptPerChannel()
