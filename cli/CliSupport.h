@@ -67,6 +67,10 @@ std::string jsonText(const QString &s);
 // scoutrix-cli batch ITEM ...: the system page's items over many devices.
 int cmdBatch(const Args &a);
 extern const char *const kBatchUsage;
+// scoutrix-cli snapshot DEVICE --out F.png ...
+int cmdSnapshot(const Args &a);
+extern const char *const kSnapshotUsage;
+
 // scoutrix-cli batch upgrade ...: firmware or a boot logo to many devices.
 int cmdBatchUpgrade(const Args &a);
 

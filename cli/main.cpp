@@ -57,6 +57,8 @@ const char *const kUsage
       "  logo --picture P (--device IP | --hardware-name H [--vendor V] [--version X]\n"
       "       [--start A --end A]) --out F\n"
       "                                      build the boot-logo package the upgrade page sends\n"
+      "  snapshot DEVICE --out F.png [--channel N] [--stream main|sub]\n"
+      "                                      one picture of the live stream, as a PNG\n"
       "login options: --port P (default 39510), --user U (admin), --password P\n"
       "  The password is taken from --password, else $SCOUTRIX_PASSWORD, else asked for\n"
       "  without echo when stdin is a terminal, else the factory default.\n"
@@ -707,7 +709,7 @@ int main(int argc, char **argv)
     // A batch item checks its own options.
     static const char *const known[] = { "json", "csv", "discovery", "timeout", "mask", "gateway",
         "port", "user", "password", "channel", "size", "out", "in",
-        "picture", "device", "hardware-name", "vendor", "version", "start", "end" };
+        "picture", "device", "hardware-name", "vendor", "version", "start", "end", "stream" };
     for (const auto &kv : a.options) {
         bool ok = a.positional[0] == "batch";
         for (const char *k : known)
@@ -738,6 +740,8 @@ int main(int argc, char **argv)
         return cmdReboot(a);
     if (cmd == "batch")
         return cmdBatch(a);
+    if (cmd == "snapshot")
+        return cmdSnapshot(a);
     if (cmd == "logo")
         return runLogoCommand(
             a.options, [&a](const std::string &ip, HardwareRecord &hw) { return readHardware(a, ip, hw); });

@@ -5,7 +5,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTextCodec>
 
@@ -619,6 +621,42 @@ private slots:
         QCOMPARE(WEXITSTATUS(status), 0);
         QVERIFY2(seen.contains("login ok"), seen.constData());
         QVERIFY2(!seen.contains("other"), seen.constData());
+    }
+
+    // One picture of the live stream through the player's decoder, by IP or
+    // by MAC; a channel the camera does not have gets nothing written.
+    void snapshotOfTheLiveStream()
+    {
+        const QString png = m_logDir.filePath(QStringLiteral("snap.png"));
+        Run r = cli({ QStringLiteral("snapshot"), ipOf(4), QStringLiteral("--port"), portOf(4), QStringLiteral("--stream"),
+                      QStringLiteral("sub"), QStringLiteral("--channel"), QStringLiteral("1"), QStringLiteral("--out"), png });
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QImage sub(png);
+        QVERIFY(!sub.isNull());
+        QVERIFY(sub.width() >= 160 && sub.height() >= 90);
+        // A test card, not a blank: many colours.
+        QSet<QRgb> colours;
+        for (int y = 0; y < sub.height(); y += 8) {
+            for (int x = 0; x < sub.width(); x += 8)
+                colours.insert(sub.pixel(x, y) & 0xf0f0f0);
+        }
+        QVERIFY(colours.size() > 8);
+
+        const QString mac = QString::fromStdString(m_fleet.devices[4].mac).toLower();
+        const QString main = m_logDir.filePath(QStringLiteral("main.png"));
+        r = cli({ QStringLiteral("snapshot"), mac, QStringLiteral("--out"), main });
+        QVERIFY2(r.code == 0, r.err.constData());
+        QVERIFY(QImage(main).width() > sub.width());
+
+        const QString none = m_logDir.filePath(QStringLiteral("none.png"));
+        r = cli({ QStringLiteral("snapshot"), ipOf(4), QStringLiteral("--port"), portOf(4), QStringLiteral("--channel"),
+                  QStringLiteral("9"), QStringLiteral("--out"), none });
+        QCOMPARE(r.code, 1);
+        QVERIFY(!QFile::exists(none));
+        QCOMPARE(cli({ QStringLiteral("snapshot"), ipOf(4), QStringLiteral("--stream"), QStringLiteral("third"),
+                       QStringLiteral("--out"), none })
+                     .code,
+                 2);
     }
 
     void rebootThroughTheCli()
