@@ -47,9 +47,13 @@ CAudioCfgWidget::CAudioCfgWidget(QWidget *parent)
     std::memset(&m_device, 0, sizeof m_device);
     setObjectName(QStringLiteral("CAudioCfgWidget"));
     resize(406, 237);
+    // Before the children exist: a list's drop-down made under the sheets of
+    // the pages around it alone keeps their light rows.
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Audio.qss")));
 
     m_form = new QWidget(this);
     m_form->setObjectName(QStringLiteral("layoutWidget"));
+    m_form->setMaximumWidth(560);
     auto *grid = new QGridLayout(m_form);
     m_labEncode = label("labEncode", m_form);
     m_labOutPut = label("labOutPut", m_form);
@@ -75,6 +79,7 @@ CAudioCfgWidget::CAudioCfgWidget(QWidget *parent)
     grid->addWidget(m_sldInVolume, 2, 1);
     grid->addWidget(m_labInNum, 2, 2);
     grid->setColumnStretch(1, 1);
+    grid->setVerticalSpacing(14);
 
     // Said instead of the form when the device could not be read.
     m_readMessage = label("labReadError", this);
@@ -90,9 +95,9 @@ CAudioCfgWidget::CAudioCfgWidget(QWidget *parent)
     m_btnSave->setEnabled(false);
 
     auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
     buttons->addWidget(m_btnSave);
     buttons->addWidget(m_btnCancel);
+    buttons->addStretch(1);
     auto *outer = new QVBoxLayout(this);
     outer->addWidget(m_readMessage);
     outer->addWidget(m_form);
