@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "AppPaths.h"
+#include "CAudioCfgWidget.h"
 #include "CEncodeCfgWidget.h"
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
@@ -434,11 +435,15 @@ void CConfigSetWidget::slot_InitCameraWidget()
 void CConfigSetWidget::slot_InitAudioWidget()
 {
     qDebug() << "slot_InitAudioWidget";
+    const DeviceRecord *d = selectedRecord();
+    if (!d || d->loginHandle <= 0)
+        return;
     if (!m_audio) {
-        m_audio = makePlaceholder(CMultiLanguage::text(QStringLiteral("This page arrives with the audio settings")),
-                                  m_ui->page_4);
+        m_audio = new CAudioCfgWidget(m_ui->page_4);
+        connect(m_audio, &CAudioCfgWidget::sig_SetAudioResult, this, &CConfigSetWidget::slot_EncodePage);
         m_ui->AudioLayout->addWidget(m_audio);
     }
+    m_audio->setDevice(*d);
 }
 
 void CConfigSetWidget::slot_OpenEncodeInfo()

@@ -18,6 +18,7 @@ namespace Ui {
 class CConfigSetWidget;
 }
 
+class CAudioCfgWidget;
 class CEncodeCfgWidget;
 class QMovie;
 class QPushButton;
@@ -51,6 +52,7 @@ public:
     int selectedDevice() const { return m_selected; }
     bool loginRunning() const;
     CEncodeCfgWidget *encodeWidget() const { return m_encode; }
+    CAudioCfgWidget *audioWidget() const { return m_audio; }
 
 signals:
     void sig_EncodeWidget();
@@ -121,7 +123,7 @@ private:
     std::string m_pendingMac;
     CEncodeCfgWidget *m_encode = nullptr;
     QWidget *m_camera = nullptr;
-    QWidget *m_audio = nullptr;
+    CAudioCfgWidget *m_audio = nullptr;
     QString m_filterText;
     bool m_filterActive = false;
     CMyThread m_thread;

@@ -34,6 +34,8 @@ enum ConfigCommand : int32_t {
     CmdTimeZone = 112,
     CmdLightCaps = 135,
     CmdLightMode = 172,
+    // Audio page
+    CmdAudio = 190,
     // Upgrade page
     CmdHardware = 61,
 };
@@ -270,6 +272,26 @@ struct DhcpRecord : RawRecord<144>
 
 // Device information (command 17, channel 0); the program reads the firmware
 // build time from it.
+// Audio settings (command 190, channel 0). Words 0 and 16 belong to the
+// device and must go back exactly as read.
+struct AudioRecord : RawRecord<20>
+{
+    enum Offset : std::size_t {
+        DeviceWord0 = 0,
+        Compression = 4,   // 0 G711A, 1 G711U
+        InputVolume = 8,   // 0..100
+        OutputVolume = 12, // 0..10
+        DeviceWord16 = 16,
+    };
+
+    int32_t compression() const { return word(Compression); }
+    int32_t inputVolume() const { return word(InputVolume); }
+    int32_t outputVolume() const { return word(OutputVolume); }
+    void setCompression(int32_t v) { setWord(Compression, v); }
+    void setInputVolume(int32_t v) { setWord(InputVolume, v); }
+    void setOutputVolume(int32_t v) { setWord(OutputVolume, v); }
+};
+
 struct DeviceInfoRecord : RawRecord<408>
 {
     enum Offset : std::size_t {
@@ -345,6 +367,7 @@ static_assert(sizeof(ChannelNamesRecord) == 4096 && sizeof(OsdRecord) == 348 && 
                   && sizeof(DhcpRecord) == 144,
               "channel and service records");
 static_assert(NtpRecord::Server + NtpRecord::ServerBytes <= NtpRecord::Port, "server name ends before the port");
+static_assert(sizeof(AudioRecord) == 20 && AudioRecord::DeviceWord16 + 4 == 20, "audio record is five words");
 static_assert(sizeof(DeviceInfoRecord) == 408, "device information is 408 bytes");
 static_assert(sizeof(HardwareRecord) == 200 && HardwareRecord::AreaEnd + 4 == 200
                   && HardwareRecord::Vendor + HardwareRecord::VendorBytes == HardwareRecord::AreaStart,
