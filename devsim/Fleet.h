@@ -120,12 +120,11 @@ bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
 bool validateFleet(const Fleet &fleet, std::string &error);
 
 // A camera's image settings (24 bytes), its exposure record (a 4-byte header
-// and four 52-byte blocks) and its audio record (five words), all kept for
-// channel 0. Recorders have none of them; a device without audio no audio
-// record.
+// and four 52-byte blocks) and its audio record (five words, CmdAudio of
+// ConfigRecords.h), all kept for channel 0. Recorders have none of them; a
+// device without audio no audio record.
 constexpr int32_t CmdImage = 78;
 constexpr int32_t CmdExposure = 134;
-constexpr int32_t CmdAudio = 190;
 constexpr std::size_t ImageRecordSize = 24;
 constexpr std::size_t ExposureRecordSize = 212;
 constexpr std::size_t AudioRecordSize = 20;
