@@ -16,6 +16,7 @@
 #include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
+#include "ConfigPageLogic.h"
 #include "NetSdk.h"
 #include "ResultTexts.h"
 
@@ -49,7 +50,8 @@ CAudioCfgWidget::CAudioCfgWidget(QWidget *parent)
     resize(406, 237);
     // Before the children exist: a list's drop-down made under the sheets of
     // the pages around it alone keeps their light rows.
-    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Audio.qss")));
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Form.qss"))
+                  + AppPaths::readStyleSheet(QStringLiteral("Audio.qss")));
 
     m_form = new QWidget(this);
     m_form->setObjectName(QStringLiteral("layoutWidget"));
@@ -135,7 +137,8 @@ void CAudioCfgWidget::setDevice(const scoutrix::DeviceRecord &device)
 {
     m_device = device;
     m_loginHandle = device.loginHandle;
-    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Audio.qss")));
+    setStyleSheet(AppPaths::readStyleSheet(QStringLiteral("Form.qss"))
+                  + AppPaths::readStyleSheet(QStringLiteral("Audio.qss")));
     setTexts();
     slot_GetDevConfig();
 }
@@ -220,12 +223,7 @@ void CAudioCfgWidget::slot_SaveDevConfig()
 void CAudioCfgWidget::logSave(int32_t result, const scoutrix::AudioRecord &before,
                               const scoutrix::AudioRecord &after)
 {
-    ActivityEntry entry;
-    entry.mac = QString::fromStdString(m_device.netInfo.macText());
-    entry.serial = QString::fromStdString(m_device.devInfo.serialText());
-    entry.model = QString::fromStdString(m_device.devInfo.modelText());
-    entry.address = QString::fromLatin1(m_device.ipText, int(qstrnlen(m_device.ipText, sizeof m_device.ipText)));
-    entry.operation = ResultTexts::OpAudio;
+    ActivityEntry entry = scoutrix::activityEntryFor(m_device, ResultTexts::OpAudio);
     entry.oldValue = QString::fromStdString(scoutrix::AudioSettings::describe(before));
     entry.newValue = QString::fromStdString(scoutrix::AudioSettings::describe(after));
     entry.result = result;

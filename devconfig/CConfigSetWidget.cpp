@@ -11,6 +11,7 @@
 
 #include "AppPaths.h"
 #include "CAudioCfgWidget.h"
+#include "CCameraParam.h"
 #include "CEncodeCfgWidget.h"
 #include "CMultiLanguage.h"
 #include "CPasswordDlg.h"
@@ -415,21 +416,18 @@ void CConfigSetWidget::slot_InitEncodeWidget()
     m_encode->setDevice(*d);
 }
 
-QWidget *CConfigSetWidget::makePlaceholder(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setAlignment(Qt::AlignCenter);
-    return label;
-}
-
 void CConfigSetWidget::slot_InitCameraWidget()
 {
     qDebug() << "slot_InitCameraWidget";
+    const DeviceRecord *d = selectedRecord();
+    if (!d || d->loginHandle <= 0)
+        return;
     if (!m_camera) {
-        m_camera = makePlaceholder(CMultiLanguage::text(QStringLiteral("This page arrives with the camera settings")),
-                                   m_ui->page_2);
+        m_camera = new CCameraParam(m_ui->page_2);
+        connect(m_camera, &CCameraParam::sig_SetCameraResult, this, &CConfigSetWidget::slot_EncodePage);
         m_ui->CameraLayout->addWidget(m_camera);
     }
+    m_camera->setDevice(*d);
 }
 
 void CConfigSetWidget::slot_InitAudioWidget()

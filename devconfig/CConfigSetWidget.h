@@ -19,6 +19,7 @@ class CConfigSetWidget;
 }
 
 class CAudioCfgWidget;
+class CCameraParam;
 class CEncodeCfgWidget;
 class QMovie;
 class QPushButton;
@@ -53,6 +54,7 @@ public:
     bool loginRunning() const;
     CEncodeCfgWidget *encodeWidget() const { return m_encode; }
     CAudioCfgWidget *audioWidget() const { return m_audio; }
+    CCameraParam *cameraWidget() const { return m_camera; }
 
 signals:
     void sig_EncodeWidget();
@@ -98,7 +100,6 @@ private:
     void stopLoading();
     scoutrix::DeviceRecord *selectedRecord() const;
     bool selectedIsIpc() const;
-    QWidget *makePlaceholder(const QString &text, QWidget *parent);
 
     std::unique_ptr<Ui::CConfigSetWidget> m_ui;
     scoutrix::DeviceRecord *m_devices = nullptr;
@@ -122,7 +123,7 @@ private:
     // a list that has changed since; its login follows.
     std::string m_pendingMac;
     CEncodeCfgWidget *m_encode = nullptr;
-    QWidget *m_camera = nullptr;
+    CCameraParam *m_camera = nullptr;
     CAudioCfgWidget *m_audio = nullptr;
     QString m_filterText;
     bool m_filterActive = false;

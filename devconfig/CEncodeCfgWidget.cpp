@@ -12,6 +12,7 @@
 #include "ActivityLog.h"
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
+#include "ConfigPageLogic.h"
 #include "ConfigRecords.h"
 #include "EncodeChanges.h"
 #include "NetSdk.h"
@@ -518,12 +519,7 @@ void CEncodeCfgWidget::slot_SetDevConfig()
 
 void CEncodeCfgWidget::logSave(int32_t result)
 {
-    ActivityEntry entry;
-    entry.mac = QString::fromStdString(m_device.netInfo.macText());
-    entry.serial = QString::fromStdString(m_device.devInfo.serialText());
-    entry.model = QString::fromStdString(m_device.devInfo.modelText());
-    entry.address = QString::fromLatin1(m_device.ipText, int(qstrnlen(m_device.ipText, sizeof m_device.ipText)));
-    entry.operation = ResultTexts::OpEncode;
+    ActivityEntry entry = scoutrix::activityEntryFor(m_device, ResultTexts::OpEncode);
     if (m_lastWritten) {
         const scoutrix::EncodeChangeText change = scoutrix::describeChanges(
             *m_lastWritten, m_budget->table(), m_budget->channelCount(), m_budget->resolutions());

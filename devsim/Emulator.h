@@ -55,6 +55,8 @@ struct EmulatorStats
     std::size_t peakOutputQueue = 0; // largest reply backlog of one connection, in bytes
     int failedAccepts = 0; // accept() calls that failed (not merely found nobody waiting)
     int acceptPauses = 0; // times a listener rested for want of descriptors or memory
+    int liveStreams = 0; // live streams being encoded now
+    int streamsStarted = 0;
 };
 
 class Emulator

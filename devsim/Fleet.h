@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ConfigRecords.h"
 #include "Pake.h"
 
 namespace scoutrix::devsim {
@@ -119,15 +120,12 @@ bool loadFleetFile(const std::string &path, Fleet &out, std::string &error);
 // Distinct MAC texts, serials and address:port pairs; sizes in range.
 bool validateFleet(const Fleet &fleet, std::string &error);
 
-// A camera's image settings (24 bytes), its exposure record (a 4-byte header
-// and four 52-byte blocks) and its audio record (five words, CmdAudio of
-// ConfigRecords.h), all kept for channel 0. Recorders have none of them; a
-// device without audio no audio record.
-constexpr int32_t CmdImage = 78;
-constexpr int32_t CmdExposure = 134;
-constexpr std::size_t ImageRecordSize = 24;
-constexpr std::size_t ExposureRecordSize = 212;
-constexpr std::size_t AudioRecordSize = 20;
+// A camera's image settings, its exposure record and its audio record
+// (CmdImage, CmdExposure, CmdAudio of ConfigRecords.h), all kept for channel
+// 0. Recorders have none of them; a device without audio no audio record.
+constexpr std::size_t ImageRecordSize = sizeof(ImageRecord);
+constexpr std::size_t ExposureRecordSize = sizeof(ExposureRecord);
+constexpr std::size_t AudioRecordSize = sizeof(AudioRecord);
 
 // The light modes a device has: the fleet's, else its model's. Recorders have none.
 int lightModesOf(const DeviceSpec &d);

@@ -381,6 +381,8 @@ LiveStream::~LiveStream()
 {
     // Runs under the emulator's lock; the thread reads the flag under it.
     m_core->stopped = true;
+    if (m_started)
+        --m_core->state.stats.liveStreams;
 }
 
 bool LiveStream::start(std::string &error)
@@ -396,6 +398,9 @@ bool LiveStream::start(std::string &error)
         // Last of all: once the count is 0 the emulator may go away.
         --state.encoderThreads;
     }).detach();
+    m_started = true;
+    ++m_core->state.stats.liveStreams;
+    ++m_core->state.stats.streamsStarted;
     return true;
 }
 

@@ -54,6 +54,7 @@ private:
     struct Core;
     const uint32_t m_streamId;
     std::shared_ptr<Core> m_core;
+    bool m_started = false;
 };
 
 // The look a device's image records (commands 78 and 134) give its picture.

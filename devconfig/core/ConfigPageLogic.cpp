@@ -52,4 +52,15 @@ int saveOperationId(int page)
     }
 }
 
+ActivityEntry activityEntryFor(const DeviceRecord &device, int operation)
+{
+    ActivityEntry entry;
+    entry.mac = QString::fromStdString(device.netInfo.macText());
+    entry.serial = QString::fromStdString(device.devInfo.serialText());
+    entry.model = QString::fromStdString(device.devInfo.modelText());
+    entry.address = QString::fromStdString(fieldText(device.ipText));
+    entry.operation = operation;
+    return entry;
+}
+
 } // namespace scoutrix

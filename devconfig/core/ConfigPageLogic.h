@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ActivityLog.h"
 #include "DeviceRecords.h"
 
 namespace scoutrix {
@@ -31,5 +32,9 @@ enum ConfigPage : int { StartPage = 0, EncodePage = 1, CameraPage = 2, AudioPage
 // nothing; a result arriving while it is shown came from the encode page, the
 // one page every configurable device has.
 int saveOperationId(int page);
+
+// An activity-log entry naming |device| as the pages know it (MAC, serial,
+// model, the address it was reached at) for |operation|.
+ActivityEntry activityEntryFor(const DeviceRecord &device, int operation);
 
 } // namespace scoutrix

@@ -34,6 +34,11 @@ enum ConfigCommand : int32_t {
     CmdTimeZone = 112,
     CmdLightCaps = 135,
     CmdLightMode = 172,
+    // Camera page (channel 0); the image capability record is command 135,
+    // the same record whose byte 6 the light-mode page reads.
+    CmdImage = 78,
+    CmdExposure = 134,
+    CmdImageCaps = CmdLightCaps,
     // Audio page
     CmdAudio = 190,
     // Upgrade page
@@ -222,11 +227,57 @@ struct RestoreDefaultsRecord : RawRecord<40>
     void setGroup(int g, bool on) { setWord(std::size_t(4 * g), on ? 1 : 0); }
 };
 
-// Light capability (command 135, read only): byte 6 is a mask of light modes,
-// bit 0 infrared, bit 1 full colour, bit 2 dual.
+// Image and light capability (command 135, read only): byte 0 = 1 when the
+// lens has focus modes, byte 1 = 1 when the sensor has wide dynamic range;
+// byte 6 is a mask of light modes, bit 0 infrared, bit 1 full colour, bit 2
+// dual, and 0 means no fill light at all.
 struct LightCapsRecord : RawRecord<36>
 {
-    enum Offset : std::size_t { ModeMask = 6 };
+    enum Offset : std::size_t { FocusOffered = 0, WdrOffered = 1, ModeMask = 6 };
+    enum Mode : uint8_t { InfraredBit = 1, FullColorBit = 2, DualBit = 4 };
+};
+using ImageCapsRecord = LightCapsRecord;
+
+// Image settings (command 78, channel 0): one byte per setting; bytes 8 to 23
+// are the device's and go back as read.
+struct ImageRecord : RawRecord<24>
+{
+    enum Offset : std::size_t {
+        DayNight = 0,       // 0 auto, 1 colour, 2 black and white
+        DncSensitivity = 1, // 1..50
+        IrCut = 2,          // 0 synchronous, 1 automatic
+        Mirror = 3,
+        Roll = 4,
+        IrGlassReverse = 5,
+        FocusMode = 6,      // 0 auto, 1 manual, 2 semi-automatic
+        Wdr = 7,
+    };
+};
+
+// Exposure (command 134, channel 0): a 4-byte header and four blocks, day
+// and night without and with wide dynamic range. Header byte 0 set means the
+// device runs a night block of its own.
+struct ExposureRecord : RawRecord<212>
+{
+    static constexpr int Blocks = 4;
+    static constexpr std::size_t BlockBytes = 52;
+    static constexpr std::size_t blockOffset(int block) { return 4 + BlockBytes * std::size_t(block); }
+    enum Header : std::size_t { NightBlock = 0 };
+    // Offsets inside a block.
+    enum Field : std::size_t {
+        Mode = 0,        // word: 0 auto, 1..8 fixed shutters
+        LimitFirst = 4,  // words kept as read: the automatic mode's range
+        LimitSecond = 8,
+        Balance = 20,
+        AntiFlicker = 21,
+        Sensitivity = 22, // 1..10
+        BackLight = 23,
+        Ae = 26,          // signed 16-bit, 1..255
+        NoiseGrade = 32,  // 0 auto, 1..5
+    };
+
+    uint8_t *block(int b) { return bytes + blockOffset(b); }
+    const uint8_t *block(int b) const { return bytes + blockOffset(b); }
 };
 
 // Light mode (command 172, channel 0), built from zero: one byte per field.
@@ -367,6 +418,10 @@ static_assert(sizeof(ChannelNamesRecord) == 4096 && sizeof(OsdRecord) == 348 && 
                   && sizeof(DhcpRecord) == 144,
               "channel and service records");
 static_assert(NtpRecord::Server + NtpRecord::ServerBytes <= NtpRecord::Port, "server name ends before the port");
+static_assert(sizeof(ImageRecord) == 24 && sizeof(ExposureRecord) == 212
+                  && ExposureRecord::blockOffset(ExposureRecord::Blocks) == 212
+                  && ExposureRecord::NoiseGrade < ExposureRecord::BlockBytes,
+              "image settings are 24 bytes, exposure a header and four 52-byte blocks");
 static_assert(sizeof(AudioRecord) == 20 && AudioRecord::DeviceWord16 + 4 == 20, "audio record is five words");
 static_assert(sizeof(DeviceInfoRecord) == 408, "device information is 408 bytes");
 static_assert(sizeof(HardwareRecord) == 200 && HardwareRecord::AreaEnd + 4 == 200

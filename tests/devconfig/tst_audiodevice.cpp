@@ -13,6 +13,7 @@
 #include "CMultiLanguage.h"
 #include "ConfigRecords.h"
 #include "EmulatorFixture.h"
+#include "WidgetFind.h"
 
 using namespace scoutrix;
 
@@ -38,10 +39,7 @@ private:
     template<typename T>
     static T *w(QWidget *page, const char *name)
     {
-        T *found = page->findChild<T *>(name);
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return testsupport::child<T>(page, name);
     }
 
 private slots:

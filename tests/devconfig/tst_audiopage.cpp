@@ -18,6 +18,7 @@
 #include "CMultiLanguage.h"
 #include "EncodeDevice.h"
 #include "FakeNetSdk.h"
+#include "WidgetFind.h"
 
 using scoutrix::AudioRecord;
 using scoutrix::AudioSettings;
@@ -74,10 +75,7 @@ private:
     template<typename T>
     T *w(const char *name) const
     {
-        T *found = m_page->findChild<T *>(name);
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return testsupport::child<T>(m_page.get(), name);
     }
 
     void open(const scoutrix::DeviceRecord &d)

@@ -20,6 +20,7 @@
 #include "CMultiLanguage.h"
 #include "EncodeDevice.h"
 #include "FakeNetSdk.h"
+#include "WidgetFind.h"
 
 using scoutrix::EncodeTable;
 using testdevice::EncodeDevice;
@@ -65,10 +66,7 @@ private:
     template<typename T>
     T *w(const char *name) const
     {
-        T *found = m_page->findChild<T *>(name);
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return testsupport::child<T>(m_page.get(), name);
     }
 
     void open(int channels, int audioChannels = 0, int allFlag = 0)

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QHostAddress>
 #include <QLabel>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <memory>
 
 #include "AppPaths.h"
+#include "CCameraParam.h"
 #include "CChangerIPDlg.h"
 #include "CConfigSetWidget.h"
 #include "CEncodeCfgWidget.h"
@@ -31,6 +33,9 @@
 #include "NetSdkControl.h"
 #include "OrvaneTool.h"
 #include "CToolTips.h"
+#include "CViewWnd.h"
+#include "PlaySdkControl.h"
+#include "PlayerView.h"
 #include "ToolLab.h"
 #include "WebLogin.h"
 
@@ -97,6 +102,38 @@ int rowOfMac(CIPSearch *page, const QString &mac)
             return r;
     }
     return -1;
+}
+
+// Pictures compared as 64×36 grey thumbnails, so that coding noise and the
+// running clock strip weigh little against a flip of the whole scene.
+double difference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.scaled(64, 36).convertToFormat(QImage::Format_Grayscale8);
+    const QImage y = b.scaled(64, 36).convertToFormat(QImage::Format_Grayscale8);
+    double sum = 0;
+    for (int row = 0; row < 36; ++row) {
+        for (int col = 0; col < 64; ++col)
+            sum += std::abs(int(x.constScanLine(row)[col]) - int(y.constScanLine(row)[col]));
+    }
+    return sum / (64 * 36);
+}
+
+double meanSaturation(const QImage &image)
+{
+    const QImage small = image.scaled(64, 36).convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < small.height(); ++row) {
+        for (int col = 0; col < small.width(); ++col)
+            sum += QColor(small.pixel(col, row)).hsvSaturation();
+    }
+    return sum / (small.width() * small.height());
+}
+
+// The newest picture the preview drew, or none.
+QImage drawnPicture()
+{
+    scoutrix::play::PlayerView *view = scoutrix::play::portView();
+    return view && view->framesDrawn() > 0 ? view->newest() : QImage();
 }
 
 QString ipOfMac(CIPSearch *page, const QString &mac)
@@ -728,6 +765,73 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 1, 5000);
         for (int i = 0; i < m_sim->deviceCount(); ++i)
             QTRY_COMPARE_WITH_TIMEOUT(m_sim->device(i).sessions, i == b ? 1 : 0, 5000);
+        w.OnClose();
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
+    }
+
+    void cameraPreviewShowsEachSavedChangeAndFollowsThePage()
+    {
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        w.resize(1280, 800);
+        w.show();
+        QVERIFY(search(w));
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.31.11"));
+        QVERIFY(item);
+        CConfigSetWidget *config = w.configPage();
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        auto *btnVideo = config->findChild<QPushButton *>("btnVideo");
+        auto *btnEncode = config->findChild<QPushButton *>("btnEncode");
+        QVERIFY(btnVideo && btnVideo->isVisible());
+
+        // The camera page shows the camera's live picture.
+        btnVideo->click();
+        CCameraParam *camera = config->cameraWidget();
+        QVERIFY(camera);
+        QTRY_VERIFY_WITH_TIMEOUT(camera->isVisible(), 5000);
+        QVERIFY(camera->streamHandle() > 0);
+        QCOMPARE(m_sim->stats().liveStreams, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!drawnPicture().isNull(), 10000);
+        const QImage before = drawnPicture();
+        QVERIFY(difference(before, before.mirrored(true, false)) > 20); // the scene is not symmetric
+
+        // Mirror saved: the picture turns left to right, the device keeps it.
+        const int sim = m_sim->indexOfMac("02:E2:E0:00:00:01");
+        camera->findChild<QCheckBox *>("ckbMirror")->setChecked(true);
+        camera->findChild<QPushButton *>("m_btnSave")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(item->data(1, Qt::UserRole + 1).toInt(), 0, 5000);
+        std::vector<uint8_t> image;
+        QVERIFY(m_sim->record(sim, scoutrix::CmdImage, 0, image));
+        QCOMPARE(int(image[scoutrix::ImageRecord::Mirror]), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(difference(drawnPicture(), before.mirrored(true, false)) < 4, 5000);
+        QVERIFY(difference(drawnPicture(), before) > 8);
+
+        // Black and white: the picture loses its colour.
+        QVERIFY(meanSaturation(before) > 40);
+        auto *dayNight = camera->findChild<QComboBox *>("cmbDayNight");
+        dayNight->setCurrentIndex(dayNight->findData(2));
+        camera->findChild<QPushButton *>("m_btnSave")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(meanSaturation(drawnPicture()) < 8, 5000);
+
+        // To the encode page and back: the stream stops, then a new one runs.
+        const int32_t first = camera->streamHandle();
+        btnEncode->click();
+        QVERIFY(!camera->isVisible());
+        QCOMPARE(camera->streamHandle(), 0);
+        QVERIFY(!scoutrix::play::portView());
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->stats().liveStreams, 0, 5000);
+        btnVideo->click();
+        QVERIFY(camera->streamHandle() > 0);
+        QVERIFY(camera->streamHandle() != first);
+        QTRY_VERIFY_WITH_TIMEOUT(!drawnPicture().isNull(), 10000);
+        QCOMPARE(m_sim->stats().liveStreams, 1);
+        QCOMPARE(m_sim->stats().streamsStarted, 2);
+
+        // Leaving the configuration page stops it too; closing logs out.
+        w.findChild<QAbstractButton *>("m_System")->click();
+        QCOMPARE(camera->streamHandle(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->stats().liveStreams, 0, 5000);
         w.OnClose();
         QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
     }

@@ -47,6 +47,7 @@ void reset()
     s.rebootResult = 1;
     s.reboots.clear();
     s.loginErrorByAddress.clear();
+    s.streamStartResult = 0;
     s.calls.clear();
 }
 
@@ -221,8 +222,32 @@ uint8_t NetSdk_Reboot(int32_t handle, int32_t, int32_t)
     return s.rebootResult;
 }
 int32_t NetSdk_Upgrade(int32_t, const char *, int32_t, NetSdkProgressCallback, void *, int32_t) { return 0; }
-int32_t NetSdk_StartRealStream(int32_t, const void *, int32_t) { return 0; }
-int32_t NetSdk_SetStreamCallback(int32_t, NetSdkDataCallback, void *) { return 0; }
-int32_t NetSdk_ClearStreamCallback(int32_t, NetSdkDataCallback, void *) { return 0; }
-int32_t NetSdk_StopRealStream(int32_t) { return 0; }
+int32_t NetSdk_StartRealStream(int32_t handle, const void *, int32_t)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.calls.append({fakesdk::Call::StreamStart, handle, 0, 0, {}});
+    return s.streamStartResult;
+}
+int32_t NetSdk_SetStreamCallback(int32_t stream, NetSdkDataCallback, void *)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.calls.append({fakesdk::Call::StreamCallbackSet, stream, 0, 0, {}});
+    return 0;
+}
+int32_t NetSdk_ClearStreamCallback(int32_t stream, NetSdkDataCallback, void *)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.calls.append({fakesdk::Call::StreamCallbackClear, stream, 0, 0, {}});
+    return 0;
+}
+int32_t NetSdk_StopRealStream(int32_t stream)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.calls.append({fakesdk::Call::StreamStop, stream, 0, 0, {}});
+    return 0;
+}
 }

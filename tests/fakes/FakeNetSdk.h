@@ -63,8 +63,8 @@ struct ConfigSetCall
 // Every session call in the order it was made, for tests of exchange order.
 struct Call
 {
-    enum Kind { Login, Logout, Get, Set, Reboot } kind;
-    int32_t handle;  // the handle handed out (Login) or used
+    enum Kind { Login, Logout, Get, Set, Reboot, StreamStart, StreamCallbackSet, StreamCallbackClear, StreamStop } kind;
+    int32_t handle;  // the handle handed out (Login) or used; the stream's for the stream calls
     int32_t command; // Get and Set
     int32_t channel;
     std::string address; // Login
@@ -110,6 +110,8 @@ struct State
     // Reboot: the byte result (default 1, success); the handles rebooted.
     uint8_t rebootResult = 1;
     QVector<int32_t> reboots;
+    // Live stream: what a start returns (a handle > 0, or the refusal).
+    int32_t streamStartResult = 0;
     // Logins to these addresses fail with the given error, before any other rule.
     QMap<std::string, int32_t> loginErrorByAddress;
     QVector<Call> calls;

@@ -68,6 +68,10 @@ QString callTrace()
         case Call::Get: parts << QStringLiteral("G%1").arg(c.command); break;
         case Call::Set: parts << QStringLiteral("S%1").arg(c.command); break;
         case Call::Reboot: parts << QStringLiteral("R"); break;
+        case Call::StreamStart:
+        case Call::StreamCallbackSet:
+        case Call::StreamCallbackClear:
+        case Call::StreamStop: parts << QStringLiteral("V"); break;
         }
     }
     return parts.join(QLatin1Char(' '));
