@@ -24,6 +24,7 @@
 #include "CPasswordDlg.h"
 #include "CToolTips.h"
 #include "ResultTexts.h"
+#include "ShotSupport.h"
 
 using scoutrix::NetInfo;
 
@@ -41,15 +42,6 @@ NetInfo sample(const char *mac, uint8_t last)
     return n;
 }
 
-bool save(QWidget &w, const QString &path)
-{
-    w.show();
-    QApplication::processEvents();
-    const bool ok = w.grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -65,23 +57,14 @@ int main(int argc, char *argv[])
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QString lang = QString::fromLatin1(argv[2]);
     QDir().mkpath(out);
-    AppPaths::enterProgramDir();
-    // A private copy of the language choice, so the program's own stays.
-    QDir tmp(QDir::temp().filePath(QStringLiteral("scoutrix-shots")));
-    tmp.mkpath(QStringLiteral("."));
-    for (const char *f : {"Eng.ini", "Zh.ini"}) {
-        tmp.remove(QString::fromLatin1(f));
-        QFile::copy(QStringLiteral("Language/") + f, tmp.filePath(QString::fromLatin1(f)));
-    }
-    CMultiLanguage::setLanguageDir(tmp.path());
-    CMultiLanguage::setLanguageName(lang == QLatin1String("zh") ? QStringLiteral("Zh") : QStringLiteral("Eng"));
+    shots::useLanguage(lang);
 
     bool ok = true;
     NetInfo one = sample("00:1a:2b:3c:4d:5e", 64);
     {
         CChangerIPDlg dialog;
         dialog.setUp(&one, 0, false, 0);
-        ok &= save(dialog, out + QStringLiteral("/changeip-single-%1.png").arg(lang));
+        ok &= shots::save(dialog, out + QStringLiteral("/changeip-single-%1.png").arg(lang));
     }
     NetInfo four[4] = {sample("00:1a:2b:3c:4d:01", 20), sample("00:1a:2b:3c:4d:02", 21),
                        sample("00:1a:2b:3c:4d:03", 22), sample("00:1a:2b:3c:4d:04", 23)};
@@ -89,7 +72,7 @@ int main(int argc, char *argv[])
         CChangerIPDlg dialog;
         dialog.setUp(four, 1, true, 4);
         dialog.ipEdit()->setOctet(254, 3);
-        ok &= save(dialog, out + QStringLiteral("/changeip-batch-%1.png").arg(lang));
+        ok &= shots::save(dialog, out + QStringLiteral("/changeip-batch-%1.png").arg(lang));
     }
     {
         scoutrix::DeviceRecord r {};
@@ -98,17 +81,17 @@ int main(int argc, char *argv[])
         scoutrix::setFieldText(r.devInfo.model, "SX-IPC-D4");
         scoutrix::setFieldText(r.devInfo.serial, "SXI20250100064");
         CDetailsDlg card(nullptr, r);
-        ok &= save(card, out + QStringLiteral("/details-%1.png").arg(lang));
+        ok &= shots::save(card, out + QStringLiteral("/details-%1.png").arg(lang));
     }
     {
         CToolTips notice(nullptr, QStringLiteral("192.168.1.64"), -10005, ResultTexts::OpModifyIP, 0);
-        ok &= save(notice, out + QStringLiteral("/notice-%1.png").arg(lang));
+        ok &= shots::save(notice, out + QStringLiteral("/notice-%1.png").arg(lang));
     }
     {
         CPasswordDlg credentials;
         credentials.setCredentials(QStringLiteral("admin"), QStringLiteral("739204"),
                                    CMultiLanguage::text(QStringLiteral("Settings")));
-        ok &= save(credentials, out + QStringLiteral("/credentials-%1.png").arg(lang));
+        ok &= shots::save(credentials, out + QStringLiteral("/credentials-%1.png").arg(lang));
     }
     {
         // A private log with the changes of a short morning on site.
@@ -147,7 +130,7 @@ int main(int argc, char *argv[])
         }
         CActivityLogDlg dialog(nullptr, &log);
         dialog.resize(1120, 360);
-        ok &= save(dialog, out + QStringLiteral("/activity-log-%1.png").arg(lang));
+        ok &= shots::save(dialog, out + QStringLiteral("/activity-log-%1.png").arg(lang));
     }
     return ok ? 0 : 1;
 }
