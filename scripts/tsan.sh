@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/deps.sh"
 build=${TSAN_BUILD_DIR:-$here/build-tsan}
-tests=(tst_protocol tst_netsdk tst_robustness tst_devsim tst_upgrade tst_upgrade_e2e tst_stream)
+tests=(tst_protocol tst_netsdk tst_robustness tst_devsim tst_upgrade tst_upgrade_e2e tst_stream tst_cameradevice)
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCOUTRIX_TSAN=ON "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${tests[@]}"
 cd "$build"
