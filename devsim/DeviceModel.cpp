@@ -587,6 +587,11 @@ std::vector<std::pair<int32_t, int32_t>> DeviceModel::imageRecords() const
         keys.push_back({ c, -1 });
     if (lightModes() != 0)
         keys.push_back({ CmdLightMode, 0 });
+    // A camera's image, exposure and audio settings travel with the rest.
+    for (const int32_t c : { CmdImage, CmdExposure, CmdAudio }) {
+        if (m_records.count({ c, 0 }))
+            keys.push_back({ c, 0 });
+    }
     return keys;
 }
 
@@ -935,8 +940,11 @@ int32_t DeviceModel::restoreDefaults(const std::vector<uint8_t> &record, bool &r
         for (int ch = 0; ch < m_spec.channels; ++ch)
             reset(CmdOsd, ch);
     }
-    if (r.group(G::IpcConfig))
+    if (r.group(G::IpcConfig)) {
         reset(CmdLightMode, 0);
+        reset(CmdImage, 0);
+        reset(CmdExposure, 0);
+    }
     // Record, alarm and account settings are not kept by this device; their
     // restore has nothing to do. Accounts in particular keep their passwords.
     if (r.group(G::Network)) {
