@@ -167,7 +167,7 @@ struct Run
     int64_t currentStamp = 0;
     int64_t currentReceived = 0;
     int64_t lastStamp = 0;
-    int64_t unitsMissing = 0; // gaps in the send times: units the stream never delivered
+    int64_t lateSends = 0; // send times more than 1.5 intervals apart: the encoder fell behind
     std::vector<double> decodeMs, convertMs, inputMs;
     int64_t units = 0;
     int64_t unstamped = 0;
@@ -189,6 +189,9 @@ struct Run
     int64_t ambiguous = 0; // the newest picture changed during the paint
     int64_t maxPending = 0; // offered minus drawn minus superseded, sampled
     std::vector<int64_t> drawnPerSecond;
+    double rssStart = 0; // MiB, before the stream
+    std::vector<double> rssPerSecond;
+    CpuSplit cpuFirst, cpuLast; // after the first second and at the end
 };
 
 int32_t onData(int32_t, int32_t type, char *data, int32_t length, void *user)
@@ -211,7 +214,7 @@ int32_t onData(int32_t, int32_t type, char *data, int32_t length, void *user)
         if (r->lastStamp) {
             const double gap = double(r->currentStamp - r->lastStamp) * r->fps / 1e6;
             if (gap > 1.5)
-                r->unitsMissing += int64_t(gap + 0.5) - 1;
+                ++r->lateSends;
         }
         r->lastStamp = r->currentStamp;
     }
@@ -312,8 +315,7 @@ struct Request
 };
 static_assert(sizeof(Request) == NETSDK_STREAM_REQUEST_SIZE, "four words");
 
-void report(const char *title, const Run &r, double seconds, double rssStart, int warmAt, double rssWarm, double rssEnd,
-    QSize size)
+void report(const char *title, const Run &r, double seconds, int warmAt, QSize size)
 {
     std::vector<double> total, network, decode, toDraw, draw;
     const double ms = 1e-3;
@@ -355,17 +357,33 @@ void report(const char *title, const Run &r, double seconds, double rssStart, in
                 "%lld..%lld pictures\n",
         double(r.drawn.size()) / seconds, static_cast<long long>(r.units), double(r.units) / seconds,
         static_cast<long long>(slowestSecond), static_cast<long long>(fastestSecond));
-    std::printf("  backlog: offered - drawn - superseded at most %lld; superseded %lld, never delivered %lld, "
+    std::printf("  backlog: offered - drawn - superseded at most %lld; superseded %lld, sent late %lld, "
                 "unstamped %lld, paint raced %lld, repaints %lld\n",
         static_cast<long long>(r.maxPending), static_cast<long long>(r.superseded),
-        static_cast<long long>(r.unitsMissing), static_cast<long long>(r.unstamped),
+        static_cast<long long>(r.lateSends), static_cast<long long>(r.unstamped),
         static_cast<long long>(r.ambiguous), static_cast<long long>(r.repaints));
-    std::printf("  RSS: %.1f MiB at start, %.1f MiB after %d s, %.1f MiB at the end\n", rssStart, rssWarm, warmAt,
-        rssEnd);
+    // Each 1080p picture is a fresh 8 MiB buffer, so single samples swing;
+    // the range after the warm-up is what shows growth or its absence.
+    const auto &rss = r.rssPerSecond;
+    if (rss.size() > std::size_t(warmAt)) {
+        const auto from = rss.begin() + (warmAt - 1);
+        std::printf("  RSS: %.1f MiB before the stream, %.1f MiB after %d s, %.1f..%.1f MiB from then on, "
+                    "%.1f MiB at the end\n",
+            r.rssStart, *from, warmAt, *std::min_element(from, rss.end()), *std::max_element(from, rss.end()),
+            rss.back());
+    }
     std::printf("  per picture: decode mean %.2f / 95th %.2f ms, to RGB %.2f / %.2f ms, draw %.2f / %.2f ms; "
                 "decode and convert as called %.2f / %.2f / worst %.2f ms; all three mean %.2f ms (aim 40 ms)\n",
         dec.mean, dec.p95, cv.mean, cv.p95, dr.mean, dr.p95, in.mean, in.p95, in.worst,
         dec.mean + cv.mean + dr.mean);
+    const double span = seconds - 1;
+    const double player = (r.cpuLast.onCore - r.cpuFirst.onCore) / span * 100;
+    const double rest = (r.cpuLast.elsewhere - r.cpuFirst.elsewhere) / span * 100;
+    if (r.playerCore >= 0)
+        std::printf("  CPU: player threads %.1f %% of core %d, emulator threads %.1f %% of a core\n", player,
+            r.playerCore, rest);
+    else
+        std::printf("  CPU: %.1f %% of a core, emulator and player together\n", player + rest);
     std::fflush(stdout);
 }
 
@@ -380,8 +398,7 @@ bool preview(int32_t login, int stream, int seconds, int playerCore, QWidget &ta
     for (auto *v : { &r.decodeMs, &r.convertMs, &r.inputMs })
         v->reserve(expected);
     r.drawn.reserve(expected);
-    const double rssStart = rssMiB();
-    const CpuSplit cpuStart = cpuSplit(playerCore);
+    r.rssStart = rssMiB();
     static const char header = 0;
     if (!PlaySdk_OpenStream(0, &header, 1, 7680000) || !PlaySdk_Play(0, uintptr_t(target.winId()))) {
         std::fprintf(stderr, "the player refused port 0\n");
@@ -412,7 +429,6 @@ bool preview(int32_t login, int stream, int seconds, int playerCore, QWidget &ta
     }
     NetSdk_SetStreamCallback(handle, onData, &r);
 
-    double rssWarm = 0;
     QEventLoop loop;
     QTimer sampler;
     int64_t drawnBefore = 0;
@@ -420,8 +436,13 @@ bool preview(int32_t login, int stream, int seconds, int playerCore, QWidget &ta
     const int warmAt = std::min(10, seconds / 2);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         ++elapsed;
-        if (elapsed == warmAt)
-            rssWarm = rssMiB();
+        r.rssPerSecond.push_back(rssMiB());
+        // From the first second on: the previous stream's threads have
+        // ended by then, this one's have begun.
+        if (elapsed == 1)
+            r.cpuFirst = cpuSplit(playerCore);
+        if (elapsed == seconds)
+            r.cpuLast = cpuSplit(playerCore);
         const int64_t drawnNow = int64_t(r.drawn.size());
         r.drawnPerSecond.push_back(drawnNow - drawnBefore);
         drawnBefore = drawnNow;
@@ -436,22 +457,12 @@ bool preview(int32_t login, int stream, int seconds, int playerCore, QWidget &ta
     loop.exec();
     sampler.stop();
 
-    const CpuSplit cpuEnd = cpuSplit(playerCore);
     NetSdk_StopRealStream(handle); // no callback runs after this
     QCoreApplication::processEvents();
-    const double rssEnd = rssMiB();
     probe.reset();
     PlaySdk_Stop(0);
     PlaySdk_CloseStream(0);
-    report(stream == 1 ? "sub stream" : "main stream", r, seconds, rssStart, warmAt, rssWarm, rssEnd, size);
-    const double player = (cpuEnd.onCore - cpuStart.onCore) / seconds * 100;
-    const double rest = (cpuEnd.elsewhere - cpuStart.elsewhere) / seconds * 100;
-    if (playerCore >= 0)
-        std::printf("  CPU: player threads %.1f %% of core %d, emulator threads %.1f %% of a core\n", player, playerCore,
-            rest);
-    else
-        std::printf("  CPU: %.1f %% of a core, emulator and player together\n", player + rest);
-    std::fflush(stdout);
+    report(stream == 1 ? "sub stream" : "main stream", r, seconds, warmAt, size);
     return true;
 }
 
