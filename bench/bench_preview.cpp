@@ -353,6 +353,19 @@ void report(const char *title, const Run &r, double seconds, int warmAt, QSize s
     std::printf("    decoded to drawn       median %.2f / 95th %.2f / worst %.2f ms\n", td.median, td.p95, td.worst);
     std::printf("    first tenth of the run median %.1f / 95th %.1f ms; last tenth median %.1f / 95th %.1f ms\n",
         first.median, first.p95, last.median, last.p95);
+    if (total.size() > 1) {
+        // When the slowest pictures came, and the run without its start.
+        const std::size_t worstAt = std::size_t(std::max_element(total.begin() + 1, total.end()) - total.begin());
+        const int64_t t0 = r.drawn.front().drawn;
+        std::vector<double> settled;
+        for (std::size_t i = 0; i < total.size(); ++i) {
+            if (r.drawn[i].drawn - t0 >= int64_t(warmAt) * 1000000)
+                settled.push_back(total[i]);
+        }
+        const Percentiles st = percentiles(settled);
+        std::printf("    the worst %.1f s into the run; from %d s on median %.1f / 95th %.1f / worst %.1f ms\n",
+            double(r.drawn[worstAt].drawn - t0) / 1e6, warmAt, st.median, st.p95, st.worst);
+    }
     std::printf("  rate: %.2f pictures drawn per second (%lld units received, %.2f/s); every whole second "
                 "%lld..%lld pictures\n",
         double(r.drawn.size()) / seconds, static_cast<long long>(r.units), double(r.units) / seconds,
