@@ -319,9 +319,10 @@ void CCameraParam::buildLightTab(QWidget *tab)
 void CCameraParam::setTexts()
 {
     const auto t = [](const char *key) { return CMultiLanguage::text(QString::fromLatin1(key)); };
-    m_tabs->setTabText(m_tabs->indexOf(m_tabs->widget(0)), t("CameraParam.General"));
+    m_tabs->setTabText(0, t("CameraParam.General"));
     m_tabs->setTabText(1, t("CameraPara.ISP"));
-    m_tabs->setTabText(m_tabs->indexOf(m_lightTab), t("CameraPara.FillLight"));
+    if (m_tabs->indexOf(m_lightTab) >= 0)
+        m_tabs->setTabText(m_tabs->indexOf(m_lightTab), t("CameraPara.FillLight"));
     m_labDayNight->setText(t("CameraPara.DayNight"));
     m_labIRCUT->setText(t("CameraPara.IRCUT"));
     m_labDnc->setText(t("CameraPara.Dnc"));
@@ -456,9 +457,14 @@ void CCameraParam::showSettings()
 
     // The light tab belongs to the camera now shown: a camera without fill
     // light has none, the next one with fill light gets it back.
-    m_tabs->setTabVisible(m_tabs->indexOf(m_lightTab), m_settings.hasFillLight());
-    if (!m_settings.hasFillLight())
+    const int lightIndex = m_tabs->indexOf(m_lightTab);
+    if (!m_settings.hasFillLight()) {
+        if (lightIndex >= 0)
+            m_tabs->removeTab(lightIndex);
         return;
+    }
+    if (lightIndex < 0)
+        m_tabs->addTab(m_lightTab, CMultiLanguage::text(QStringLiteral("CameraPara.FillLight")));
     choose(m_cmbLightMode, v.lightType);
     choose(m_cmbPhotosen, v.photosensitive);
     choose(m_cmbFLashMode, v.flashMode);

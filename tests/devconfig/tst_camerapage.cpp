@@ -202,7 +202,8 @@ private:
         int n = 0;
         for (int i = 0; i < tabs->count(); ++i)
             n += tabs->isTabVisible(i) ? 1 : 0;
-        return n;
+        // A removed tab is gone, not merely hidden.
+        return n == tabs->count() ? n : -1;
     }
 
     QVector<int32_t> setCommands() const
