@@ -348,16 +348,7 @@ int cmdBatch(const Args &a)
         return fail(ExitUsage, "no password read");
     QVector<BatchTarget> targets;
     for (const SearchRecord *r : chosen) {
-        BatchTarget t;
-        t.deviceIndex = targets.size();
-        t.mac = r->net.macText();
-        t.ip = r->net.ipText();
-        t.port = uint16_t(r->net.portValue());
-        t.user = user;
-        t.password = password;
-        t.serial = r->dev.serialText();
-        t.model = r->dev.modelText();
-        targets.append(t);
+        targets.append(DeviceTarget::of(*r, targets.size(), user, password));
     }
 
     const auto english = std::make_shared<EnglishTexts>();

@@ -98,14 +98,7 @@ int cmdBatchUpgrade(const Args &a)
     QVector<UpgradeTarget> targets;
     for (const SearchRecord *r : chosen) {
         UpgradeTarget t;
-        t.deviceIndex = targets.size();
-        t.mac = r->net.macText();
-        t.ip = r->net.ipText();
-        t.port = r->net.loginPort();
-        t.user = user;
-        t.password = password;
-        t.serial = r->dev.serialText();
-        t.model = r->dev.modelText();
+        static_cast<DeviceTarget &>(t) = DeviceTarget::of(*r, targets.size(), user, password);
         t.file = absolute;
         targets.append(t);
     }

@@ -49,4 +49,33 @@ void DeviceRecord::setCredentials(const std::string &user, const std::string &pa
     writeFixedText(password, CredentialBytes, pass);
 }
 
+DeviceTarget DeviceTarget::of(const DeviceRecord &device, int index)
+{
+    DeviceTarget t;
+    t.deviceIndex = index;
+    t.mac = device.netInfo.macText();
+    t.ip = fieldText(device.ipText);
+    t.port = device.port;
+    t.user = fieldText(device.userName);
+    t.password = fieldText(device.password);
+    t.serial = device.devInfo.serialText();
+    t.model = device.devInfo.modelText();
+    return t;
+}
+
+DeviceTarget DeviceTarget::of(const SearchRecord &found, int index, const std::string &user,
+                              const std::string &password)
+{
+    DeviceTarget t;
+    t.deviceIndex = index;
+    t.mac = found.net.macText();
+    t.ip = found.net.ipText();
+    t.port = found.net.loginPort();
+    t.user = user;
+    t.password = password;
+    t.serial = found.dev.serialText();
+    t.model = found.dev.modelText();
+    return t;
+}
+
 } // namespace scoutrix

@@ -132,6 +132,25 @@ struct DeviceRecord
     void setCredentials(const std::string &user, const std::string &pass);
 };
 
+// One device as the batch engines reach it: logged in at ip:port with the
+// credentials given, and found again by its MAC text after a reboot.
+struct DeviceTarget
+{
+    int deviceIndex = -1; // the caller's key; handed back untouched
+    std::string mac;
+    std::string ip;
+    uint16_t port = 0;
+    std::string user;
+    std::string password;
+    std::string serial;
+    std::string model;
+
+    // With the credentials the record holds.
+    static DeviceTarget of(const DeviceRecord &device, int index);
+    static DeviceTarget of(const SearchRecord &found, int index, const std::string &user,
+                           const std::string &password);
+};
+
 static_assert(sizeof(NetInfo) == 144, "NetInfo is 144 bytes");
 static_assert(offsetof(NetInfo, ip) == 64 && offsetof(NetInfo, mask) == 68
                   && offsetof(NetInfo, gateway) == 72 && offsetof(NetInfo, port) == 80

@@ -77,16 +77,7 @@ LightRows rowsForDimming(LightRows rows, int dimming)
 
 BatchTarget targetOf(const DeviceRecord &device, int index)
 {
-    BatchTarget t;
-    t.deviceIndex = index;
-    t.mac = device.netInfo.macText();
-    t.ip = fieldText(device.ipText);
-    t.port = device.port;
-    t.user = fieldText(device.userName);
-    t.password = fieldText(device.password);
-    t.serial = device.devInfo.serialText();
-    t.model = device.devInfo.modelText();
-    return t;
+    return DeviceTarget::of(device, index);
 }
 
 bool readConfigImage(const QString &path, QByteArray &image, QString &errorKey)

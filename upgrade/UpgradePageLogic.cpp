@@ -34,14 +34,7 @@ QString readableFile(const QString &chosen)
 UpgradeTarget targetOf(const DeviceRecord &device, int index, const QString &file)
 {
     UpgradeTarget t;
-    t.deviceIndex = index;
-    t.mac = device.netInfo.macText();
-    t.ip = fieldText(device.ipText);
-    t.port = device.port;
-    t.user = fieldText(device.userName);
-    t.password = fieldText(device.password);
-    t.serial = device.devInfo.serialText();
-    t.model = device.devInfo.modelText();
+    static_cast<DeviceTarget &>(t) = DeviceTarget::of(device, index);
     // The engine opens the file with the C library: local 8-bit, not UTF-8.
     t.file = QFile::encodeName(file).toStdString();
     return t;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "DeviceRecords.h"
 #include "ResultTexts.h"
 #include "SystemItems.h"
 
@@ -24,17 +25,8 @@ namespace scoutrix::syscfg {
 
 // One checked device, copied out of the device list: the batch never holds
 // a pointer into it.
-struct BatchTarget
-{
-    int deviceIndex = -1; // the page's key; the batch only hands it back
-    std::string mac;
-    std::string ip;
-    uint16_t port = 0;
-    std::string user;
-    std::string password;
-    std::string serial;
-    std::string model;
-};
+// The page's key (deviceIndex) is only handed back.
+using BatchTarget = DeviceTarget;
 
 // One operation's outcome within a device's exchange.
 struct StepResult

@@ -21,20 +21,16 @@
 #include <memory>
 #include <string>
 
+#include "DeviceRecords.h"
+
 namespace scoutrix::upgrade {
 
 // One device to upgrade, copied out of the device list: the batch never holds
 // a pointer into it.
-struct UpgradeTarget
+// The model text is matched against the firmware header; the MAC finds the
+// device after its reboot.
+struct UpgradeTarget : DeviceTarget
 {
-    int deviceIndex = -1; // the caller's key; handed back untouched
-    std::string mac; // "aa:bb:cc:dd:ee:ff" as search reports it; finds the device after its reboot
-    std::string ip;
-    uint16_t port = 0;
-    std::string user;
-    std::string password;
-    std::string serial;
-    std::string model; // the device's model text, matched against the firmware header
     std::string file; // firmware file, or a .jpg / .bmp / .gif picture for the boot logo
 };
 
