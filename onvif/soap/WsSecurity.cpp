@@ -192,6 +192,12 @@ std::optional<Clock::time_point> parseCreated(std::string_view s)
         return std::nullopt;
     const std::int64_t secs = daysFromCivil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600
         + minute * 60 + second - offset;
+    // The system clock counts nanoseconds and ends in 2262; a later year
+    // would overflow it, and the verifier adds its window on top.
+    const std::int64_t last = std::chrono::duration_cast<std::chrono::seconds>(Clock::duration::max()).count()
+        - 366 * 86400;
+    if (secs > last)
+        return std::nullopt;
     return Clock::time_point(std::chrono::seconds(secs));
 }
 

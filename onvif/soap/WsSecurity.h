@@ -37,7 +37,8 @@ std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text);
 // "YYYY-MM-DDThh:mm:ssZ", UTC, whole seconds.
 std::string formatCreated(Clock::time_point t);
 // Accepts that form plus fractional seconds and a "+hh:mm"/"-hh:mm" offset
-// in place of Z. nullopt for anything else, including impossible dates.
+// in place of Z. nullopt for anything else, including impossible dates
+// and times before 1970 or beyond what Clock can hold.
 std::optional<Clock::time_point> parseCreated(std::string_view text);
 
 // Base64(SHA-1(nonce + created + password)).

@@ -336,7 +336,8 @@ void TestOnvifSoap::base64AndCreatedAreStrict()
     QCOMPARE(wsse::parseCreated("2000-02-29T23:59:59Z"), std::optional<Clock::time_point>(at(951868799)));
     for (const char *bad : {"2026-03-14T09:26:53", "2026-02-29T00:00:00Z", "2026-13-01T00:00:00Z",
              "2026-03-14 09:26:53Z", "2026-03-14T24:00:00Z", "2026-03-14T09:26:53Zjunk", "2026-03-14T09:26:53.Z",
-             "1969-12-31T23:59:59Z", "2026-03-14T09:26:53+8:00", ""})
+             "1969-12-31T23:59:59Z", "2026-03-14T09:26:53+8:00", "", "5928-03-14T09:26:53Z",
+             "9999-12-31T23:59:59-14:00"})
         QVERIFY2(!wsse::parseCreated(bad), bad);
     QCOMPARE(q(wsse::formatCreated(at(951868799))), QStringLiteral("2000-02-29T23:59:59Z"));
 }
@@ -421,20 +422,23 @@ void TestOnvifSoap::deviceChecksTokens()
     const std::string head = "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\" "
                              "xmlns:s=\"urn:s\"><e:Header><s:Security><s:UsernameToken><s:Username>admin</s:Username>";
     const std::string tail = "</s:UsernameToken></s:Security></e:Header><e:Body><x/></e:Body></e:Envelope>";
-    const std::string digestType = std::string("<s:Password Type=\"") + wsse::kPasswordDigestType + "\">";
-    QCOMPARE(check(v, head + "<s:Password Type=\"...#PasswordText\">S3cret&amp;&lt;pass></s:Password>" + tail, now).status,
-        wsse::AuthStatus::UnsupportedType);
-    QCOMPARE(check(v, head + digestType + "x</s:Password><s:Created>2026-03-14T09:26:53Z</s:Created>" + tail, now)
-                 .status,
-        wsse::AuthStatus::Malformed);
-    QCOMPARE(check(v, head + digestType + "x</s:Password><s:Nonce>!!!!</s:Nonce><s:Created>2026-03-14T09:26:53Z</s:Created>" + tail, now)
-                 .status,
-        wsse::AuthStatus::Malformed);
-    QCOMPARE(check(v, head + digestType + "x</s:Password><s:Nonce>AAAA</s:Nonce><s:Created>yesterday</s:Created>" + tail, now)
-                 .status,
-        wsse::AuthStatus::Malformed);
-    QCOMPARE(check(v, head + "</s:UsernameToken></s:Security></e:Header><e:Body><x/></e:Body></e:Envelope>", now).status,
-        wsse::AuthStatus::Malformed);
+    const std::string digest = std::string("<s:Password Type=\"") + wsse::kPasswordDigestType + "\">x</s:Password>";
+    const std::string created = "<s:Created>2026-03-14T09:26:53Z</s:Created>";
+    const struct {
+        std::string token;
+        wsse::AuthStatus status;
+    } broken[] = {
+        {"<s:Password Type=\"...#PasswordText\">S3cret&amp;&lt;pass></s:Password>", wsse::AuthStatus::UnsupportedType},
+        {digest + created, wsse::AuthStatus::Malformed},
+        {digest + "<s:Nonce>!!!!</s:Nonce>" + created, wsse::AuthStatus::Malformed},
+        {digest + "<s:Nonce EncodingType=\"...#HexBinary\">AAAA</s:Nonce>" + created, wsse::AuthStatus::Malformed},
+        {digest + "<s:Nonce>AAAA</s:Nonce><s:Created>yesterday</s:Created>", wsse::AuthStatus::Malformed},
+        // A year the clock cannot hold is unreadable, not a far-future time.
+        {digest + "<s:Nonce>AAAA</s:Nonce><s:Created>5928-03-14T09:26:53Z</s:Created>", wsse::AuthStatus::Malformed},
+        {"", wsse::AuthStatus::Malformed},
+    };
+    for (const auto &b : broken)
+        QCOMPARE(check(v, head + b.token + tail, now).status, b.status);
 }
 
 void TestOnvifSoap::nonceCacheStaysBounded()
