@@ -14,6 +14,8 @@ packages=(
   # live stream: the emulator encodes H.264 with libx264 through libavcodec,
   # the SDK's tests decode it with libavcodec
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
+  # ONVIF: the SOAP layer parses and builds its XML with pugixml
+  libpugixml-dev
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
