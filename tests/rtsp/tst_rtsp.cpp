@@ -162,6 +162,31 @@ uint16_t deadPort(uint32_t address)
     return ntohs(sa.sin_port);
 }
 
+// A bare RTSP client on a socket: sends |request| and returns the reply's
+// head (and body, when it has a Content-Length), or "" when none came.
+std::string ask(int fd, const std::string &request)
+{
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
+        return std::string();
+    std::string in;
+    char buf[4096];
+    timeval tv { 5, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    for (;;) {
+        const std::size_t head = in.find("\r\n\r\n");
+        if (head != std::string::npos) {
+            const std::size_t cl = in.find("Content-Length: ");
+            const std::size_t body = cl == std::string::npos || cl > head ? 0 : std::stoul(in.substr(cl + 16));
+            if (in.size() >= head + 4 + body)
+                return in;
+        }
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return std::string();
+        in.append(buf, std::size_t(n));
+    }
+}
+
 } // namespace
 
 class TestRtsp : public QObject
@@ -380,6 +405,44 @@ private slots:
         t0 = Clock::now();
         reader.stop();
         QVERIFY(Clock::now() - t0 < std::chrono::milliseconds(500));
+    }
+
+    void aClientThatVanishesReleasesTheEncoder()
+    {
+        // No TEARDOWN: the connection just closes after PLAY.
+        RtspServerOptions o = m_options;
+        o.users.clear();
+        RtspServer server(o);
+        std::string error;
+        QVERIFY2(server.start(error), error.c_str());
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(o.address);
+        sa.sin_port = htons(server.port());
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        const std::string base = server.url("/ch0/sub");
+        const std::string sdp = ask(fd, "DESCRIBE " + base + " RTSP/1.0\r\nCSeq: 1\r\nAccept: application/sdp\r\n\r\n");
+        QVERIFY2(sdp.rfind("RTSP/1.0 200", 0) == 0, sdp.c_str());
+        QVERIFY(sdp.find("H264/90000") != std::string::npos);
+        QVERIFY(sdp.find("sprop-parameter-sets") != std::string::npos);
+        // Only the interleaved transport is offered.
+        const std::string udp = ask(fd, "SETUP " + base + "/stream=0 RTSP/1.0\r\nCSeq: 2\r\n"
+            "Transport: RTP/AVP;unicast;client_port=40000-40001\r\n\r\n");
+        QVERIFY2(udp.rfind("RTSP/1.0 461", 0) == 0, udp.c_str());
+        const std::string setup = ask(fd, "SETUP " + base + "/stream=0 RTSP/1.0\r\nCSeq: 3\r\n"
+            "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n");
+        QVERIFY2(setup.rfind("RTSP/1.0 200", 0) == 0, setup.c_str());
+        const std::size_t at = setup.find("Session: ");
+        QVERIFY(at != std::string::npos);
+        const std::string session = setup.substr(at + 9, setup.find_first_of(";\r", at) - at - 9);
+        const std::string play = ask(fd, "PLAY " + base + " RTSP/1.0\r\nCSeq: 4\r\nSession: " + session + "\r\n\r\n");
+        QVERIFY2(play.rfind("RTSP/1.0 200", 0) == 0, play.c_str());
+        QCOMPARE(server.encoders(), 1);
+        const int64_t before = server.accessUnits();
+        QTRY_VERIFY_WITH_TIMEOUT(server.accessUnits() > before + 5, 5000);
+        ::close(fd);
+        QTRY_COMPARE_WITH_TIMEOUT(server.encoders(), 0, 5000);
     }
 
     void noCallbackAfterStop()
