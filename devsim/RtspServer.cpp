@@ -40,10 +40,11 @@ bool initGstreamer(std::string &error)
             g_clear_error(&err);
             return;
         }
-        // Missing plugins show here, not at a client's first request.
+        // Missing plugins show here, not at a client's first request, and
+        // are loaded before any client waits for them.
         for (const char *element : { "appsrc", "rtph264pay", "rtpbin" }) {
-            if (GstElementFactory *f = gst_element_factory_find(element)) {
-                gst_object_unref(f);
+            if (GstElement *e = gst_element_factory_make(element, nullptr)) {
+                gst_object_unref(gst_object_ref_sink(e));
             } else {
                 failure = std::string("gstreamer has no ") + element + " element";
                 return;

@@ -182,7 +182,8 @@ void RtspReader::Impl::readLoop(AVFormatContext *fmt, int video, AVBSFContext *b
         const int r = av_read_frame(fmt, pkt);
         if (r < 0) {
             if (timedOut)
-                end(ReadError::Timeout, readErrorText(ReadError::Timeout));
+                end(ReadError::Timeout,
+                    "no picture from the camera for " + std::to_string(options.readTimeoutMs) + " ms");
             else if (r == AVERROR_EOF)
                 end(ReadError::Closed, readErrorText(ReadError::Closed));
             else
@@ -231,11 +232,19 @@ void RtspReader::Impl::deliver(AVPacket *pkt, const AVStream *stream)
         onUnit(au);
 }
 
+namespace {
+// The reader whose thread this is, so a stop from its callback is known.
+thread_local const void *tCurrentReader = nullptr;
+} // namespace
+
 RtspReader::RtspReader() = default;
 
 RtspReader::~RtspReader()
 {
     stop();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_thread.joinable())
+        m_thread.detach(); // destroyed from its own callback: the thread ends after it
 }
 
 void RtspReader::start(const std::string &url, UnitCallback onUnit, EndCallback onEnd, ReaderOptions options)
@@ -246,13 +255,17 @@ void RtspReader::start(const std::string &url, UnitCallback onUnit, EndCallback 
         av_log_set_level(AV_LOG_ERROR);
         avformat_network_init();
     });
-    d = std::make_shared<Impl>();
-    d->url = url;
-    d->onUnit = std::move(onUnit);
-    d->onEnd = std::move(onEnd);
-    d->options = options;
-    auto impl = d;
+    auto impl = std::make_shared<Impl>();
+    impl->url = url;
+    impl->onUnit = std::move(onUnit);
+    impl->onEnd = std::move(onEnd);
+    impl->options = options;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_thread.joinable())
+        m_thread.join(); // stopped from a callback before: ends on its own
+    d = impl;
     m_thread = std::thread([impl] {
+        tCurrentReader = impl.get();
         impl->run();
         impl->finished = true;
     });
@@ -260,21 +273,26 @@ void RtspReader::start(const std::string &url, UnitCallback onUnit, EndCallback 
 
 void RtspReader::stop()
 {
-    if (d)
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!d)
+            return;
         d->stopping = true;
-    if (!m_thread.joinable())
-        return;
-    if (m_thread.get_id() == std::this_thread::get_id()) {
-        // Inside a callback: that call finishes, nothing runs after it.
-        m_thread.detach();
-        return;
+        // Inside a callback: that call finishes, nothing runs after it; the
+        // thread is joined later.
+        if (tCurrentReader == d.get())
+            return;
+        thread = std::move(m_thread);
     }
-    m_thread.join();
+    if (thread.joinable())
+        thread.join();
 }
 
 bool RtspReader::running() const
 {
-    return d && m_thread.joinable() && !d->finished.load() && !d->stopping.load();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return d && !d->finished.load() && !d->stopping.load();
 }
 
 std::string RtspReader::makeUrl(const std::string &host, uint16_t port, const std::string &path,

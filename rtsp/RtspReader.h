@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -76,6 +77,7 @@ public:
 
 private:
     struct Impl;
+    mutable std::mutex m_mutex; // d and m_thread: a callback may stop while the owner looks
     std::shared_ptr<Impl> d; // shared with the thread, which may outlive a stop from a callback
     std::thread m_thread;
 };
