@@ -60,8 +60,8 @@ bool initGstreamer(std::string &error)
 class Feeder
 {
 public:
-    Feeder(RtspMount mount, GstElement *appsrc, std::function<SceneLook()> look, std::atomic<int> &running,
-        std::atomic<int64_t> &units)
+    Feeder(RtspMount mount, GstElement *appsrc, std::function<SceneLook()> look,
+        std::atomic<int> &running, std::atomic<int64_t> &units)
         : m_mount(std::move(mount))
         , m_src(GST_ELEMENT(gst_object_ref(appsrc)))
         , m_look(std::move(look))
@@ -158,9 +158,8 @@ std::string launchLine(const LiveStreamFormat &f)
     // sets itself and sends them again before every key frame.
     return "( appsrc name=src is-live=true do-timestamp=true format=time "
            "caps=video/x-h264,stream-format=byte-stream,alignment=au,width="
-        + std::to_string(f.width) + ",height=" + std::to_string(f.height)
-        + ",framerate=" + std::to_string(f.fps)
-        + "/1 ! rtph264pay name=pay0 pt=96 config-interval=-1 )";
+        + std::to_string(f.width) + ",height=" + std::to_string(f.height) + ",framerate="
+        + std::to_string(f.fps) + "/1 ! rtph264pay name=pay0 pt=96 config-interval=-1 )";
 }
 
 } // namespace
@@ -183,17 +182,6 @@ struct RtspServer::Impl
     static void onMediaUnprepared(GstRTSPMedia *media, gpointer user);
     static void onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer user);
     static void onPlayRequest(GstRTSPClient *, GstRTSPContext *ctx, gpointer user);
-
-    void forget(const Feeder *feeder)
-    {
-        std::lock_guard<std::mutex> lock(feedersMutex);
-        feeders.erase(std::remove_if(feeders.begin(), feeders.end(),
-                          [&](const std::weak_ptr<Feeder> &w) {
-                              const auto f = w.lock();
-                              return !f || f.get() == feeder;
-                          }),
-            feeders.end());
-    }
 
     std::vector<std::shared_ptr<Feeder>> liveFeeders()
     {
@@ -230,7 +218,8 @@ void RtspServer::Impl::onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *med
     gst_object_unref(bin);
     if (!src)
         return;
-    auto feeder = std::make_shared<Feeder>(m.mount, src, impl.options.look, impl.encoders, impl.units);
+    auto feeder
+        = std::make_shared<Feeder>(m.mount, src, impl.options.look, impl.encoders, impl.units);
     gst_object_unref(src);
     std::string error;
     if (!feeder->start(error)) {
@@ -238,23 +227,28 @@ void RtspServer::Impl::onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *med
         return;
     }
     {
+        // Entries expire with their media.
         std::lock_guard<std::mutex> lock(impl.feedersMutex);
+        impl.feeders.erase(std::remove_if(impl.feeders.begin(), impl.feeders.end(),
+                               [](const std::weak_ptr<Feeder> &w) { return w.expired(); }),
+            impl.feeders.end());
         impl.feeders.push_back(feeder);
     }
     // The media keeps its feeder; the encoder stops when the media is
     // unprepared (its last client gone) and at the latest when it goes.
-    g_object_set_data_full(G_OBJECT(media), "scoutrix-feeder", new std::shared_ptr<Feeder>(std::move(feeder)),
+    g_object_set_data_full(G_OBJECT(media), "scoutrix-feeder",
+        new std::shared_ptr<Feeder>(std::move(feeder)),
         [](gpointer p) { delete static_cast<std::shared_ptr<Feeder> *>(p); });
-    g_signal_connect(media, "unprepared", G_CALLBACK(onMediaUnprepared), &impl);
+    g_signal_connect(media, "unprepared", G_CALLBACK(onMediaUnprepared), nullptr);
 }
 
-void RtspServer::Impl::onMediaUnprepared(GstRTSPMedia *media, gpointer user)
+void RtspServer::Impl::onMediaUnprepared(GstRTSPMedia *media, gpointer)
 {
-    Impl &impl = *static_cast<Impl *>(user);
-    if (auto *p = static_cast<std::shared_ptr<Feeder> *>(g_object_get_data(G_OBJECT(media), "scoutrix-feeder"))) {
+    // Touches only the media's own feeder: a media may be unprepared on one
+    // of gstreamer's threads after the server has gone.
+    if (auto *p = static_cast<std::shared_ptr<Feeder> *>(
+            g_object_get_data(G_OBJECT(media), "scoutrix-feeder")))
         (*p)->halt();
-        impl.forget(p->get());
-    }
 }
 
 void RtspServer::Impl::onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer user)
@@ -304,8 +298,10 @@ bool RtspServer::start(std::string &error)
 
     if (!d->options.users.empty()) {
         GstRTSPAuth *auth = gst_rtsp_auth_new();
-        gst_rtsp_auth_set_supported_methods(auth, GstRTSPAuthMethod(GST_RTSP_AUTH_BASIC | GST_RTSP_AUTH_DIGEST));
-        GstRTSPToken *token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+        gst_rtsp_auth_set_supported_methods(
+            auth, GstRTSPAuthMethod(GST_RTSP_AUTH_BASIC | GST_RTSP_AUTH_DIGEST));
+        GstRTSPToken *token
+            = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
         for (const RtspUser &u : d->options.users) {
             gchar *basic = gst_rtsp_auth_make_basic(u.name.c_str(), u.password.c_str());
             gst_rtsp_auth_add_basic(auth, basic, token);
@@ -324,11 +320,13 @@ bool RtspServer::start(std::string &error)
         gst_rtsp_media_factory_set_shared(factory, TRUE);
         gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_TCP);
         if (!d->options.users.empty()) {
-            gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
-                TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE, nullptr);
+            gst_rtsp_media_factory_add_role(factory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
+                nullptr);
         }
         d->mounts.push_back(std::make_unique<Impl::Mount>(Impl::Mount { d.get(), m }));
-        g_signal_connect(factory, "media-configure", G_CALLBACK(Impl::onMediaConfigure), d->mounts.back().get());
+        g_signal_connect(
+            factory, "media-configure", G_CALLBACK(Impl::onMediaConfigure), d->mounts.back().get());
         gst_rtsp_mount_points_add_factory(points, m.path.c_str(), factory); // takes the factory
     }
     g_object_unref(points);
@@ -336,8 +334,8 @@ bool RtspServer::start(std::string &error)
     GError *err = nullptr;
     d->source = gst_rtsp_server_create_source(d->server, nullptr, &err);
     if (!d->source) {
-        error = "RTSP server on " + net::ipv4Text(d->options.address) + ":" + std::to_string(d->options.port)
-            + ": " + (err ? err->message : "cannot listen");
+        error = "RTSP server on " + net::ipv4Text(d->options.address) + ":"
+            + std::to_string(d->options.port) + ": " + (err ? err->message : "cannot listen");
         g_clear_error(&err);
         g_clear_object(&d->server);
         g_main_loop_unref(d->loop);
@@ -376,10 +374,14 @@ void RtspServer::stop()
             g_source_destroy(impl.source);
             gst_rtsp_server_client_filter(
                 impl.server,
-                [](GstRTSPServer *, GstRTSPClient *, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
+                [](GstRTSPServer *, GstRTSPClient *, gpointer) { return GST_RTSP_FILTER_REMOVE; },
+                nullptr);
             GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(impl.server);
             gst_rtsp_session_pool_filter(
-                pool, [](GstRTSPSessionPool *, GstRTSPSession *, gpointer) { return GST_RTSP_FILTER_REMOVE; },
+                pool,
+                [](GstRTSPSessionPool *, GstRTSPSession *, gpointer) {
+                    return GST_RTSP_FILTER_REMOVE;
+                },
                 nullptr);
             g_object_unref(pool);
             g_main_loop_quit(impl.loop);
@@ -388,8 +390,7 @@ void RtspServer::stop()
         &closing);
     d->thread.join();
     // What the closing left queued on the context.
-    while (g_main_context_iteration(d->context, FALSE)) {
-    }
+    while (g_main_context_iteration(d->context, FALSE)) { }
     // Whatever media is still prepared loses its encoder now.
     for (const auto &f : d->liveFeeders())
         f->halt();
@@ -428,12 +429,14 @@ int64_t RtspServer::accessUnits() const
     return d->units.load();
 }
 
-bool RtspServer::optionsFor(
-    const Emulator &emulator, int index, const DeviceSpec &spec, RtspServerOptions &out, std::string &error)
+bool RtspServer::optionsFor(const Emulator &emulator, int index, const DeviceSpec &spec,
+    RtspServerOptions &out, std::string &error)
 {
     std::vector<uint8_t> tableBytes, listBytes;
-    if (!emulator.record(index, CmdEncodeTable, -1, tableBytes) || tableBytes.size() != sizeof(EncodeTable)
-        || !emulator.record(index, CmdResolutionList, -1, listBytes) || listBytes.size() != sizeof(ResolutionList)) {
+    if (!emulator.record(index, CmdEncodeTable, -1, tableBytes)
+        || tableBytes.size() != sizeof(EncodeTable)
+        || !emulator.record(index, CmdResolutionList, -1, listBytes)
+        || listBytes.size() != sizeof(ResolutionList)) {
         error = "no encode settings";
         return false;
     }
@@ -445,7 +448,8 @@ bool RtspServer::optionsFor(
     RtspServerOptions o;
     o.address = emulator.device(index).ip;
     const std::string &serial = spec.serial;
-    const std::string title = spec.model + " " + serial.substr(serial.size() > 4 ? serial.size() - 4 : 0);
+    const std::string title
+        = spec.model + " " + serial.substr(serial.size() > 4 ? serial.size() - 4 : 0);
     for (int ch = 0; ch < spec.channels; ++ch) {
         for (const bool sub : { false, true }) {
             const StreamParams &s = sub ? table->channel[ch].sub : table->channel[ch].main;
@@ -457,8 +461,8 @@ bool RtspServer::optionsFor(
             m.format.width = list.entry[res].widthValue() & ~1;
             m.format.height = list.entry[res].heightValue() & ~1;
             m.format.fps = s.frameRate();
-            if (m.format.width < 16 || m.format.height < 16 || m.format.width > 4096 || m.format.height > 4096
-                || m.format.fps < 1 || m.format.fps > 60)
+            if (m.format.width < 16 || m.format.height < 16 || m.format.width > 4096
+                || m.format.height > 4096 || m.format.fps < 1 || m.format.fps > 60)
                 continue;
             m.format.keyInterval = s.iFrameInterval() > 0 ? s.iFrameInterval() : 2 * m.format.fps;
             m.format.title = title;

@@ -72,8 +72,8 @@ public:
     // have a password, the look of its image records as they are at each
     // frame, on the device's own address. |spec| is the fleet's entry of the
     // device. False, with |error|, for a device without encode settings.
-    static bool optionsFor(
-        const Emulator &emulator, int index, const DeviceSpec &spec, RtspServerOptions &out, std::string &error);
+    static bool optionsFor(const Emulator &emulator, int index, const DeviceSpec &spec,
+        RtspServerOptions &out, std::string &error);
 
 private:
     struct Impl;

@@ -24,7 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 int64_t nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
 // Whether the Annex B data holds a sequence parameter set.
@@ -125,9 +126,11 @@ void RtspReader::Impl::run()
     AVDictionary *opts = nullptr;
     av_dict_set(&opts, "rtsp_transport", "tcp", 0);
     // The socket's own limit, beside the deadline the interrupt keeps.
-    av_dict_set_int(&opts, "timeout", int64_t(std::max(options.connectTimeoutMs, options.readTimeoutMs)) * 1000, 0);
+    av_dict_set_int(&opts, "timeout",
+        int64_t(std::max(options.connectTimeoutMs, options.readTimeoutMs)) * 1000, 0);
     armDeadline(options.connectTimeoutMs);
-    const int opened = avformat_open_input(&fmt, url.c_str(), nullptr, &opts); // frees |fmt| on failure
+    const int opened
+        = avformat_open_input(&fmt, url.c_str(), nullptr, &opts); // frees |fmt| on failure
     av_dict_free(&opts);
     if (opened < 0) {
         if (timedOut)
@@ -138,7 +141,8 @@ void RtspReader::Impl::run()
             end(ReadError::NotFound, readErrorText(ReadError::NotFound));
         else if (opened == AVERROR(ECONNREFUSED) || opened == AVERROR(EHOSTUNREACH)
             || opened == AVERROR(ENETUNREACH) || opened == AVERROR(ECONNRESET))
-            end(ReadError::Unreachable, readErrorText(ReadError::Unreachable) + (": " + avText(opened)));
+            end(ReadError::Unreachable,
+                readErrorText(ReadError::Unreachable) + (": " + avText(opened)));
         else
             end(ReadError::Failed, readErrorText(ReadError::Failed) + (": " + avText(opened)));
         return;
@@ -183,7 +187,8 @@ void RtspReader::Impl::readLoop(AVFormatContext *fmt, int video, AVBSFContext *b
         if (r < 0) {
             if (timedOut)
                 end(ReadError::Timeout,
-                    "no picture from the camera for " + std::to_string(options.readTimeoutMs) + " ms");
+                    "no picture from the camera for " + std::to_string(options.readTimeoutMs)
+                        + " ms");
             else if (r == AVERROR_EOF)
                 end(ReadError::Closed, readErrorText(ReadError::Closed));
             else
@@ -247,7 +252,8 @@ RtspReader::~RtspReader()
         m_thread.detach(); // destroyed from its own callback: the thread ends after it
 }
 
-void RtspReader::start(const std::string &url, UnitCallback onUnit, EndCallback onEnd, ReaderOptions options)
+void RtspReader::start(
+    const std::string &url, UnitCallback onUnit, EndCallback onEnd, ReaderOptions options)
 {
     stop();
     static std::once_flag quiet;
