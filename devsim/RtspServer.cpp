@@ -363,14 +363,10 @@ void RtspServer::stop()
     d->running = false;
     // Clients are closed on the loop's own thread, where their connections
     // are served; the loop ends after that.
-    struct Closing
-    {
-        Impl *impl;
-    } closing { d.get() };
     g_main_context_invoke(
         d->context,
         [](gpointer p) -> gboolean {
-            Impl &impl = *static_cast<Closing *>(p)->impl;
+            Impl &impl = *static_cast<Impl *>(p);
             g_source_destroy(impl.source);
             gst_rtsp_server_client_filter(
                 impl.server,
@@ -387,7 +383,7 @@ void RtspServer::stop()
             g_main_loop_quit(impl.loop);
             return G_SOURCE_REMOVE;
         },
-        &closing);
+        d.get());
     d->thread.join();
     // What the closing left queued on the context.
     while (g_main_context_iteration(d->context, FALSE)) { }
