@@ -318,6 +318,28 @@ struct LiveStreamEncoder
 
 } // namespace
 
+struct SceneEncoder::Impl : LiveStreamEncoder
+{
+};
+
+SceneEncoder::SceneEncoder()
+    : d(std::make_unique<Impl>())
+{
+}
+
+SceneEncoder::~SceneEncoder() = default;
+
+bool SceneEncoder::open(const LiveStreamFormat &format, std::string &error)
+{
+    av_log_set_level(AV_LOG_ERROR);
+    return d->open(format, error);
+}
+
+bool SceneEncoder::encode(int64_t n, const SceneLook &look, bool forceKey, std::vector<uint8_t> &out)
+{
+    return d->encode(n, look, forceKey, out);
+}
+
 SceneLook sceneLookOf(const std::vector<uint8_t> &image, const std::vector<uint8_t> &exposure)
 {
     SceneLook look;

@@ -36,6 +36,27 @@ struct LiveStreamFormat
     bool sub = false;
 };
 
+// The test scene and its H.264 encoder (libx264: ultrafast, zero latency, no
+// B-frames), as one live stream uses them; the RTSP server feeds the same
+// pictures. One thread at a time.
+class SceneEncoder
+{
+public:
+    SceneEncoder();
+    ~SceneEncoder();
+    SceneEncoder(const SceneEncoder &) = delete;
+    SceneEncoder &operator=(const SceneEncoder &) = delete;
+
+    bool open(const LiveStreamFormat &format, std::string &error);
+    // Draws and encodes frame |n|; the access unit (Annex B, led by the
+    // send-time stamp) lands in |out|, empty when the encoder held it back.
+    bool encode(int64_t n, const SceneLook &look, bool forceKey, std::vector<uint8_t> &out);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
 class LiveStream
 {
 public:

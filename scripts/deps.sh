@@ -16,6 +16,10 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   # ONVIF: the SOAP layer parses and builds its XML with pugixml
   libpugixml-dev
+  # RTSP: the emulated cameras serve it with gstreamer's RTSP server (appsrc in
+  # plugins-base, the H.264 RTP payloader and rtpbin in plugins-good); the
+  # client reads it with libavformat
+  libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good libavformat-dev
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
