@@ -484,4 +484,45 @@ void LiveStream::Core::run()
     }
 }
 
+bool streamFormatOf(const std::vector<uint8_t> &encodeTable, const std::vector<uint8_t> &resolutionList,
+    int channel, bool sub, LiveStreamFormat &f, std::string &why)
+{
+    if (encodeTable.size() != sizeof(EncodeTable) || resolutionList.size() != sizeof(ResolutionList)) {
+        why = "no encode settings";
+        return false;
+    }
+    if (channel < 0 || channel >= EncodeTable::Channels) {
+        why = "no channel " + std::to_string(channel);
+        return false;
+    }
+    auto table = std::make_unique<EncodeTable>();
+    std::memcpy(table.get(), encodeTable.data(), sizeof(EncodeTable));
+    ResolutionList list;
+    std::memcpy(&list, resolutionList.data(), sizeof list);
+    const ChannelEncode &ch = table->channel[channel];
+    const StreamParams &s = sub ? ch.sub : ch.main;
+    const int res = s.resolution();
+    if (res < 0 || res >= ResolutionList::Entries) {
+        why = "resolution " + std::to_string(res) + " unknown";
+        return false;
+    }
+    f.width = list.entry[res].widthValue() & ~1;
+    f.height = list.entry[res].heightValue() & ~1;
+    f.fps = s.frameRate();
+    if (f.width < 16 || f.height < 16 || f.width > 4096 || f.height > 4096 || f.fps < 1 || f.fps > 60) {
+        why = "stream format " + std::to_string(f.width) + "x" + std::to_string(f.height) + " at "
+            + std::to_string(f.fps) + " fps";
+        return false;
+    }
+    f.keyInterval = s.iFrameInterval() > 0 ? s.iFrameInterval() : 2 * f.fps;
+    f.channel = channel;
+    f.sub = sub;
+    return true;
+}
+
+std::string sceneTitleOf(const std::string &model, const std::string &serial)
+{
+    return model + " " + serial.substr(serial.size() > 4 ? serial.size() - 4 : 0);
+}
+
 } // namespace scoutrix::devsim

@@ -36,6 +36,15 @@ struct LiveStreamFormat
     bool sub = false;
 };
 
+// The format the device's encode table (command 19) and resolution list
+// (175), as raw records, give one stream of a channel; false, with |why|,
+// when they give none the encoder can make.
+bool streamFormatOf(const std::vector<uint8_t> &encodeTable, const std::vector<uint8_t> &resolutionList,
+    int channel, bool sub, LiveStreamFormat &f, std::string &why);
+// The device's name as the scene shows it: the model and the serial's last
+// four characters.
+std::string sceneTitleOf(const std::string &model, const std::string &serial);
+
 // The test scene and its H.264 encoder (libx264: ultrafast, zero latency, no
 // B-frames), as one live stream uses them; the RTSP server feeds the same
 // pictures. One thread at a time.

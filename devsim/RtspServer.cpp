@@ -429,41 +429,25 @@ bool RtspServer::optionsFor(const Emulator &emulator, int index, const DeviceSpe
     RtspServerOptions &out, std::string &error)
 {
     std::vector<uint8_t> tableBytes, listBytes;
-    if (!emulator.record(index, CmdEncodeTable, -1, tableBytes)
-        || tableBytes.size() != sizeof(EncodeTable)
-        || !emulator.record(index, CmdResolutionList, -1, listBytes)
-        || listBytes.size() != sizeof(ResolutionList)) {
-        error = "no encode settings";
-        return false;
-    }
-    auto table = std::make_unique<EncodeTable>();
-    std::memcpy(table.get(), tableBytes.data(), sizeof(EncodeTable));
-    ResolutionList list;
-    std::memcpy(&list, listBytes.data(), sizeof list);
+    emulator.record(index, CmdEncodeTable, -1, tableBytes);
+    emulator.record(index, CmdResolutionList, -1, listBytes);
 
     RtspServerOptions o;
     o.address = emulator.device(index).ip;
-    const std::string &serial = spec.serial;
-    const std::string title
-        = spec.model + " " + serial.substr(serial.size() > 4 ? serial.size() - 4 : 0);
+    const std::string title = sceneTitleOf(spec.model, spec.serial);
     for (int ch = 0; ch < spec.channels; ++ch) {
         for (const bool sub : { false, true }) {
-            const StreamParams &s = sub ? table->channel[ch].sub : table->channel[ch].main;
-            const int res = s.resolution();
-            if (res < 0 || res >= ResolutionList::Entries)
-                continue;
             RtspMount m;
+            std::string why;
+            if (!streamFormatOf(tableBytes, listBytes, ch, sub, m.format, why)) {
+                if (why == "no encode settings") {
+                    error = why;
+                    return false;
+                }
+                continue; // a stream the encoder cannot make is not served
+            }
             m.path = "/ch" + std::to_string(ch) + (sub ? "/sub" : "/main");
-            m.format.width = list.entry[res].widthValue() & ~1;
-            m.format.height = list.entry[res].heightValue() & ~1;
-            m.format.fps = s.frameRate();
-            if (m.format.width < 16 || m.format.height < 16 || m.format.width > 4096
-                || m.format.height > 4096 || m.format.fps < 1 || m.format.fps > 60)
-                continue;
-            m.format.keyInterval = s.iFrameInterval() > 0 ? s.iFrameInterval() : 2 * m.format.fps;
             m.format.title = title;
-            m.format.channel = ch;
-            m.format.sub = sub;
             o.mounts.push_back(std::move(m));
         }
     }

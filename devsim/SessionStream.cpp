@@ -36,36 +36,11 @@ bool streamFormat(const DeviceModel &model, const proto::StreamRequest &req, Liv
         return false;
     }
     std::vector<uint8_t> tableBytes, listBytes;
-    if (model.getConfig(CmdEncodeTable, -1, tableBytes) != proto::Ok || tableBytes.size() != sizeof(EncodeTable)
-        || model.getConfig(CmdResolutionList, -1, listBytes) != proto::Ok
-        || listBytes.size() != sizeof(ResolutionList)) {
-        why = "no encode settings";
+    model.getConfig(CmdEncodeTable, -1, tableBytes);
+    model.getConfig(CmdResolutionList, -1, listBytes);
+    if (!streamFormatOf(tableBytes, listBytes, req.channel, req.stream == int32_t(proto::StreamKind::Sub), f, why))
         return false;
-    }
-    auto table = std::make_unique<EncodeTable>();
-    std::memcpy(table.get(), tableBytes.data(), sizeof(EncodeTable));
-    ResolutionList list;
-    std::memcpy(&list, listBytes.data(), sizeof list);
-    const ChannelEncode &ch = table->channel[req.channel];
-    const StreamParams &s = req.stream == int32_t(proto::StreamKind::Sub) ? ch.sub : ch.main;
-    const int res = s.resolution();
-    if (res < 0 || res >= ResolutionList::Entries) {
-        why = "resolution " + std::to_string(res) + " unknown";
-        return false;
-    }
-    f.width = list.entry[res].widthValue() & ~1;
-    f.height = list.entry[res].heightValue() & ~1;
-    f.fps = s.frameRate();
-    if (f.width < 16 || f.height < 16 || f.width > 4096 || f.height > 4096 || f.fps < 1 || f.fps > 60) {
-        why = "stream format " + std::to_string(f.width) + "x" + std::to_string(f.height) + " at "
-            + std::to_string(f.fps) + " fps";
-        return false;
-    }
-    f.keyInterval = s.iFrameInterval() > 0 ? s.iFrameInterval() : 2 * f.fps;
-    f.channel = req.channel;
-    f.sub = req.stream == int32_t(proto::StreamKind::Sub);
-    const std::string &serial = spec.serial;
-    f.title = spec.model + " " + serial.substr(serial.size() > 4 ? serial.size() - 4 : 0);
+    f.title = sceneTitleOf(spec.model, spec.serial);
     return true;
 }
 
