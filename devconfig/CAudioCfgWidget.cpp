@@ -214,7 +214,7 @@ void CAudioCfgWidget::slot_SaveDevConfig()
     const int32_t result = NetSdk_SetConfig(m_loginHandle, scoutrix::CmdAudio, 0, &record,
                                             int32_t(sizeof record), kTimeoutMs);
     qDebug() << "nRet = " << result;
-    if (result >= 0 || result == ResultTexts::CodeNeedReboot)
+    if (scoutrix::setTaken(result))
         m_settings.saved(record);
     logSave(result, before, record);
     emit sig_SetAudioResult(result, long(m_loginHandle));

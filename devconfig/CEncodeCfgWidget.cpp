@@ -532,6 +532,6 @@ void CEncodeCfgWidget::logSave(int32_t result)
     entry.result = result;
     ActivityLog::instance().append(entry);
     // What the device now holds is what the next save is compared with.
-    if (result >= 0 || result == ResultTexts::CodeNeedReboot)
+    if (scoutrix::setTaken(result))
         m_lastWritten = std::make_unique<scoutrix::EncodeTable>(m_budget->table());
 }

@@ -28,9 +28,6 @@ void writeIfChanged(uint8_t *field, int wanted, int shown, T encoded)
 // returns 0 on success, and a short record would send zeros back.
 bool readWhole(int32_t result, int32_t bytes, int32_t size) { return result >= 0 && bytes == size; }
 
-// The device took the record, possibly asking for a restart to apply it.
-bool taken(int32_t result) { return result >= 0 || result == NETSDK_ERR_NEED_REBOOT; }
-
 const char *onOff(uint8_t v) { return v ? "on" : "off"; }
 
 std::string pick(int v, std::initializer_list<const char *> names)
@@ -247,7 +244,7 @@ CameraSettings::SaveOutcome CameraSettings::save(const CameraValues &wanted, con
         w.after = after;
         outcome.writes.push_back(w);
         outcome.result = w.result;
-        return taken(w.result);
+        return setTaken(w.result);
     };
 
     // Each record the device took is what the page knows from then on, even

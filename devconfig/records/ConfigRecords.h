@@ -5,6 +5,7 @@
 // the bytes the program does not interpret so they go back as they came.
 
 #include "DeviceRecords.h"
+#include "NetSdk.h"
 
 #include <array>
 #include <cstddef>
@@ -44,6 +45,10 @@ enum ConfigCommand : int32_t {
     // Upgrade page
     CmdHardware = 61,
 };
+
+// A set the device took, possibly asking for a restart to apply it: what
+// the page then knows as the device's record.
+inline bool setTaken(int32_t result) { return result >= 0 || result == NETSDK_ERR_NEED_REBOOT; }
 
 // The general record (command 18) is shared with the encode page, which reads
 // the video standard from it.

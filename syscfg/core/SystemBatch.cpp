@@ -19,7 +19,7 @@
 
 namespace scoutrix::syscfg {
 
-bool isOkCode(int code) { return code >= 0 || code == NETSDK_ERR_NEED_REBOOT; }
+bool isOkCode(int code) { return setTaken(code); }
 
 bool isOkOutcome(int code, int operation)
 {
