@@ -234,6 +234,16 @@ int answerWindowMs(int timeoutMs)
     return std::max(kAnswerWindowMs, quietPeriodMs(timeoutMs));
 }
 
+DeviceProtocol protocolOf(const std::string &)
+{
+    return DeviceProtocol::Own;
+}
+
+const char *protocolName(DeviceProtocol protocol)
+{
+    return protocol == DeviceProtocol::Onvif ? "onvif" : "own";
+}
+
 SearchStats lastSearchStats()
 {
     std::lock_guard<std::mutex> lock(g_mutex);

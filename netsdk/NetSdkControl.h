@@ -65,6 +65,13 @@ struct TrafficCounters
 };
 TrafficCounters trafficCounters();
 
+// Which protocol a device found by search speaks, by the MAC text of its
+// search record. The program shows it beside the record's columns; a device
+// no search has seen is taken to speak the project's own protocol.
+enum class DeviceProtocol { Own, Onvif };
+DeviceProtocol protocolOf(const std::string &macText);
+const char *protocolName(DeviceProtocol protocol); // "own", "onvif"
+
 // Number of open sessions (handles not yet logged out).
 int openSessionCount();
 
