@@ -193,12 +193,15 @@ int32_t setExposureRecord(onvif::DeviceApi &device, const std::string &source, c
             change.exposureTime = time;
         }
     }
-    if (maxTime != readLe32(readBlock + ExposureRecord::LimitFirst)
-        || minTime != readLe32(readBlock + ExposureRecord::LimitSecond)) {
+    const bool maxChanged = maxTime != readLe32(readBlock + ExposureRecord::LimitFirst);
+    const bool minChanged = minTime != readLe32(readBlock + ExposureRecord::LimitSecond);
+    if (maxChanged || minChanged) {
         if (!now.settings.maxExposureTime || !now.settings.minExposureTime)
             return NETSDK_ERR_NOT_SUPPORTED;
-        if (minTime > maxTime || !within(now.options.exposureTime, minTime)
-            || !within(now.options.exposureTime, maxTime))
+        // A limit the device already holds is its own business, even
+        // outside the manual range it names.
+        if (minTime > maxTime || (minChanged && !within(now.options.exposureTime, minTime))
+            || (maxChanged && !within(now.options.exposureTime, maxTime)))
             return NETSDK_ERR_FAIL;
         change.minExposureTime = minTime;
         change.maxExposureTime = maxTime;
