@@ -93,6 +93,15 @@ int32_t sent(const onvif::Reply<onvif::Done> &done)
     return done ? doneResult(done->rebootNeeded) : resultFor(done.failure());
 }
 
+// The server as the record shows it: a name too long for the field reads
+// as none, and then an unchanged record must not clear it.
+std::string shownServer(const onvif::NtpSettings &ntp)
+{
+    if (ntp.servers.empty() || ntp.servers.front().size() >= NtpRecord::ServerBytes)
+        return {};
+    return ntp.servers.front();
+}
+
 int32_t setSystemTime(onvif::DeviceApi &device, const SystemTimeRecord &record)
 {
     const onvif::DateTime local { record.word(SystemTimeRecord::Year), record.word(SystemTimeRecord::Month),
@@ -126,16 +135,19 @@ int32_t setNtp(onvif::DeviceApi &device, const NtpRecord &record)
         return NETSDK_ERR_NOT_SUPPORTED;
 
     const std::string server = record.server();
-    const std::string oldServer = ntp->servers.empty() ? std::string() : ntp->servers.front();
+    const std::string oldServer = shownServer(ntp.value());
     const bool on = enable == 1;
-    if (on && server.empty() && !ntp->fromDhcp)
+    const bool serverChanged = server != oldServer;
+    const bool leftWithoutServer = serverChanged ? server.empty() : ntp->servers.empty();
+    if (on && leftWithoutServer && !ntp->fromDhcp)
         return NETSDK_ERR_FAIL;
     const int32_t oldZone = zoneIndexOf(zoneOf(now.value()));
     const bool zoneChanged = zone != oldZone;
 
     bool rebootNeeded = false;
-    if (server != oldServer && !(server.empty() && ntp->fromDhcp)) {
+    if (serverChanged) {
         onvif::NtpSettings settings;
+        settings.fromDhcp = server.empty() && ntp->fromDhcp;
         if (!server.empty())
             settings.servers.push_back(server);
         const auto done = device.setNtp(settings);
@@ -164,7 +176,7 @@ int32_t setTimeZone(onvif::DeviceApi &device, const TimeZoneRecord &record)
     const auto now = device.getSystemDateAndTime();
     if (!now)
         return resultFor(now.failure());
-    if (minutesWestOf(now->timeZone) == west)
+    if (zoneOf(now.value()) == west)
         return NETSDK_OK;
     onvif::SetDateAndTime set = keeping(now.value());
     set.timeZone = posixTimeZone(west);
@@ -248,8 +260,7 @@ int32_t getClock(onvif::DeviceApi &device, int32_t command, void *buffer, int32_
         NtpRecord record;
         zero(record);
         record.setEnabled(now->ntp);
-        if (!ntp->servers.empty() && ntp->servers.front().size() < NtpRecord::ServerBytes)
-            record.setServer(ntp->servers.front());
+        record.setServer(shownServer(ntp.value()));
         record.setWord(NtpRecord::Port, kNtpPort);
         record.setWord(NtpRecord::Period, kNtpPeriodMinutes);
         record.setWord(NtpRecord::ZoneIndex, zoneIndexOf(zoneOf(now.value())));

@@ -254,8 +254,9 @@ int64_t largestPixelRate(const EncodeView &view, const Stream &s)
     if (!s.exists())
         return 0;
     int64_t pixels = 0;
+    const uint32_t mask = view.maskOf(s);
     for (int i = 0; i < ResolutionList::Entries; ++i) {
-        if (view.maskOf(s) >> i & 1u)
+        if (mask >> i & 1u)
             pixels = std::max(pixels, int64_t(view.list.entry[i].widthValue()) * view.list.entry[i].heightValue());
     }
     const double fps = std::max({ s.options->h264FrameRate.max, s.options->jpegFrameRate.max,

@@ -142,22 +142,32 @@ const onvif::NetworkInterface *mainInterface(const std::vector<onvif::NetworkInt
     return all.empty() ? nullptr : &all.front();
 }
 
-int32_t getNetInfo(onvif::DeviceApi &device, const DeviceContext &context, void *buffer,
-    int32_t bufferSize, int32_t *bytesReturned)
+// The main interface, or a result code.
+int32_t readInterface(onvif::DeviceApi &device, onvif::NetworkInterface &out)
 {
     const auto interfaces = device.getNetworkInterfaces();
     if (!interfaces)
         return resultFor(interfaces.failure());
+    const onvif::NetworkInterface *nic = mainInterface(interfaces.value());
+    if (!nic)
+        return NETSDK_ERR_NOT_SUPPORTED;
+    out = *nic;
+    return NETSDK_OK;
+}
+
+int32_t getNetInfo(onvif::DeviceApi &device, const DeviceContext &context, void *buffer,
+    int32_t bufferSize, int32_t *bytesReturned)
+{
+    onvif::NetworkInterface nic;
+    if (const int32_t r = readInterface(device, nic); r < 0)
+        return r;
     const auto gateways = device.getNetworkDefaultGateway();
     if (!gateways)
         return resultFor(gateways.failure());
-    const onvif::NetworkInterface *nic = mainInterface(interfaces.value());
     NetInfo net;
     zero(net);
-    if (nic) {
-        parseIpv4(nic->address, net.ip);
-        maskOfPrefix(nic->prefixLength, net.mask);
-    }
+    parseIpv4(nic.address, net.ip);
+    maskOfPrefix(nic.prefixLength, net.mask);
     if (!gateways->empty())
         parseIpv4(gateways->front(), net.gateway);
     net.setPortValue(context.port);
@@ -168,15 +178,12 @@ int32_t getNetInfo(onvif::DeviceApi &device, const DeviceContext &context, void 
 
 int32_t getDhcp(onvif::DeviceApi &device, void *buffer, int32_t bufferSize, int32_t *bytesReturned)
 {
-    const auto interfaces = device.getNetworkInterfaces();
-    if (!interfaces)
-        return resultFor(interfaces.failure());
-    const onvif::NetworkInterface *nic = mainInterface(interfaces.value());
-    if (!nic)
-        return NETSDK_ERR_NOT_SUPPORTED;
+    onvif::NetworkInterface nic;
+    if (const int32_t r = readInterface(device, nic); r < 0)
+        return r;
     DhcpRecord record;
     zero(record);
-    record.setWord(DhcpRecord::Enable, nic->dhcp ? 1 : 0);
+    record.setWord(DhcpRecord::Enable, nic.dhcp ? 1 : 0);
     return putRecord(record, buffer, bufferSize, bytesReturned);
 }
 
@@ -188,21 +195,18 @@ int32_t setDhcp(onvif::DeviceApi &device, const void *buffer, int32_t size)
     const int32_t on = record.word(DhcpRecord::Enable);
     if (on != 0 && on != 1)
         return NETSDK_ERR_FAIL;
-    const auto interfaces = device.getNetworkInterfaces();
-    if (!interfaces)
-        return resultFor(interfaces.failure());
-    const onvif::NetworkInterface *nic = mainInterface(interfaces.value());
-    if (!nic)
-        return NETSDK_ERR_NOT_SUPPORTED;
-    if (nic->dhcp == (on == 1))
+    onvif::NetworkInterface nic;
+    if (const int32_t r = readInterface(device, nic); r < 0)
+        return r;
+    if (nic.dhcp == (on == 1))
         return NETSDK_OK;
     onvif::NetworkInterfaceChange change;
-    change.token = nic->token;
+    change.token = nic.token;
     change.dhcp = on == 1;
     if (on == 0) {
         // Leaving DHCP keeps the address it obtained, now as a manual one.
-        change.address = nic->address;
-        change.prefixLength = nic->prefixLength;
+        change.address = nic.address;
+        change.prefixLength = nic.prefixLength;
     }
     const auto done = device.setNetworkInterfaces(change);
     return done ? doneResult(done->rebootNeeded) : resultFor(done.failure());
@@ -433,12 +437,9 @@ int32_t setNetwork(onvif::DeviceApi &device, const void *netInfo, int32_t size)
     const std::string address = octetsText(wanted.ip);
     const std::string gateway = octetsText(wanted.gateway);
 
-    const auto interfaces = device.getNetworkInterfaces();
-    if (!interfaces)
-        return resultFor(interfaces.failure());
-    const onvif::NetworkInterface *nic = mainInterface(interfaces.value());
-    if (!nic)
-        return NETSDK_ERR_NOT_SUPPORTED;
+    onvif::NetworkInterface nic;
+    if (const int32_t r = readInterface(device, nic); r < 0)
+        return r;
     const auto gateways = device.getNetworkDefaultGateway();
     if (!gateways)
         return resultFor(gateways.failure());
@@ -456,10 +457,10 @@ int32_t setNetwork(onvif::DeviceApi &device, const void *netInfo, int32_t size)
             return resultFor(done.failure());
         rebootNeeded = done->rebootNeeded;
     }
-    if (nic->dhcp || nic->address != address || nic->prefixLength != prefix) {
+    if (nic.dhcp || nic.address != address || nic.prefixLength != prefix) {
         onvif::NetworkInterfaceChange change;
-        change.token = nic->token;
-        if (nic->dhcp)
+        change.token = nic.token;
+        if (nic.dhcp)
             change.dhcp = false;
         change.address = address;
         change.prefixLength = prefix;

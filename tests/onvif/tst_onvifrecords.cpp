@@ -214,6 +214,23 @@ template <typename R> int32_t get(FakeDevice &d, map::DeviceContext &c, int32_t 
     return r;
 }
 
+// The two-channel device, and its encode table as read; no table when the
+// read failed.
+struct EncodeFixture {
+    FakeDevice d;
+    map::DeviceContext c;
+    std::unique_ptr<EncodeTable> table;
+};
+
+EncodeFixture twoChannelTable()
+{
+    EncodeFixture f { {}, {}, std::make_unique<EncodeTable>() };
+    twoChannels(f.d);
+    if (get(f.d, f.c, CmdEncodeTable, *f.table) != 0)
+        f.table.reset();
+    return f;
+}
+
 template <typename R> int32_t set(FakeDevice &d, map::DeviceContext &c, int32_t command, const R &record, int32_t channel = -1)
 {
     return map::setConfig(d, c, command, channel, &record, int32_t(sizeof record));
@@ -453,11 +470,8 @@ void TestOnvifRecords::smallBufferIsNeverWritten()
 
 void TestOnvifRecords::encodeTableGroupsProfilesBySource()
 {
-    FakeDevice d;
-    twoChannels(d);
-    map::DeviceContext c;
-    auto table = std::make_unique<EncodeTable>();
-    QCOMPARE(get(d, c, CmdEncodeTable, *table), 0);
+    auto [d, c, table] = twoChannelTable();
+    QVERIFY(table);
 
     const StreamParams &main0 = table->channel[0].main;
     QCOMPARE(main0.encodeType(), 7);
@@ -533,11 +547,8 @@ void TestOnvifRecords::encodeCapsOfferOnlyTheOptions()
 
 void TestOnvifRecords::unchangedEncodeSetSendsNothing()
 {
-    FakeDevice d;
-    twoChannels(d);
-    map::DeviceContext c;
-    auto table = std::make_unique<EncodeTable>();
-    QCOMPARE(get(d, c, CmdEncodeTable, *table), 0);
+    auto [d, c, table] = twoChannelTable();
+    QVERIFY(table);
     // Bytes the project's devices keep for themselves mean nothing here.
     table->channel[0].main.bytes[100] = 0x5a;
     table->channel[5].third.setBitRate(77);
@@ -547,11 +558,8 @@ void TestOnvifRecords::unchangedEncodeSetSendsNothing()
 
 void TestOnvifRecords::oneEncodeFieldSendsOnlyThatField()
 {
-    FakeDevice d;
-    twoChannels(d);
-    map::DeviceContext c;
-    auto table = std::make_unique<EncodeTable>();
-    QCOMPARE(get(d, c, CmdEncodeTable, *table), 0);
+    auto [d, c, table] = twoChannelTable();
+    QVERIFY(table);
     table->channel[1].main.setBitRate(3000);
     QCOMPARE(set(d, c, CmdEncodeTable, *table), 0);
     QCOMPARE(int(d.encoderSets.size()), 1);
@@ -584,11 +592,8 @@ void TestOnvifRecords::oneEncodeFieldSendsOnlyThatField()
 
 void TestOnvifRecords::resolutionAndTypeSetsChecked()
 {
-    FakeDevice d;
-    twoChannels(d);
-    map::DeviceContext c;
-    auto table = std::make_unique<EncodeTable>();
-    QCOMPARE(get(d, c, CmdEncodeTable, *table), 0);
+    auto [d, c, table] = twoChannelTable();
+    QVERIFY(table);
     table->channel[0].main.setResolution(11);
     table->channel[0].sub.setEncodeType(5);
     table->channel[0].sub.setFrameRate(15);
@@ -638,11 +643,8 @@ void TestOnvifRecords::encodeRefusalsSendNothing()
     QFETCH(int, offset);
     QFETCH(int, value);
     QFETCH(int, code);
-    FakeDevice d;
-    twoChannels(d);
-    map::DeviceContext c;
-    auto table = std::make_unique<EncodeTable>();
-    QCOMPARE(get(d, c, CmdEncodeTable, *table), 0);
+    auto [d, c, table] = twoChannelTable();
+    QVERIFY(table);
     // A valid change elsewhere must not go out ahead of the refusal.
     table->channel[1].main.setBitRate(1000);
     StreamParams &s = stream == 0 ? table->channel[channel].main : table->channel[channel].sub;
@@ -768,6 +770,13 @@ void TestOnvifRecords::clockRecords()
     zone.setWord(TimeZoneRecord::MinutesWest, 17);
     QCOMPARE(set(d, c, CmdTimeZone, zone), int32_t(NETSDK_ERR_FAIL));
     QCOMPARE(int(d.clockSets.size()), 2);
+
+    // A device that names no zone is on UTC, and stays without one.
+    d.clock.timeZone.clear();
+    QCOMPARE(get(d, c, CmdTimeZone, zone), 0);
+    QCOMPARE(zone.word(TimeZoneRecord::MinutesWest), 0);
+    QCOMPARE(set(d, c, CmdTimeZone, zone), 0);
+    QCOMPARE(int(d.clockSets.size()), 2);
 }
 
 void TestOnvifRecords::ntpRecord()
@@ -818,6 +827,14 @@ void TestOnvifRecords::ntpRecord()
     other = n;
     other.setWord(NtpRecord::ZoneIndex, 33);
     QCOMPARE(set(d, c, CmdNtp, other), int32_t(NETSDK_ERR_FAIL));
+    QCOMPARE(d.sets(), before);
+
+    // A server name too long for the record reads as none and survives an
+    // unchanged set, even with NTP on.
+    d.ntp.servers = { std::string(70, 'n') + ".example" };
+    QCOMPARE(get(d, c, CmdNtp, n), 0);
+    QCOMPARE(q(n.server()), QString());
+    QCOMPARE(set(d, c, CmdNtp, n), 0);
     QCOMPARE(d.sets(), before);
 }
 
@@ -935,6 +952,15 @@ void TestOnvifRecords::exposureSets()
     QCOMPARE(d.imagingSets[1].second.maxExposureTime.value_or(0), 20000.0);
     QCOMPARE(d.imagingSets[1].second.minExposureTime.value_or(0), 100.0);
     QCOMPARE(q(d.imagingSets[1].second.exposureMode.value_or("")), QStringLiteral("AUTO"));
+
+    // The limits the device holds may lie outside the manual range; a
+    // limit changed to such a value is refused.
+    e = read;
+    writeLe32(e.block(0) + ExposureRecord::LimitSecond, 150);
+    QCOMPARE(set(d, c, CmdExposure, e, 0), int32_t(NETSDK_ERR_FAIL));
+    writeLe32(e.block(0) + ExposureRecord::LimitSecond, 50000);
+    QCOMPARE(set(d, c, CmdExposure, e, 0), int32_t(NETSDK_ERR_FAIL));
+    QCOMPARE(int(d.imagingSets.size()), 2);
 
     struct Refusal {
         std::size_t at;
