@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "ConfigRecords.h"
 #include "DeviceRecords.h"
@@ -155,21 +156,30 @@ int32_t readInterface(onvif::DeviceApi &device, onvif::NetworkInterface &out)
     return NETSDK_OK;
 }
 
+int32_t readNetwork(onvif::DeviceApi &device, onvif::NetworkInterface &nic, std::vector<std::string> &gateways)
+{
+    if (const int32_t r = readInterface(device, nic); r < 0)
+        return r;
+    auto answer = device.getNetworkDefaultGateway();
+    if (!answer)
+        return resultFor(answer.failure());
+    gateways = std::move(answer.value());
+    return NETSDK_OK;
+}
+
 int32_t getNetInfo(onvif::DeviceApi &device, const DeviceContext &context, void *buffer,
     int32_t bufferSize, int32_t *bytesReturned)
 {
     onvif::NetworkInterface nic;
-    if (const int32_t r = readInterface(device, nic); r < 0)
+    std::vector<std::string> gateways;
+    if (const int32_t r = readNetwork(device, nic, gateways); r < 0)
         return r;
-    const auto gateways = device.getNetworkDefaultGateway();
-    if (!gateways)
-        return resultFor(gateways.failure());
     NetInfo net;
     zero(net);
     parseIpv4(nic.address, net.ip);
     maskOfPrefix(nic.prefixLength, net.mask);
-    if (!gateways->empty())
-        parseIpv4(gateways->front(), net.gateway);
+    if (!gateways.empty())
+        parseIpv4(gateways.front(), net.gateway);
     net.setPortValue(context.port);
     writeLe32(net.reserved84, context.port);
     setFieldText(net.mac, context.macText);
@@ -438,19 +448,17 @@ int32_t setNetwork(onvif::DeviceApi &device, const void *netInfo, int32_t size)
     const std::string gateway = octetsText(wanted.gateway);
 
     onvif::NetworkInterface nic;
-    if (const int32_t r = readInterface(device, nic); r < 0)
+    std::vector<std::string> gateways;
+    if (const int32_t r = readNetwork(device, nic, gateways); r < 0)
         return r;
-    const auto gateways = device.getNetworkDefaultGateway();
-    if (!gateways)
-        return resultFor(gateways.failure());
 
     bool rebootNeeded = false;
     // The gateway goes first: once the address changes, the device is no
     // longer where this call reaches it.
     const std::vector<std::string> newGateways
         = gateway == "0.0.0.0" ? std::vector<std::string>() : std::vector<std::string> { gateway };
-    const bool gatewayDiffers = gateways->empty() ? !newGateways.empty()
-                                                  : newGateways.empty() || gateways->front() != gateway;
+    const bool gatewayDiffers = gateways.empty() ? !newGateways.empty()
+                                                  : newGateways.empty() || gateways.front() != gateway;
     if (gatewayDiffers) {
         const auto done = device.setNetworkDefaultGateway(newGateways);
         if (!done)
