@@ -28,6 +28,10 @@ int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *
 uint8_t reboot(int32_t handle, int32_t timeoutMs);
 int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
     int32_t upgradeType);
+void setLastUpgradeRefusal(int32_t refusal);
+// Own-protocol login and stream handles stay below this; the ONVIF
+// backend's start there (onvif/Backend.h).
+constexpr int32_t kOwnHandleLimit = 0x40000000;
 
 class StreamSink;
 int32_t startRealStream(int32_t loginHandle, const void *request);

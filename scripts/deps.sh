@@ -16,6 +16,8 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   # ONVIF: the SOAP layer parses and builds its XML with pugixml
   libpugixml-dev
+  # ONVIF: the SDK's client posts its SOAP and firmware uploads with cpp-httplib
+  libcpp-httplib-dev
   # RTSP: the emulated cameras serve it with gstreamer's RTSP server (appsrc in
   # plugins-base, the H.264 RTP payloader and rtpbin in plugins-good); the
   # client reads it with libavformat
