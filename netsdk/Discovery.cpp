@@ -345,12 +345,20 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
     // An ONVIF device joins the records unless a device with its MAC text is
     // in them already (e.g. one that speaks both protocols).
     auto mergeOnvif = [&](onvifbackend::WsSearch::Completed &done) {
-        const std::string mac = onvifmap::macTextOf(done.found);
-        if (count >= capacity || mac.empty() || !macs.insert(mac).second) {
+        if (count >= capacity)
+            return;
+        uint8_t record[proto::SearchRecordSize];
+        onvifmap::fillSearchRecord(done.found, record);
+        // The device is known by the MAC text its record carries, as the
+        // program will name it back.
+        std::string mac = macTextOfRecord(record);
+        if (mac.empty())
+            mac = onvifmap::macTextOf(done.found).substr(0, kMacField - 1);
+        if (mac.empty() || !macs.insert(mac).second) {
             ++stats.repeats;
             return;
         }
-        onvifmap::fillSearchRecord(done.found, buffer + count * proto::SearchRecordSize);
+        std::memcpy(buffer + count * proto::SearchRecordSize, record, proto::SearchRecordSize);
         ++count;
         onvifFound.push_back(onvifbackend::KnownDevice {
             mac, done.found.host, done.found.port, done.path, done.found.endpoint});
