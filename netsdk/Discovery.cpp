@@ -59,24 +59,33 @@ std::mutex g_mutex;
 std::vector<Endpoint> g_explicitTargets;
 SearchStats g_lastStats;
 
+// Calls |take| for every IPv4 interface that is up and not loopback.
+template <typename Take>
+void forEachInterface(Take take)
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP)
+            && !(i->ifa_flags & IFF_LOOPBACK))
+            take(*i);
+    }
+    freeifaddrs(list);
+}
+
 std::vector<Endpoint> broadcastTargets()
 {
     std::vector<Endpoint> out;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return out;
-    for (ifaddrs *i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)
-            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_BROADCAST)
-            || !i->ifa_broadaddr)
-            continue;
+    forEachInterface([&](const ifaddrs &i) {
+        if (!(i.ifa_flags & IFF_BROADCAST) || !i.ifa_broadaddr)
+            return;
         Endpoint e;
-        e.address = ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr)->sin_addr.s_addr);
+        e.address = ntohl(reinterpret_cast<const sockaddr_in *>(i.ifa_broadaddr)->sin_addr.s_addr);
         e.port = proto::DiscoveryPort;
         if (std::find(out.begin(), out.end(), e) == out.end())
             out.push_back(e);
-    }
-    freeifaddrs(list);
+    });
     return out;
 }
 
@@ -84,16 +93,10 @@ std::vector<Endpoint> broadcastTargets()
 std::vector<in_addr> multicastInterfaces()
 {
     std::vector<in_addr> out;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return out;
-    for (ifaddrs *i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)
-            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_MULTICAST))
-            continue;
-        out.push_back(reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr);
-    }
-    freeifaddrs(list);
+    forEachInterface([&](const ifaddrs &i) {
+        if (i.ifa_flags & IFF_MULTICAST)
+            out.push_back(reinterpret_cast<const sockaddr_in *>(i.ifa_addr)->sin_addr);
+    });
     return out;
 }
 

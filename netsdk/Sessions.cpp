@@ -903,14 +903,7 @@ struct UpgradeJob
     FileHandle file;
     uint32_t size = 0;
     uint32_t chunk = 0;
-    NetSdkProgressCallback callback = nullptr;
-    void *user = nullptr;
-
-    void report(int32_t status, int32_t total, int32_t progress)
-    {
-        if (callback)
-            callback(0, status, total, progress, user);
-    }
+    UpgradeReporter report;
 
     // Everything the job holds is let go before the final callback, so the
     // caller may start the next upgrade on this handle from inside it.
@@ -1057,8 +1050,7 @@ int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callbac
     job->session = s;
     job->size = begin.fileSize;
     job->chunk = std::min(ready.chunkSize, proto::MaxUpgradeChunk);
-    job->callback = callback;
-    job->user = user;
+    job->report = UpgradeReporter {callback, user};
     t_lastUpgradeRefusal = 0;
     ++g_runningUpgrades;
     // Detached: the job owns what it uses (the session by shared pointer),

@@ -55,7 +55,8 @@ using SteadyClock = std::chrono::steady_clock;
 using onvif::CallError;
 
 constexpr int kDefaultCallTimeoutMs = 5000;
-constexpr int kStreamStartMs = 5000;
+// RTSP setup and the first key frame; a loaded camera needs a while for both.
+constexpr int kStreamStartMs = 10000;
 // A refused login keeps the device alone for a window that doubles with
 // every refusal in a row: cameras lock a user out after a handful of bad
 // digests, and a batch must never be the one that does it.
@@ -626,32 +627,32 @@ int32_t startRealStream(int32_t loginHandle, const void *request)
     return handle;
 }
 
+namespace {
+
+std::shared_ptr<StreamSink> findSink(int32_t streamHandle)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const auto it = s.streams.find(streamHandle);
+    return it == s.streams.end() ? nullptr : it->second.sink;
+}
+
+} // namespace
+
 int32_t setStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user)
 {
-    std::shared_ptr<StreamSink> sink;
-    {
-        State &s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        const auto it = s.streams.find(streamHandle);
-        if (it == s.streams.end() || !it->second.sink)
-            return proto::InvalidHandle;
-        sink = it->second.sink;
-    }
+    const auto sink = findSink(streamHandle);
+    if (!sink)
+        return proto::InvalidHandle;
     sink->setCallback(callback, user);
     return proto::Ok;
 }
 
 int32_t clearStreamCallback(int32_t streamHandle, NetSdkDataCallback callback, void *user)
 {
-    std::shared_ptr<StreamSink> sink;
-    {
-        State &s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        const auto it = s.streams.find(streamHandle);
-        if (it == s.streams.end() || !it->second.sink)
-            return proto::InvalidHandle;
-        sink = it->second.sink;
-    }
+    const auto sink = findSink(streamHandle);
+    if (!sink)
+        return proto::InvalidHandle;
     return sink->clearCallback(callback, user) ? int32_t(proto::Ok) : int32_t(proto::InvalidArgument);
 }
 

@@ -10,6 +10,7 @@
 
 #include "Backend.h"
 #include "BackendSession.h"
+#include "Internal.h"
 #include "Protocol.h"
 
 namespace scoutrix::netsdk::onvifbackend {
@@ -55,14 +56,7 @@ struct Job {
     onvif::FirmwareUpload upload;
     std::string path;
     uint64_t size = 0;
-    NetSdkProgressCallback callback = nullptr;
-    void *user = nullptr;
-
-    void report(int32_t status, int32_t total, int32_t progress)
-    {
-        if (callback)
-            callback(0, status, total, progress, user);
-    }
+    UpgradeReporter report;
 
     void finish(bool ok, int32_t status)
     {
@@ -166,7 +160,7 @@ int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callbac
         *refusal = NETSDK_UPGRADE_ERR_BUSY;
         return 0;
     }
-    auto job = std::make_unique<Job>(Job {session, session->api, {}, path, uint64_t(size), callback, user});
+    auto job = std::make_unique<Job>(Job {session, session->api, {}, path, uint64_t(size), UpgradeReporter {callback, user}});
     {
         std::lock_guard<std::mutex> lock(session->mutex);
         if (!session->context.services.firmwareUpload) {

@@ -22,6 +22,7 @@
 #include "NetSdkControl.h"
 #include "Protocol.h"
 #include "RecordMap.h"
+#include "RtspServer.h"
 
 using namespace scoutrix;
 using onvif::CallError;
@@ -160,6 +161,7 @@ private slots:
     void setWithoutLoginTakesCredentialsInOrder();
     void upgradeReportsProgressAndRefusals();
     void streamsFailWithRealCodes();
+    void streamsDeliverUntilCleared();
 };
 
 void TestOnvifClient::init()
@@ -682,6 +684,73 @@ void TestOnvifClient::streamsFailWithRealCodes()
     d.streamUri = "rtsp://192.0.2.1/ch1/main";
     QCOMPARE(NetSdk_StartRealStream(h, request(0, 0).data(), 0), int32_t(proto::InvalidArgument));
     QCOMPARE(NetSdk_StopRealStream(netsdk::onvifbackend::kFirstHandle + 12345), int32_t(proto::InvalidHandle));
+    QCOMPARE(NetSdk_Logout(h), 0);
+}
+
+namespace {
+
+struct UnitLog {
+    std::atomic<int> units {0};
+    std::atomic<int> keyUnits {0};
+    std::atomic<int32_t> handle {0};
+};
+
+int32_t onUnit(int32_t handle, int32_t type, char *data, int32_t length, void *user)
+{
+    auto *log = static_cast<UnitLog *>(user);
+    log->handle = handle;
+    if (type == 1 && length > 4) {
+        ++log->units;
+        for (int32_t i = 0; i + 3 < length; ++i) {
+            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1f) == 5) {
+                ++log->keyUnits;
+                break;
+            }
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+void TestOnvifClient::streamsDeliverUntilCleared()
+{
+    devsim::RtspServerOptions options;
+    devsim::LiveStreamFormat format;
+    format.width = 320;
+    format.height = 180;
+    format.keyInterval = 10;
+    format.title = "fake";
+    format.sub = true;
+    options.mounts = {devsim::RtspMount {"/ch0/sub", format}};
+    options.users = {devsim::RtspUser {"admin", "739204"}};
+    devsim::RtspServer server(options);
+    std::string error;
+    QVERIFY2(server.start(error), error.c_str());
+
+    fake::Device d;
+    d.streamUri = server.url("/ch0/sub");
+    fake::Responder responder;
+    discover(responder, {&d});
+    const int32_t h = onvifLogin(d);
+    QVERIFY(h > 0);
+    std::array<uint8_t, NETSDK_STREAM_REQUEST_SIZE> request {};
+    writeLe32(request.data() + 4, 1); // channel 0, sub stream
+    const int32_t stream = NetSdk_StartRealStream(h, request.data(), 0);
+    QVERIFY2(stream >= netsdk::onvifbackend::kFirstHandle, qPrintable(QString::number(stream)));
+    QCOMPARE(d.requests().back().operation, std::string("GetStreamUri"));
+    QVERIFY(d.requests().back().body.find(">sub<") != std::string::npos);
+
+    UnitLog log;
+    QCOMPARE(NetSdk_SetStreamCallback(stream, onUnit, &log), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(log.units >= 12 && log.keyUnits >= 1, 15000);
+    QCOMPARE(log.handle.load(), stream);
+    QCOMPARE(NetSdk_ClearStreamCallback(stream, onUnit, &log), 0);
+    const int after = log.units;
+    QTest::qWait(300);
+    QCOMPARE(log.units.load(), after); // nothing after the clear returned
+    QCOMPARE(NetSdk_StopRealStream(stream), 0);
+    QCOMPARE(NetSdk_StopRealStream(stream), int32_t(proto::InvalidHandle));
     QCOMPARE(NetSdk_Logout(h), 0);
 }
 
