@@ -16,12 +16,13 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libx264-dev
   # ONVIF: the SOAP layer parses and builds its XML with pugixml
   libpugixml-dev
-  # ONVIF: the SDK's client posts its SOAP and firmware uploads with cpp-httplib
-  libcpp-httplib-dev
   # RTSP: the emulated cameras serve it with gstreamer's RTSP server (appsrc in
   # plugins-base, the H.264 RTP payloader and rtpbin in plugins-good); the
   # client reads it with libavformat
   libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good libavformat-dev
+  # ONVIF over HTTP with cpp-httplib: the SDK's client (SOAP, firmware
+  # uploads) and the emulator's ONVIF devices
+  libcpp-httplib-dev
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
