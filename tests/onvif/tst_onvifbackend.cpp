@@ -208,6 +208,42 @@ private slots:
         NetSdk_Logout(h);
     }
 
+    void addressChangeWithoutLoginMovesTheCamera()
+    {
+        const auto records = fixture::search(3000);
+        const int camera = m_onvif[1];
+        const devsim::DeviceSnapshot d = m_emu->device(camera);
+        const SearchRecord *found = fixture::byMac(records, d.mac);
+        if (!found)
+            QSKIP("this build's record mapping does not fill ONVIF search records");
+        NetInfo net = found->net;
+        const std::string oldIp = fixture::ip(d.ip);
+        const uint32_t moved = d.ip + 80;
+        const std::string newIp = fixture::ip(moved);
+        for (int i = 0; i < 4; ++i)
+            net.ip[i] = uint8_t(moved >> (24 - 8 * i));
+
+        // Nobody logged in to it in this process: the defaults sign the change.
+        netsdk::setDefaultCredentials("admin", "739204");
+        QCOMPARE(NetSdk_SetConfigWithoutLogin(20, 0, &net, sizeof net, 5000), 0);
+        netsdk::clearDefaultCredentials();
+        QTRY_COMPARE_WITH_TIMEOUT(fixture::ip(m_emu->device(camera).ip), newIp, 5000);
+        // Its services come up at the new address a moment after the move.
+        onvif::HttpDeviceApi direct(newIp, d.port);
+        QTRY_VERIFY_WITH_TIMEOUT(direct.getSystemDateAndTime().ok(), 5000);
+        // The SDK follows the camera to its new address without a new search.
+        int32_t err = 1;
+        LoginInfo info;
+        const int32_t h = NetSdk_Login(newIp.c_str(), d.port, "admin", "739204", &info, 1, &err, 0, 0);
+        QVERIFY2(h >= netsdk::onvifbackend::kFirstHandle, qPrintable(QString::number(err)));
+        QCOMPARE(NetSdk_Logout(h), 0);
+        const auto again = fixture::search(3000);
+        const SearchRecord *there = fixture::byMac(again, d.mac);
+        QVERIFY(there);
+        QCOMPARE(there->net.ipText(), newIp);
+        QVERIFY(oldIp != newIp);
+    }
+
     void cleanupTestCase()
     {
         m_emu.reset();
