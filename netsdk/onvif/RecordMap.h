@@ -16,8 +16,7 @@ namespace scoutrix::netsdk::onvifmap {
 
 // What the backend learnt of a device at login, kept with its session. The
 // mapping may refresh profiles when a set changed them.
-struct DeviceContext
-{
+struct DeviceContext {
     onvif::DeviceInformation info;
     onvif::ServiceAddresses services;
     std::vector<onvif::Profile> profiles;
@@ -31,8 +30,7 @@ struct DeviceContext
 };
 
 // A device as WS-Discovery and the unauthenticated calls showed it.
-struct FoundDevice
-{
+struct FoundDevice {
     std::string endpoint; // EndpointReference address, usually urn:uuid:...
     std::vector<std::string> scopes;
     std::vector<std::string> types; // local names: NetworkVideoTransmitter, Device, ...
