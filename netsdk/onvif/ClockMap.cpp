@@ -16,8 +16,39 @@ namespace {
 
 // Minutes west of UTC by zone index, the order the system page lists them.
 constexpr int32_t kZoneMinutesWest[] = {
-    0, -60, -120, -180, -210, -240, -270, -300, -330, -345, -360, -390, -420, -480, -540, -570, -600,
-    -660, -720, -780, 60, 120, 180, 210, 240, 300, 360, 420, 480, 540, 600, 660, 720,
+    0,
+    -60,
+    -120,
+    -180,
+    -210,
+    -240,
+    -270,
+    -300,
+    -330,
+    -345,
+    -360,
+    -390,
+    -420,
+    -480,
+    -540,
+    -570,
+    -600,
+    -660,
+    -720,
+    -780,
+    60,
+    120,
+    180,
+    210,
+    240,
+    300,
+    360,
+    420,
+    480,
+    540,
+    600,
+    660,
+    720,
 };
 constexpr int32_t kZones = int32_t(sizeof kZoneMinutesWest / sizeof kZoneMinutesWest[0]);
 
@@ -30,7 +61,8 @@ int32_t zoneIndexOf(int32_t minutesWest)
 {
     int32_t best = 0;
     for (int32_t i = 1; i < kZones; ++i) {
-        if (std::abs(kZoneMinutesWest[i] - minutesWest) < std::abs(kZoneMinutesWest[best] - minutesWest))
+        if (std::abs(kZoneMinutesWest[i] - minutesWest)
+            < std::abs(kZoneMinutesWest[best] - minutesWest))
             best = i;
     }
     return best;
@@ -67,7 +99,10 @@ bool isRealTime(const onvif::DateTime &t)
     return t.month != 2 || t.day <= 28 || leap;
 }
 
-int32_t zoneOf(const onvif::SystemDateAndTime &now) { return minutesWestOf(now.timeZone).value_or(0); }
+int32_t zoneOf(const onvif::SystemDateAndTime &now)
+{
+    return minutesWestOf(now.timeZone).value_or(0);
+}
 
 // The device's local time: as it said, or its UTC moved by its zone.
 onvif::DateTime localTimeOf(const onvif::SystemDateAndTime &now)
@@ -104,9 +139,10 @@ std::string shownServer(const onvif::NtpSettings &ntp)
 
 int32_t setSystemTime(onvif::DeviceApi &device, const SystemTimeRecord &record)
 {
-    const onvif::DateTime local { record.word(SystemTimeRecord::Year), record.word(SystemTimeRecord::Month),
-        record.word(SystemTimeRecord::Day), record.word(SystemTimeRecord::Hour),
-        record.word(SystemTimeRecord::Minute), record.word(SystemTimeRecord::Second) };
+    const onvif::DateTime local { record.word(SystemTimeRecord::Year),
+        record.word(SystemTimeRecord::Month), record.word(SystemTimeRecord::Day),
+        record.word(SystemTimeRecord::Hour), record.word(SystemTimeRecord::Minute),
+        record.word(SystemTimeRecord::Second) };
     if (!isRealTime(local))
         return NETSDK_ERR_FAIL;
     const auto now = device.getSystemDateAndTime();
@@ -131,7 +167,8 @@ int32_t setNtp(onvif::DeviceApi &device, const NtpRecord &record)
     const auto ntp = device.getNtp();
     if (!ntp)
         return resultFor(ntp.failure());
-    if (record.word(NtpRecord::Port) != kNtpPort || record.word(NtpRecord::Period) != kNtpPeriodMinutes)
+    if (record.word(NtpRecord::Port) != kNtpPort
+        || record.word(NtpRecord::Period) != kNtpPeriodMinutes)
         return NETSDK_ERR_NOT_SUPPORTED;
 
     const std::string server = record.server();

@@ -31,7 +31,10 @@ bool sameSize(const onvif::Resolution &a, const onvif::Resolution &b)
     return a.width == b.width && a.height == b.height;
 }
 
-int64_t pixelsOf(const onvif::Resolution &r) { return int64_t(r.width) * r.height; }
+int64_t pixelsOf(const onvif::Resolution &r)
+{
+    return int64_t(r.width) * r.height;
+}
 
 int32_t encodeTypeOf(const std::string &encoding)
 {
@@ -45,14 +48,16 @@ int32_t encodeTypeOf(const std::string &encoding)
 }
 
 // One stream of one channel with the options of its configuration.
-struct Stream {
+struct Stream
+{
     const onvif::Profile *profile = nullptr;
     const onvif::VideoEncoderOptions *options = nullptr;
     bool exists() const { return profile != nullptr; }
     const onvif::VideoEncoderConfiguration &config() const { return *profile->videoEncoder; }
 };
 
-const std::vector<onvif::Resolution> &resolutionsFor(const onvif::VideoEncoderOptions &o, const std::string &encoding)
+const std::vector<onvif::Resolution> &resolutionsFor(
+    const onvif::VideoEncoderOptions &o, const std::string &encoding)
 {
     return encoding == "JPEG" ? o.jpegResolutions : o.h264Resolutions;
 }
@@ -63,7 +68,8 @@ const onvif::Range &frameRatesFor(const onvif::VideoEncoderOptions &o, const std
 }
 
 // Everything the encode records are built from, read fresh.
-struct EncodeView {
+struct EncodeView
+{
     std::vector<Channel> channels;
     std::vector<std::array<Stream, kStreams>> streams; // by channel
     ResolutionList list;
@@ -120,9 +126,10 @@ ResolutionList listFor(bool ntsc, std::vector<onvif::Resolution> device)
     }
     // Largest first, so the device's main sizes keep the table's names
     // wherever they can.
-    std::sort(device.begin(), device.end(), [](const onvif::Resolution &a, const onvif::Resolution &b) {
-        return pixelsOf(a) != pixelsOf(b) ? pixelsOf(a) > pixelsOf(b) : a.width > b.width;
-    });
+    std::sort(
+        device.begin(), device.end(), [](const onvif::Resolution &a, const onvif::Resolution &b) {
+            return pixelsOf(a) != pixelsOf(b) ? pixelsOf(a) > pixelsOf(b) : a.width > b.width;
+        });
     device.erase(std::unique(device.begin(), device.end(), sameSize), device.end());
     std::vector<onvif::Resolution> unmatched;
     for (const onvif::Resolution &r : device) {
@@ -143,7 +150,8 @@ ResolutionList listFor(bool ntsc, std::vector<onvif::Resolution> device)
             if (taken[i])
                 continue;
             // Entries past the table are free too, but only as a last resort.
-            const int64_t d = base[i].width > 0 ? std::llabs(pixelsOf(base[i]) - pixelsOf(r)) : INT64_MAX - 1;
+            const int64_t d
+                = base[i].width > 0 ? std::llabs(pixelsOf(base[i]) - pixelsOf(r)) : INT64_MAX - 1;
             if (d < distance) {
                 distance = d;
                 best = i;
@@ -230,7 +238,8 @@ EncodeTable tableOf(const EncodeView &view)
 {
     EncodeTable table;
     zero(table);
-    for (std::size_t ch = 0; ch < view.channels.size() && ch < std::size_t(EncodeTable::Channels); ++ch) {
+    for (std::size_t ch = 0; ch < view.channels.size() && ch < std::size_t(EncodeTable::Channels);
+         ++ch) {
         table.channel[ch].main = paramsOf(view, view.streams[ch][0]);
         table.channel[ch].sub = paramsOf(view, view.streams[ch][1]);
     }
@@ -257,7 +266,8 @@ int64_t largestPixelRate(const EncodeView &view, const Stream &s)
     const uint32_t mask = view.maskOf(s);
     for (int i = 0; i < ResolutionList::Entries; ++i) {
         if (mask >> i & 1u)
-            pixels = std::max(pixels, int64_t(view.list.entry[i].widthValue()) * view.list.entry[i].heightValue());
+            pixels = std::max(pixels,
+                int64_t(view.list.entry[i].widthValue()) * view.list.entry[i].heightValue());
     }
     const double fps = std::max({ s.options->h264FrameRate.max, s.options->jpegFrameRate.max,
         double(s.config().frameRateLimit) });
@@ -277,8 +287,9 @@ EncodeCaps capsOf(const EncodeView &view)
         const Stream &sub = view.streams[ch][1];
         pixelRate += largestPixelRate(view, main) + largestPixelRate(view, sub);
         if (main.exists()) {
-            bitRate += main.options->h264Bitrate ? int64_t(main.options->h264Bitrate->max)
-                                                 : std::max<int64_t>(main.config().bitrateLimit, kUnnamedBitRateLimit);
+            bitRate += main.options->h264Bitrate
+                ? int64_t(main.options->h264Bitrate->max)
+                : std::max<int64_t>(main.config().bitrateLimit, kUnnamedBitRateLimit);
         }
         mainTypes |= typeMaskOf(main);
         subTypes |= typeMaskOf(sub);
@@ -309,19 +320,19 @@ bool inRange(const onvif::Range &range, double value)
 
 // The configuration |wanted| asks for, from the one read; NETSDK_OK with
 // |changed| false when nothing the device holds differs.
-int32_t configFor(const EncodeView &view, const Stream &s, const StreamParams &read, const StreamParams &wanted,
-    onvif::VideoEncoderConfiguration &out, bool &changed)
+int32_t configFor(const EncodeView &view, const Stream &s, const StreamParams &read,
+    const StreamParams &wanted, onvif::VideoEncoderConfiguration &out, bool &changed)
 {
     changed = false;
-    const bool same = read.encodeType() == wanted.encodeType() && read.resolution() == wanted.resolution()
-        && read.bitControl() == wanted.bitControl() && read.quality() == wanted.quality()
-        && read.frameRate() == wanted.frameRate() && read.bitRate() == wanted.bitRate()
-        && read.iFrameInterval() == wanted.iFrameInterval() && read.videoOn() == wanted.videoOn()
-        && read.audioOn() == wanted.audioOn();
+    const bool same = read.encodeType() == wanted.encodeType()
+        && read.resolution() == wanted.resolution() && read.bitControl() == wanted.bitControl()
+        && read.quality() == wanted.quality() && read.frameRate() == wanted.frameRate()
+        && read.bitRate() == wanted.bitRate() && read.iFrameInterval() == wanted.iFrameInterval()
+        && read.videoOn() == wanted.videoOn() && read.audioOn() == wanted.audioOn();
     if (same)
         return NETSDK_OK;
-    if (!s.exists() || read.bitControl() != wanted.bitControl() || read.videoOn() != wanted.videoOn()
-        || read.audioOn() != wanted.audioOn())
+    if (!s.exists() || read.bitControl() != wanted.bitControl()
+        || read.videoOn() != wanted.videoOn() || read.audioOn() != wanted.audioOn())
         return NETSDK_ERR_NOT_SUPPORTED;
 
     out = s.config();
@@ -347,7 +358,8 @@ int32_t configFor(const EncodeView &view, const Stream &s, const StreamParams &r
         out.resolution = size;
     }
     if (wanted.quality() != read.quality()) {
-        if (wanted.quality() < 1 || wanted.quality() > QualityGrades || o.quality.max <= o.quality.min)
+        if (wanted.quality() < 1 || wanted.quality() > QualityGrades
+            || o.quality.max <= o.quality.min)
             return NETSDK_ERR_FAIL;
         out.quality = qualityOfGrade(wanted.quality(), o.quality);
     }
@@ -382,13 +394,18 @@ int32_t setTable(onvif::DeviceApi &device, DeviceContext &context, const EncodeT
     // leaves the device as it was.
     std::vector<onvif::VideoEncoderConfiguration> sets;
     for (std::size_t ch = 0; ch < std::size_t(EncodeTable::Channels); ++ch) {
-        const StreamParams *readStreams[kStreams] = { &read.channel[ch].main, &read.channel[ch].sub };
-        const StreamParams *wantedStreams[kStreams] = { &wanted.channel[ch].main, &wanted.channel[ch].sub };
+        const StreamParams *readStreams[kStreams]
+            = { &read.channel[ch].main, &read.channel[ch].sub };
+        const StreamParams *wantedStreams[kStreams]
+            = { &wanted.channel[ch].main, &wanted.channel[ch].sub };
         for (int s = 0; s < kStreams; ++s) {
-            const Stream stream = ch < view.streams.size() ? view.streams[ch][std::size_t(s)] : Stream {};
+            const Stream stream
+                = ch < view.streams.size() ? view.streams[ch][std::size_t(s)] : Stream {};
             onvif::VideoEncoderConfiguration config;
             bool changed = false;
-            if (const int32_t r = configFor(view, stream, *readStreams[s], *wantedStreams[s], config, changed); r < 0)
+            if (const int32_t r
+                = configFor(view, stream, *readStreams[s], *wantedStreams[s], config, changed);
+                r < 0)
                 return r;
             if (changed)
                 sets.push_back(config);
@@ -441,8 +458,8 @@ int32_t getEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t comm
     }
 }
 
-int32_t setEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t command, const void *buffer,
-    int32_t size)
+int32_t setEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t command,
+    const void *buffer, int32_t size)
 {
     if (command == CmdEncodeTable) {
         const auto wanted = std::make_unique<EncodeTable>();

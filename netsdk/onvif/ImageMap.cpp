@@ -19,7 +19,8 @@ constexpr uint8_t kExposureSensitivity = 5;
 constexpr int16_t kAe = 128;
 
 // The fixed shutters of exposure modes 1..8, in microseconds.
-constexpr double kShutterMicroseconds[8] = { 20000, 1000000.0 / 120, 4000, 2000, 1000, 500, 250, 125 };
+constexpr double kShutterMicroseconds[8]
+    = { 20000, 1000000.0 / 120, 4000, 2000, 1000, 500, 250, 125 };
 
 bool offers(const std::vector<std::string> &modes, const std::string &mode)
 {
@@ -51,9 +52,13 @@ uint8_t dayNightOf(const std::optional<std::string> &irCut)
     return 0;
 }
 
-const char *irCutOf(uint8_t dayNight) { return dayNight == 1 ? "ON" : dayNight == 2 ? "OFF" : "AUTO"; }
+const char *irCutOf(uint8_t dayNight)
+{
+    return dayNight == 1 ? "ON" : dayNight == 2 ? "OFF" : "AUTO";
+}
 
-struct Imaging {
+struct Imaging
+{
     onvif::ImagingSettings settings;
     onvif::ImagingOptions options;
 };
@@ -98,9 +103,12 @@ ExposureRecord exposureRecordOf(const onvif::ImagingSettings &s)
     const bool manual = s.exposureMode == std::string("MANUAL") && s.exposureTime;
     for (int b = 0; b < ExposureRecord::Blocks; ++b) {
         uint8_t *block = r.block(b);
-        writeLe32(block + ExposureRecord::Mode, uint32_t(manual ? shutterModeOf(*s.exposureTime) : 0));
-        writeLe32(block + ExposureRecord::LimitFirst, uint32_t(std::lround(s.maxExposureTime.value_or(0))));
-        writeLe32(block + ExposureRecord::LimitSecond, uint32_t(std::lround(s.minExposureTime.value_or(0))));
+        writeLe32(
+            block + ExposureRecord::Mode, uint32_t(manual ? shutterModeOf(*s.exposureTime) : 0));
+        writeLe32(block + ExposureRecord::LimitFirst,
+            uint32_t(std::lround(s.maxExposureTime.value_or(0))));
+        writeLe32(block + ExposureRecord::LimitSecond,
+            uint32_t(std::lround(s.minExposureTime.value_or(0))));
         block[ExposureRecord::Sensitivity] = kExposureSensitivity;
         block[ExposureRecord::BackLight] = s.backlightCompensationMode == std::string("ON") ? 1 : 0;
         writeLe16(block + ExposureRecord::Ae, uint16_t(kAe));
@@ -237,7 +245,8 @@ int32_t getImage(onvif::DeviceApi &device, DeviceContext &context, int32_t comma
         // No focus and no fill light: the page then shows neither tab.
         ImageCapsRecord caps;
         zero(caps);
-        caps.bytes[ImageCapsRecord::WdrOffered] = offers(now.options.wideDynamicRangeModes, "ON") ? 1 : 0;
+        caps.bytes[ImageCapsRecord::WdrOffered]
+            = offers(now.options.wideDynamicRangeModes, "ON") ? 1 : 0;
         return putRecord(caps, buffer, bufferSize, bytesReturned);
     }
     default:
@@ -250,13 +259,15 @@ int32_t setImage(onvif::DeviceApi &device, DeviceContext &context, int32_t comma
 {
     ImageRecord image;
     ExposureRecord exposure;
-    const bool taken = command == CmdImage ? takeRecord(buffer, size, image) : takeRecord(buffer, size, exposure);
+    const bool taken = command == CmdImage ? takeRecord(buffer, size, image)
+                                           : takeRecord(buffer, size, exposure);
     if (!taken)
         return NETSDK_ERR_FAIL;
     Imaging now;
     if (const int32_t r = readImaging(device, context, std::max(channel, 0), now); r < 0)
         return r;
-    const std::string source = channelsOf(context.profiles)[std::size_t(std::max(channel, 0))].sourceToken;
+    const std::string source
+        = channelsOf(context.profiles)[std::size_t(std::max(channel, 0))].sourceToken;
     return command == CmdImage ? setImageRecord(device, source, now, image)
                                : setExposureRecord(device, source, now, exposure);
 }

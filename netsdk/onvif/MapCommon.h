@@ -34,11 +34,15 @@ template <typename R> bool takeRecord(const void *buffer, int32_t size, R &recor
     return true;
 }
 
-template <typename R> void zero(R &record) { std::memset(&record, 0, sizeof record); }
+template <typename R> void zero(R &record)
+{
+    std::memset(&record, 0, sizeof record);
+}
 
 // One channel: a video source and the profiles that encode it, in the
 // device's order. Profiles without a video encoder carry no stream.
-struct Channel {
+struct Channel
+{
     std::string sourceToken;
     std::vector<onvif::Profile> streams; // [0] main, [1] sub, further ones unused
 };
@@ -56,8 +60,8 @@ int32_t doneResult(bool rebootNeeded);
 // not know answers NETSDK_ERR_NOT_SUPPORTED.
 int32_t getEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t command, void *buffer,
     int32_t bufferSize, int32_t *bytesReturned);
-int32_t setEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t command, const void *buffer,
-    int32_t size);
+int32_t setEncode(onvif::DeviceApi &device, DeviceContext &context, int32_t command,
+    const void *buffer, int32_t size);
 int32_t getClock(onvif::DeviceApi &device, int32_t command, void *buffer, int32_t bufferSize,
     int32_t *bytesReturned);
 int32_t setClock(onvif::DeviceApi &device, int32_t command, const void *buffer, int32_t size);

@@ -77,7 +77,8 @@ std::string normalisedMac(const std::string &text)
 std::string endpointDigits(const std::string &endpoint)
 {
     std::string digits;
-    for (const char c : endpoint.substr(endpoint.rfind(':') == std::string::npos ? 0 : endpoint.rfind(':') + 1)) {
+    for (const char c :
+        endpoint.substr(endpoint.rfind(':') == std::string::npos ? 0 : endpoint.rfind(':') + 1)) {
         if (std::isxdigit(uint8_t(c)))
             digits += char(std::tolower(uint8_t(c)));
         else if (c != '-')
@@ -125,7 +126,8 @@ void maskOfPrefix(int prefix, uint8_t out[4])
 // -1 for a mask whose ones are not contiguous.
 int prefixOfMask(const uint8_t mask[4])
 {
-    const uint32_t m = uint32_t(mask[0]) << 24 | uint32_t(mask[1]) << 16 | uint32_t(mask[2]) << 8 | mask[3];
+    const uint32_t m
+        = uint32_t(mask[0]) << 24 | uint32_t(mask[1]) << 16 | uint32_t(mask[2]) << 8 | mask[3];
     int prefix = 0;
     while (prefix < 32 && (m >> (31 - prefix) & 1u))
         ++prefix;
@@ -156,7 +158,8 @@ int32_t readInterface(onvif::DeviceApi &device, onvif::NetworkInterface &out)
     return NETSDK_OK;
 }
 
-int32_t readNetwork(onvif::DeviceApi &device, onvif::NetworkInterface &nic, std::vector<std::string> &gateways)
+int32_t readNetwork(
+    onvif::DeviceApi &device, onvif::NetworkInterface &nic, std::vector<std::string> &gateways)
 {
     if (const int32_t r = readInterface(device, nic); r < 0)
         return r;
@@ -238,7 +241,8 @@ int32_t setDefaults(onvif::DeviceApi &device, const void *buffer, int32_t size)
         return NETSDK_OK;
     // A soft factory default keeps the network and the users; answering
     // success to a request for those would be untrue.
-    if (record.group(RestoreDefaultsRecord::Network) || record.group(RestoreDefaultsRecord::Account))
+    if (record.group(RestoreDefaultsRecord::Network)
+        || record.group(RestoreDefaultsRecord::Account))
         return NETSDK_ERR_NOT_SUPPORTED;
     const auto done = device.setSystemFactoryDefault(false);
     return done ? doneResult(done->rebootNeeded) : resultFor(done.failure());
@@ -267,8 +271,8 @@ int32_t getDeviceInfo(onvif::DeviceApi &device, DeviceContext &context, void *bu
     record.setWord(160, int32_t(channelsOf(context.profiles).size()));
     record.setWord(164, 0);
     record.setWord(168, context.deviceType);
-    record.setBuildTime(kBuildTime[0], kBuildTime[1], kBuildTime[2], kBuildTime[3], kBuildTime[4],
-        kBuildTime[5]);
+    record.setBuildTime(
+        kBuildTime[0], kBuildTime[1], kBuildTime[2], kBuildTime[3], kBuildTime[4], kBuildTime[5]);
     putText(record.bytes + 224, 32, info->hardwareId);
     return putRecord(record, buffer, bufferSize, bytesReturned);
 }
@@ -300,7 +304,10 @@ int32_t refreshProfiles(onvif::DeviceApi &device, DeviceContext &context)
     return NETSDK_OK;
 }
 
-int32_t doneResult(bool rebootNeeded) { return rebootNeeded ? NETSDK_ERR_NEED_REBOOT : NETSDK_OK; }
+int32_t doneResult(bool rebootNeeded)
+{
+    return rebootNeeded ? NETSDK_ERR_NEED_REBOOT : NETSDK_OK;
+}
 
 std::string macTextOf(const FoundDevice &found)
 {
@@ -312,8 +319,8 @@ std::string macTextOf(const FoundDevice &found)
 
 int32_t deviceTypeOf(const FoundDevice &found)
 {
-    if (scopeOrTypeNames(found, "NetworkVideoRecorder") || scopeOrTypeNames(found, "NetworkVideoStorage")
-        || scopeOrTypeNames(found, "Storage"))
+    if (scopeOrTypeNames(found, "NetworkVideoRecorder")
+        || scopeOrTypeNames(found, "NetworkVideoStorage") || scopeOrTypeNames(found, "Storage"))
         return int32_t(DeviceType::NVR);
     return int32_t(DeviceType::IPC);
 }
@@ -322,7 +329,9 @@ void fillSearchRecord(const FoundDevice &found, void *out)
 {
     SearchRecord record;
     zero(record);
-    std::string model = found.info && !found.info->model.empty() ? found.info->model : scopeValue(found.scopes, "hardware");
+    std::string model = found.info && !found.info->model.empty()
+        ? found.info->model
+        : scopeValue(found.scopes, "hardware");
     if (model.empty())
         model = "ONVIF";
     std::string serial = found.info ? found.info->serialNumber : std::string();
@@ -353,7 +362,8 @@ void fillLoginInfo(const DeviceContext &context, void *out)
 {
     LoginInfo block;
     zero(block);
-    putText(block.bytes + LoginInfo::VersionText, LoginInfo::VersionTextSize, context.info.firmwareVersion);
+    putText(block.bytes + LoginInfo::VersionText, LoginInfo::VersionTextSize,
+        context.info.firmwareVersion);
     putText(block.bytes + 64, 64, context.info.serialNumber);
     putText(block.bytes + 128, 32, context.info.model);
     block.setWord(LoginInfo::VideoChannelCount, int32_t(channelsOf(context.profiles).size()));
@@ -383,8 +393,8 @@ int32_t resultFor(const onvif::Failure &failure)
     return NETSDK_ERR_FAIL;
 }
 
-int32_t getConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t command, int32_t channel,
-    void *buffer, int32_t bufferSize, int32_t *bytesReturned)
+int32_t getConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t command,
+    int32_t channel, void *buffer, int32_t bufferSize, int32_t *bytesReturned)
 {
     switch (command) {
     case CmdNetWithoutLogin:
@@ -411,8 +421,8 @@ int32_t getConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t comm
     }
 }
 
-int32_t setConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t command, int32_t channel,
-    const void *buffer, int32_t size)
+int32_t setConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t command,
+    int32_t channel, const void *buffer, int32_t size)
 {
     switch (command) {
     case CmdNetWithoutLogin:
@@ -457,8 +467,9 @@ int32_t setNetwork(onvif::DeviceApi &device, const void *netInfo, int32_t size)
     // longer where this call reaches it.
     const std::vector<std::string> newGateways
         = gateway == "0.0.0.0" ? std::vector<std::string>() : std::vector<std::string> { gateway };
-    const bool gatewayDiffers = gateways.empty() ? !newGateways.empty()
-                                                  : newGateways.empty() || gateways.front() != gateway;
+    const bool gatewayDiffers = gateways.empty()
+        ? !newGateways.empty()
+        : newGateways.empty() || gateways.front() != gateway;
     if (gatewayDiffers) {
         const auto done = device.setNetworkDefaultGateway(newGateways);
         if (!done)

@@ -25,7 +25,8 @@ namespace {
 
 // A device held as plain values; every call is logged by name, and a call
 // named in |failing| answers that failure instead.
-class FakeDevice final : public DeviceApi {
+class FakeDevice final : public DeviceApi
+{
 public:
     std::vector<std::string> calls;
     std::map<std::string, Failure> failing;
@@ -55,9 +56,18 @@ public:
             + encoderSets.size() + imagingSets.size() + factoryDefaults.size());
     }
 
-    Reply<SystemDateAndTime> getSystemDateAndTime() override { return answer("getSystemDateAndTime", clock); }
-    Reply<DeviceInformation> getDeviceInformation() override { return answer("getDeviceInformation", info); }
-    Reply<ServiceAddresses> getServices() override { return answer("getServices", ServiceAddresses {}); }
+    Reply<SystemDateAndTime> getSystemDateAndTime() override
+    {
+        return answer("getSystemDateAndTime", clock);
+    }
+    Reply<DeviceInformation> getDeviceInformation() override
+    {
+        return answer("getDeviceInformation", info);
+    }
+    Reply<ServiceAddresses> getServices() override
+    {
+        return answer("getServices", ServiceAddresses {});
+    }
     Reply<std::vector<NetworkInterface>> getNetworkInterfaces() override
     {
         return answer("getNetworkInterfaces", interfaces);
@@ -85,7 +95,10 @@ public:
     {
         return done("setSystemFactoryDefault", factoryDefaults, hard);
     }
-    Reply<FirmwareUpload> startFirmwareUpgrade() override { return answer("startFirmwareUpgrade", FirmwareUpload {}); }
+    Reply<FirmwareUpload> startFirmwareUpgrade() override
+    {
+        return answer("startFirmwareUpgrade", FirmwareUpload {});
+    }
     Reply<std::vector<Profile>> getProfiles() override { return answer("getProfiles", profiles); }
     Reply<std::vector<VideoEncoderConfiguration>> getVideoEncoderConfigurations() override
     {
@@ -110,7 +123,10 @@ public:
         }
         return reply;
     }
-    Reply<std::string> getStreamUri(const std::string &) override { return answer("getStreamUri", std::string()); }
+    Reply<std::string> getStreamUri(const std::string &) override
+    {
+        return answer("getStreamUri", std::string());
+    }
     Reply<ImagingSettings> getImagingSettings(const std::string &token) override
     {
         return answer("getImagingSettings " + token, imaging, "getImagingSettings");
@@ -125,7 +141,8 @@ public:
     }
 
 private:
-    template <typename T> Reply<T> answer(const std::string &call, T value, const std::string &name = {})
+    template <typename T>
+    Reply<T> answer(const std::string &call, T value, const std::string &name = {})
     {
         calls.push_back(call);
         const auto it = failing.find(name.empty() ? call : name);
@@ -144,7 +161,8 @@ private:
     }
 };
 
-VideoEncoderConfiguration encoder(const std::string &token, int width, int height, int fps, int kbps)
+VideoEncoderConfiguration encoder(
+    const std::string &token, int width, int height, int fps, int kbps)
 {
     VideoEncoderConfiguration c;
     c.token = token;
@@ -161,7 +179,8 @@ VideoEncoderConfiguration encoder(const std::string &token, int width, int heigh
     return c;
 }
 
-Profile profile(const std::string &token, const std::string &source, std::optional<VideoEncoderConfiguration> enc)
+Profile profile(const std::string &token, const std::string &source,
+    std::optional<VideoEncoderConfiguration> enc)
 {
     return Profile { token, "profile " + token, source, "vsc-" + source, std::move(enc) };
 }
@@ -201,14 +220,17 @@ void twoChannels(FakeDevice &d)
         profile("p3", "vs2", encoder("e3", 1280, 720, 20, 2048)),
         profile("p4", "vs1", encoder("e4", 352, 288, 10, 256)),
     };
-    d.options = { { "e1", mainOptions() }, { "e2", subOptions() }, { "e3", mainOptions() }, { "e4", subOptions() } };
+    d.options = { { "e1", mainOptions() }, { "e2", subOptions() }, { "e3", mainOptions() },
+        { "e4", subOptions() } };
 }
 
-template <typename R> int32_t get(FakeDevice &d, map::DeviceContext &c, int32_t command, R &record, int32_t channel = -1)
+template <typename R>
+int32_t get(FakeDevice &d, map::DeviceContext &c, int32_t command, R &record, int32_t channel = -1)
 {
     std::memset(&record, 0, sizeof record);
     int32_t bytes = 0;
-    const int32_t r = map::getConfig(d, c, command, channel, &record, int32_t(sizeof record), &bytes);
+    const int32_t r
+        = map::getConfig(d, c, command, channel, &record, int32_t(sizeof record), &bytes);
     if (r == 0 && bytes != int32_t(sizeof record))
         return -999;
     return r;
@@ -216,7 +238,8 @@ template <typename R> int32_t get(FakeDevice &d, map::DeviceContext &c, int32_t 
 
 // The two-channel device, and its encode table as read; no table when the
 // read failed.
-struct EncodeFixture {
+struct EncodeFixture
+{
     FakeDevice d;
     map::DeviceContext c;
     std::unique_ptr<EncodeTable> table;
@@ -231,7 +254,9 @@ EncodeFixture twoChannelTable()
     return f;
 }
 
-template <typename R> int32_t set(FakeDevice &d, map::DeviceContext &c, int32_t command, const R &record, int32_t channel = -1)
+template <typename R>
+int32_t set(
+    FakeDevice &d, map::DeviceContext &c, int32_t command, const R &record, int32_t channel = -1)
 {
     return map::setConfig(d, c, command, channel, &record, int32_t(sizeof record));
 }
@@ -257,11 +282,15 @@ NetInfo netInfo(const uint8_t ip[4], const uint8_t mask[4], const uint8_t gatewa
     return n;
 }
 
-QString q(const std::string &s) { return QString::fromStdString(s); }
+QString q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
-class TestOnvifRecords : public QObject {
+class TestOnvifRecords : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -307,18 +336,28 @@ void TestOnvifRecords::searchRecordIdentity_data()
     QTest::addColumn<int>("type");
 
     const QString uuid = QStringLiteral("urn:uuid:1B2C3D4E-0000-4000-8000-00AABBCCDDEE");
-    QTest::newRow("MAC scope, info") << QStringList { "onvif://www.onvif.org/MAC/00-1a-2b-3c-4d-5e" }
-                                     << QStringList { "NetworkVideoTransmitter" } << uuid << true
-                                     << "00:1A:2B:3C:4D:5E" << "CAM-1" << "SN0001" << 2;
-    QTest::newRow("nothing told") << QStringList {} << QStringList { "NetworkVideoTransmitter" } << uuid << false
-                                  << "u1b2c3d4e000040008000" "00aabbccddee" << "ONVIF" << "00aabbccddee" << 2;
+    QTest::newRow("MAC scope, info")
+        << QStringList { "onvif://www.onvif.org/MAC/00-1a-2b-3c-4d-5e" }
+        << QStringList { "NetworkVideoTransmitter" } << uuid << true << "00:1A:2B:3C:4D:5E"
+        << "CAM-1"
+        << "SN0001" << 2;
+    QTest::newRow("nothing told") << QStringList {} << QStringList { "NetworkVideoTransmitter" }
+                                  << uuid << false
+                                  << "u1b2c3d4e000040008000"
+                                     "00aabbccddee"
+                                  << "ONVIF"
+                                  << "00aabbccddee" << 2;
     QTest::newRow("hardware scope, recorder")
-        << QStringList { "onvif://www.onvif.org/hardware/NVR%208CH", "onvif://www.onvif.org/type/NetworkVideoRecorder" }
-        << QStringList { "Device" } << uuid << false << "u1b2c3d4e00004000800000aabbccddee" << "NVR 8CH"
+        << QStringList { "onvif://www.onvif.org/hardware/NVR%208CH",
+               "onvif://www.onvif.org/type/NetworkVideoRecorder" }
+        << QStringList { "Device" } << uuid << false << "u1b2c3d4e00004000800000aabbccddee"
+        << "NVR 8CH"
         << "00aabbccddee" << 1;
     QTest::newRow("a MAC scope that is no MAC")
         << QStringList { "onvif://www.onvif.org/MAC/unknown" } << QStringList {} << uuid << false
-        << "u1b2c3d4e00004000800000aabbccddee" << "ONVIF" << "00aabbccddee" << 2;
+        << "u1b2c3d4e00004000800000aabbccddee"
+        << "ONVIF"
+        << "00aabbccddee" << 2;
 }
 
 void TestOnvifRecords::searchRecordIdentity()
@@ -366,7 +405,8 @@ void TestOnvifRecords::searchRecordAddresses()
     QCOMPARE(q(octetsText(r.net.mask)), QStringLiteral("255.255.255.0"));
     QCOMPARE(q(octetsText(r.net.gateway)), QStringLiteral("0.0.0.0"));
     QCOMPARE(r.net.loginPort(), uint16_t(8080));
-    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(r.dev.reserved0), 64)), QStringLiteral("V2.4.1"));
+    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(r.dev.reserved0), 64)),
+        QStringLiteral("V2.4.1"));
 
     // An endpoint that is no UUID still gives a stable 33-character identity.
     found.endpoint = "http://127.0.0.5/some-device";
@@ -388,8 +428,10 @@ void TestOnvifRecords::loginBlockCountsVideoSources()
     std::memset(&block, 0xee, sizeof block);
     map::fillLoginInfo(c, &block);
     QCOMPARE(q(block.versionText()), QStringLiteral("V2.4.1"));
-    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(block.bytes) + 64, 64)), QStringLiteral("SN0001"));
-    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(block.bytes) + 128, 32)), QStringLiteral("CAM-1"));
+    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(block.bytes) + 64, 64)),
+        QStringLiteral("SN0001"));
+    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(block.bytes) + 128, 32)),
+        QStringLiteral("CAM-1"));
     QCOMPARE(block.videoChannelCount(), 2);
     QCOMPARE(block.loginDeviceType(), int32_t(DeviceType::IPC));
     QCOMPARE(block.audioChannelCount(), 0);
@@ -435,8 +477,9 @@ void TestOnvifRecords::unmappedCommandsAnswerNotSupported()
     map::DeviceContext c;
     std::vector<uint8_t> buffer(65536, 0);
     int32_t bytes = -7;
-    const int32_t r = isSet ? map::setConfig(d, c, command, 0, buffer.data(), 64)
-                            : map::getConfig(d, c, command, 0, buffer.data(), int32_t(buffer.size()), &bytes);
+    const int32_t r = isSet
+        ? map::setConfig(d, c, command, 0, buffer.data(), 64)
+        : map::getConfig(d, c, command, 0, buffer.data(), int32_t(buffer.size()), &bytes);
     QCOMPARE(r, int32_t(NETSDK_ERR_NOT_SUPPORTED));
     QVERIFY(d.calls.empty());
     QCOMPARE(bytes, -7);
@@ -447,16 +490,18 @@ void TestOnvifRecords::smallBufferIsNeverWritten()
     FakeDevice d;
     twoChannels(d);
     map::DeviceContext c;
-    for (const int32_t command : { int32_t(CmdEncodeTable), int32_t(CmdResolutionList), int32_t(CmdTimeZone) }) {
+    for (const int32_t command :
+        { int32_t(CmdEncodeTable), int32_t(CmdResolutionList), int32_t(CmdTimeZone) }) {
         std::vector<uint8_t> buffer(32000, 0xab);
         int32_t bytes = -7;
         const int32_t size = command == CmdEncodeTable ? int32_t(sizeof(EncodeTable))
-            : command == CmdResolutionList              ? int32_t(sizeof(ResolutionList))
-                                                        : int32_t(sizeof(TimeZoneRecord));
+            : command == CmdResolutionList             ? int32_t(sizeof(ResolutionList))
+                                                       : int32_t(sizeof(TimeZoneRecord));
         QVERIFY(map::getConfig(d, c, command, -1, buffer.data(), size - 1, &bytes) < 0);
         QCOMPARE(bytes, -7);
         QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xab; }));
-        QCOMPARE(map::getConfig(d, c, command, -1, buffer.data(), int32_t(buffer.size()), &bytes), 0);
+        QCOMPARE(
+            map::getConfig(d, c, command, -1, buffer.data(), int32_t(buffer.size()), &bytes), 0);
         QCOMPARE(bytes, size);
         QCOMPARE(buffer[std::size_t(size)], uint8_t(0xab));
     }
@@ -539,10 +584,12 @@ void TestOnvifRecords::encodeCapsOfferOnlyTheOptions()
     QCOMPARE(caps.pixelRateBudget(), (2073600 + 230400) * 25 + 2073600 * 25);
     QCOMPARE(caps.bitRateBudget(), 2 * 8192);
     // Options are asked for once per configuration and session.
-    const auto asked = std::count(d.calls.begin(), d.calls.end(), "getVideoEncoderConfigurationOptions");
+    const auto asked
+        = std::count(d.calls.begin(), d.calls.end(), "getVideoEncoderConfigurationOptions");
     QCOMPARE(int(asked), 3);
     QCOMPARE(get(d, c, CmdEncodeCaps, caps), 0);
-    QCOMPARE(int(std::count(d.calls.begin(), d.calls.end(), "getVideoEncoderConfigurationOptions")), 3);
+    QCOMPARE(
+        int(std::count(d.calls.begin(), d.calls.end(), "getVideoEncoderConfigurationOptions")), 3);
 }
 
 void TestOnvifRecords::unchangedEncodeSetSendsNothing()
@@ -622,18 +669,23 @@ void TestOnvifRecords::encodeRefusalsSendNothing_data()
     QTest::addColumn<int>("value");
     QTest::addColumn<int>("code");
     const int fail = NETSDK_ERR_FAIL, unsupported = NETSDK_ERR_NOT_SUPPORTED;
-    QTest::newRow("size the stream does not offer") << 0 << 0 << int(StreamParams::Resolution) << 3 << fail;
+    QTest::newRow("size the stream does not offer")
+        << 0 << 0 << int(StreamParams::Resolution) << 3 << fail;
     QTest::newRow("empty list entry") << 0 << 0 << int(StreamParams::Resolution) << 31 << fail;
-    QTest::newRow("frame rate above the range") << 0 << 0 << int(StreamParams::FrameRate) << 30 << fail;
-    QTest::newRow("bit rate above the range") << 0 << 0 << int(StreamParams::BitRate) << 9000 << fail;
+    QTest::newRow("frame rate above the range")
+        << 0 << 0 << int(StreamParams::FrameRate) << 30 << fail;
+    QTest::newRow("bit rate above the range")
+        << 0 << 0 << int(StreamParams::BitRate) << 9000 << fail;
     QTest::newRow("GOP of 0") << 0 << 0 << int(StreamParams::IFrameInterval) << 0 << fail;
     QTest::newRow("quality grade 7") << 0 << 0 << int(StreamParams::Quality) << 7 << fail;
     QTest::newRow("H.265 not offered") << 0 << 0 << int(StreamParams::EncodeType) << 8 << fail;
-    QTest::newRow("JPEG not offered for main") << 0 << 0 << int(StreamParams::EncodeType) << 5 << fail;
+    QTest::newRow("JPEG not offered for main")
+        << 0 << 0 << int(StreamParams::EncodeType) << 5 << fail;
     QTest::newRow("JPEG at 25 fps") << 0 << 1 << int(StreamParams::EncodeType) << 5 << fail;
     QTest::newRow("VBR") << 0 << 0 << int(StreamParams::BitControl) << 1 << unsupported;
     QTest::newRow("stream off") << 0 << 1 << int(StreamParams::VideoOn) << 0 << unsupported;
-    QTest::newRow("a sub stream the source lacks") << 1 << 1 << int(StreamParams::BitRate) << 512 << unsupported;
+    QTest::newRow("a sub stream the source lacks")
+        << 1 << 1 << int(StreamParams::BitRate) << 512 << unsupported;
 }
 
 void TestOnvifRecords::encodeRefusalsSendNothing()
@@ -663,8 +715,10 @@ void TestOnvifRecords::pageRecordsForTheEncodePage()
     map::DeviceContext c;
     DeviceInfoRecord info;
     QCOMPARE(get(d, c, CmdDeviceInfo, info, 0), 0);
-    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(info.bytes), 64)), QStringLiteral("V2.4.1"));
-    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(info.bytes) + 64, 64)), QStringLiteral("SN0001"));
+    QCOMPARE(
+        q(readFixedText(reinterpret_cast<const char *>(info.bytes), 64)), QStringLiteral("V2.4.1"));
+    QCOMPARE(q(readFixedText(reinterpret_cast<const char *>(info.bytes) + 64, 64)),
+        QStringLiteral("SN0001"));
     QCOMPARE(info.word(160), 2);
     // The page reads the device's resolution list only for firmware built
     // on or after this day.
@@ -905,7 +959,8 @@ void TestOnvifRecords::imageSetsSendOnlyWhatMaps()
     QCOMPARE(q(d.imagingSets[0].first), QStringLiteral("vs1"));
     const ImagingSettings &sent = d.imagingSets[0].second;
     QCOMPARE(q(sent.irCutFilter.value_or("")), QStringLiteral("OFF"));
-    QVERIFY(!sent.wideDynamicRangeMode && !sent.exposureMode && !sent.brightness && !sent.backlightCompensationMode);
+    QVERIFY(!sent.wideDynamicRangeMode && !sent.exposureMode && !sent.brightness
+        && !sent.backlightCompensationMode);
 
     // Fields without a counterpart refuse the whole record.
     for (const std::size_t at : { ImageRecord::Mirror, ImageRecord::Roll, ImageRecord::FocusMode,
@@ -962,16 +1017,18 @@ void TestOnvifRecords::exposureSets()
     QCOMPARE(set(d, c, CmdExposure, e, 0), int32_t(NETSDK_ERR_FAIL));
     QCOMPARE(int(d.imagingSets.size()), 2);
 
-    struct Refusal {
+    struct Refusal
+    {
         std::size_t at;
         uint32_t value;
         int32_t code;
     };
-    for (const Refusal &r : { Refusal { ExposureRecord::Mode, 8, NETSDK_ERR_FAIL }, // 1/8000 s below the range
-             Refusal { ExposureRecord::Mode, 9, NETSDK_ERR_FAIL },
-             Refusal { ExposureRecord::Sensitivity, 6, NETSDK_ERR_NOT_SUPPORTED },
-             Refusal { ExposureRecord::NoiseGrade, 2, NETSDK_ERR_NOT_SUPPORTED },
-             Refusal { ExposureRecord::BackLight, 1, NETSDK_ERR_NOT_SUPPORTED } }) {
+    for (const Refusal &r :
+        { Refusal { ExposureRecord::Mode, 8, NETSDK_ERR_FAIL }, // 1/8000 s below the range
+            Refusal { ExposureRecord::Mode, 9, NETSDK_ERR_FAIL },
+            Refusal { ExposureRecord::Sensitivity, 6, NETSDK_ERR_NOT_SUPPORTED },
+            Refusal { ExposureRecord::NoiseGrade, 2, NETSDK_ERR_NOT_SUPPORTED },
+            Refusal { ExposureRecord::BackLight, 1, NETSDK_ERR_NOT_SUPPORTED } }) {
         e = read;
         if (r.at == ExposureRecord::Mode)
             writeLe32(e.block(0) + r.at, r.value);
@@ -1009,7 +1066,8 @@ void TestOnvifRecords::networkSetSendsOnlyDifferences()
     QCOMPARE(map::setNetwork(d, &n, int32_t(sizeof n)), 0);
     QCOMPARE(d.sets(), 0);
 
-    const uint8_t ip[4] = { 192, 168, 1, 20 }, mask16[4] = { 255, 255, 0, 0 }, gw[4] = { 192, 168, 1, 1 };
+    const uint8_t ip[4] = { 192, 168, 1, 20 }, mask16[4] = { 255, 255, 0, 0 },
+                  gw[4] = { 192, 168, 1, 1 };
     NetInfo moved = netInfo(ip, mask16, gw);
     QCOMPARE(map::setNetwork(d, &moved, int32_t(sizeof moved)), 0);
     QCOMPARE(int(d.interfaceChanges.size()), 1);
@@ -1020,10 +1078,12 @@ void TestOnvifRecords::networkSetSendsOnlyDifferences()
     QCOMPARE(q(change.address.value_or("")), QStringLiteral("192.168.1.20"));
     QCOMPARE(change.prefixLength.value_or(0), 16);
 
-    const uint8_t oldIp[4] = { 192, 168, 1, 10 }, mask24[4] = { 255, 255, 255, 0 }, newGw[4] = { 192, 168, 1, 254 };
+    const uint8_t oldIp[4] = { 192, 168, 1, 10 }, mask24[4] = { 255, 255, 255, 0 },
+                  newGw[4] = { 192, 168, 1, 254 };
     NetInfo gateway = netInfo(oldIp, mask24, newGw);
     d.rebootNeeded = true;
-    QCOMPARE(map::setNetwork(d, &gateway, int32_t(sizeof gateway)), int32_t(NETSDK_ERR_NEED_REBOOT));
+    QCOMPARE(
+        map::setNetwork(d, &gateway, int32_t(sizeof gateway)), int32_t(NETSDK_ERR_NEED_REBOOT));
     QCOMPARE(int(d.interfaceChanges.size()), 1);
     QCOMPARE(int(d.gatewaySets.size()), 1);
     QCOMPARE(int(d.gatewaySets[0].size()), 1);
@@ -1078,7 +1138,8 @@ void TestOnvifRecords::dhcpAndDefaults()
     QCOMPARE(set(d, c, CmdRestoreDefaults, defaults, 0), 0);
     QCOMPARE(int(d.factoryDefaults.size()), 1);
     QCOMPARE(d.factoryDefaults[0], false); // soft
-    for (const int group : { int(RestoreDefaultsRecord::Network), int(RestoreDefaultsRecord::Account) }) {
+    for (const int group :
+        { int(RestoreDefaultsRecord::Network), int(RestoreDefaultsRecord::Account) }) {
         RestoreDefaultsRecord wide = defaults;
         wide.setGroup(group, true);
         QCOMPARE(set(d, c, CmdRestoreDefaults, wide, 0), int32_t(NETSDK_ERR_NOT_SUPPORTED));
@@ -1088,7 +1149,8 @@ void TestOnvifRecords::dhcpAndDefaults()
 
 void TestOnvifRecords::failedCallsNeverSucceed()
 {
-    struct Case {
+    struct Case
+    {
         const char *failing;
         CallError kind;
         int32_t command;
@@ -1097,8 +1159,10 @@ void TestOnvifRecords::failedCallsNeverSucceed()
     };
     const Case cases[] = {
         { "getProfiles", CallError::NotAuthorized, CmdEncodeTable, false, NETSDK_ERR_PASSWORD },
-        { "getVideoEncoderConfigurationOptions", CallError::Timeout, CmdEncodeCaps, false, NETSDK_ERR_TIMEOUT },
-        { "setVideoEncoderConfiguration", CallError::InvalidArgument, CmdEncodeTable, true, NETSDK_ERR_FAIL },
+        { "getVideoEncoderConfigurationOptions", CallError::Timeout, CmdEncodeCaps, false,
+            NETSDK_ERR_TIMEOUT },
+        { "setVideoEncoderConfiguration", CallError::InvalidArgument, CmdEncodeTable, true,
+            NETSDK_ERR_FAIL },
         { "getImagingOptions", CallError::Unreachable, CmdImage, false, -10003 },
         { "setImagingSettings", CallError::Fault, CmdImage, true, NETSDK_ERR_FAIL },
         { "getNtp", CallError::NotSupported, CmdNtp, false, NETSDK_ERR_NOT_SUPPORTED },
@@ -1116,8 +1180,8 @@ void TestOnvifRecords::failedCallsNeverSucceed()
         std::vector<uint8_t> buffer(32000, 0);
         int32_t bytes = 0;
         int32_t size = 0;
-        QVERIFY(map::getConfig(d, c, k.command == CmdRestoreDefaults ? CmdDhcp : k.command, 0, buffer.data(),
-                    int32_t(buffer.size()), &bytes)
+        QVERIFY(map::getConfig(d, c, k.command == CmdRestoreDefaults ? CmdDhcp : k.command, 0,
+                    buffer.data(), int32_t(buffer.size()), &bytes)
             == 0);
         size = bytes;
         // Something to send: a change each mapping takes.
@@ -1134,8 +1198,9 @@ void TestOnvifRecords::failedCallsNeverSucceed()
         }
         d.failing[k.failing] = Failure { k.kind, "injected" };
         map::DeviceContext fresh;
-        const int32_t r = k.isSet ? map::setConfig(d, c, k.command, 0, buffer.data(), size)
-                                  : map::getConfig(d, fresh, k.command, 0, buffer.data(), int32_t(buffer.size()), &bytes);
+        const int32_t r = k.isSet
+            ? map::setConfig(d, c, k.command, 0, buffer.data(), size)
+            : map::getConfig(d, fresh, k.command, 0, buffer.data(), int32_t(buffer.size()), &bytes);
         QVERIFY2(r == k.code, k.failing);
     }
 
@@ -1143,7 +1208,8 @@ void TestOnvifRecords::failedCallsNeverSucceed()
     FakeDevice d;
     d.interfaces = { nic("192.168.1.10", 24) };
     d.failing["setNetworkInterfaces"] = Failure { CallError::Fault, "refused" };
-    const uint8_t ip[4] = { 192, 168, 1, 20 }, mask[4] = { 255, 255, 255, 0 }, gw[4] = { 192, 168, 1, 254 };
+    const uint8_t ip[4] = { 192, 168, 1, 20 }, mask[4] = { 255, 255, 255, 0 },
+                  gw[4] = { 192, 168, 1, 254 };
     NetInfo n = netInfo(ip, mask, gw);
     QCOMPARE(map::setNetwork(d, &n, int32_t(sizeof n)), int32_t(NETSDK_ERR_FAIL));
     QCOMPARE(int(d.gatewaySets.size()), 1);
