@@ -151,7 +151,7 @@ int main(int argc, char **argv)
     // makes at start-up, once as it is and once with three devices that
     // answer 500 ms late.
     for (const int late : { 0, 500 }) {
-        devsim::Fleet fleet = devsim::defaultFleet();
+        devsim::Fleet fleet = devsim::ownProtocolDevices(devsim::defaultFleet());
         if (late) {
             for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 })
                 fleet.devices[i].faults.delayMs = late;

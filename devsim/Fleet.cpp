@@ -586,6 +586,14 @@ Fleet generatedFleet(int count, int onvifCount)
     return f;
 }
 
+Fleet ownProtocolDevices(Fleet fleet)
+{
+    fleet.devices.erase(std::remove_if(fleet.devices.begin(), fleet.devices.end(),
+                            [](const DeviceSpec &d) { return d.protocol != Protocol::Own; }),
+        fleet.devices.end());
+    return fleet;
+}
+
 const char *protocolText(Protocol p)
 {
     return p == Protocol::Onvif ? "onvif" : "own";

@@ -112,6 +112,8 @@ Fleet defaultFleet();
 // HTTP port 80 as real cameras.
 Fleet generatedFleet(int count, int onvifCount = 0);
 const char *protocolText(Protocol p);
+// The fleet without its ONVIF devices: what a search of the own protocol finds.
+Fleet ownProtocolDevices(Fleet fleet);
 
 // Fleet and state files are read into a sorted map (parsing stays n log n even
 // with many members) and written from an ordered one, so written files keep

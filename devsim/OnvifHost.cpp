@@ -1,6 +1,7 @@
 #include "OnvifHost.h"
 
 #include <httplib.h>
+#include <unistd.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -196,6 +197,14 @@ bool OnvifHost::startDevice(int device, std::string &error)
                 res.status = 413;
                 return;
             }
+            int delayMs;
+            {
+                std::lock_guard<std::mutex> lock(m_state.mutex);
+                delayMs = m_state.device(device).model.spec().faults.delayMs;
+            }
+            // The same fault that slows the device's search answers.
+            if (delayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             const OnvifAnswer a = m_service.handle(
                 device, req.path, body, req.remote_addr, req.get_header_value("Authorization"), req.method);
             res.status = a.status;
@@ -209,6 +218,16 @@ bool OnvifHost::startDevice(int device, std::string &error)
         bound = http->bind_to_any_port(host);
     else if (!http->bind_to_port(host, port))
         bound = -1;
+    if (bound <= 0 && port < 1024 && geteuid() != 0) {
+        // Port 80 is the privileged's: without the right, a port of the
+        // system's choosing still gives a camera to talk to.
+        bound = http->bind_to_any_port(host);
+        if (bound > 0) {
+            std::lock_guard<std::mutex> lock(m_state.mutex);
+            m_state.log(m_state.deviceName(device) + ": port " + std::to_string(port) + " needs privileges; HTTP on "
+                + std::to_string(bound));
+        }
+    }
     if (bound <= 0) {
         error = host + ":" + std::to_string(port) + ": cannot listen";
         return false;
@@ -271,9 +290,15 @@ bool OnvifHost::startRtsp(int device, std::string &error)
             m.path = "/ch1/" + m.path.substr(5);
     }
     o.port = port;
-    auto rtsp = std::make_unique<RtspServer>(std::move(o));
-    if (!rtsp->start(error))
-        return false;
+    auto rtsp = std::make_unique<RtspServer>(o);
+    if (!rtsp->start(error)) {
+        if (port == 0 || port >= 1024 || geteuid() == 0)
+            return false;
+        o.port = 0; // 554 is the privileged's, as port 80 above
+        rtsp = std::make_unique<RtspServer>(std::move(o));
+        if (!rtsp->start(error))
+            return false;
+    }
     {
         std::lock_guard<std::mutex> lock(m_state.mutex);
         m_state.device(device).onvif->rtspPort = rtsp->port();

@@ -50,6 +50,12 @@ const char *boolText(bool b)
     return b ? "true" : "false";
 }
 
+void addFlags(xml_node parent, std::initializer_list<std::pair<const char *, bool>> flags)
+{
+    for (const auto &f : flags)
+        add(parent, f.first, boolText(f.second));
+}
+
 std::optional<std::string> textOf(xml_node from, std::initializer_list<std::string_view> path)
 {
     auto t = xml::textAt(from, path);
@@ -470,18 +476,13 @@ OnvifAnswer OnvifService::device(Call &call)
         if (want("Device")) {
             xml_node d = add(c, "tt:Device");
             add(d, "tt:XAddr", base + "/onvif/device_service");
-            xml_node n = add(d, "tt:Network");
-            add(n, "tt:IPFilter", "false");
-            add(n, "tt:ZeroConfiguration", "false");
-            add(n, "tt:IPVersion6", "false");
-            add(n, "tt:DynDNS", "false");
+            addFlags(add(d, "tt:Network"),
+                { { "tt:IPFilter", false }, { "tt:ZeroConfiguration", false }, { "tt:IPVersion6", false },
+                    { "tt:DynDNS", false } });
             xml_node s = add(d, "tt:System");
-            add(s, "tt:DiscoveryResolve", "false");
-            add(s, "tt:DiscoveryBye", "false");
-            add(s, "tt:RemoteDiscovery", "false");
-            add(s, "tt:SystemBackup", "false");
-            add(s, "tt:SystemLogging", "false");
-            add(s, "tt:FirmwareUpgrade", "true");
+            addFlags(s,
+                { { "tt:DiscoveryResolve", false }, { "tt:DiscoveryBye", false }, { "tt:RemoteDiscovery", false },
+                    { "tt:SystemBackup", false }, { "tt:SystemLogging", false }, { "tt:FirmwareUpgrade", true } });
             xml_node v = add(s, "tt:SupportedVersions");
             add(v, "tt:Major", 2);
             add(v, "tt:Minor", 60);
@@ -498,10 +499,8 @@ OnvifAnswer OnvifService::device(Call &call)
         if (want("Media")) {
             xml_node me = add(c, "tt:Media");
             add(me, "tt:XAddr", base + "/onvif/media_service");
-            xml_node s = add(me, "tt:StreamingCapabilities");
-            add(s, "tt:RTPMulticast", "false");
-            add(s, "tt:RTP_TCP", "true");
-            add(s, "tt:RTP_RTSP_TCP", "true");
+            addFlags(add(me, "tt:StreamingCapabilities"),
+                { { "tt:RTPMulticast", false }, { "tt:RTP_TCP", true }, { "tt:RTP_RTSP_TCP", true } });
         }
         return rep.done();
     }

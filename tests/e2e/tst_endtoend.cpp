@@ -535,7 +535,7 @@ private slots:
     // edits gives the device back the very bytes it had.
     void wholeDefaultFleetSavesWhatItRead()
     {
-        const Fleet f = scoutrix::devsim::defaultFleet();
+        const Fleet f = scoutrix::devsim::ownProtocolDevices(scoutrix::devsim::defaultFleet());
         m_sim.reset();
         QVERIFY(startFleet(f));
         BoxAnswerer no(QMessageBox::No);

@@ -118,7 +118,7 @@ private slots:
     void lateDevicesAreFound()
     {
         QFETCH(int, dropped);
-        Fleet fleet = devsim::defaultFleet();
+        Fleet fleet = devsim::ownProtocolDevices(devsim::defaultFleet());
         QVERIFY(fleet.devices.size() > 8);
         for (std::size_t i : { std::size_t(1), std::size_t(6), fleet.devices.size() - 1 }) {
             fleet.devices[i].faults.delayMs = 500;
