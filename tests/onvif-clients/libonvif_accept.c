@@ -161,6 +161,15 @@ static void readDevice(struct OnvifData *data)
     ok("GetCapabilities", "media service %.*s", (int)strcspn(data->media_service, "\r"),
         data->media_service);
 
+    /* A device that takes any password proves nothing about the digest. */
+    struct OnvifData *stranger = malloc(sizeof *stranger);
+    memcpy(stranger, data, sizeof *stranger);
+    strcpy(stranger->password, "not-the-password");
+    if (getDeviceInformation(stranger) == 0)
+        fail("wrong password", NULL, "GetDeviceInformation answered a wrong password");
+    ok("wrong password", "refused (%s)", stranger->last_error);
+    free(stranger);
+
     if (getDeviceInformation(data) != 0)
         fail("GetDeviceInformation", data, "refused");
     if (!data->serial_number[0])

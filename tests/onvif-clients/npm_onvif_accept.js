@@ -130,7 +130,20 @@ function sleep(ms) {
 	return new Promise((resolve) => setTimeout(resolve, ms));
 }
 
+// A device that takes any password proves nothing about the digest.
+async function refuseStranger(cam) {
+	const stranger = new Cam({
+		hostname: cam.hostname, port: cam.port, path: cam.path,
+		username: cam.username, password: 'not-the-password', timeout: 5000, autoconnect: false,
+	});
+	await attempt('GetSystemDateAndTime', call(stranger, 'getSystemDateAndTime'));
+	const refused = await call(stranger, 'getDeviceInformation').then(() => null, (err) => err);
+	check(refused, 'wrong password', 'GetDeviceInformation answered a wrong password');
+	ok('wrong password', `refused (${refused.message.split('\n')[0]})`);
+}
+
 async function readDevice(cam, deviceIp) {
+	await refuseStranger(cam);
 	const info = await attempt('GetDeviceInformation', call(cam, 'getDeviceInformation'));
 	check(info.serialNumber && info.model && info.firmwareVersion, 'GetDeviceInformation',
 		`incomplete: ${JSON.stringify(info)}`);
