@@ -1,10 +1,14 @@
 #include "DiscoveryResponder.h"
 
+#include <cctype>
 #include <cstring>
+#include <functional>
 
 #include "EmulatorState.h"
+#include "OnvifService.h"
 #include "SocketLoop.h"
 #include "StatePersistence.h"
+#include "WsDiscovery.h"
 
 namespace scoutrix::devsim {
 
@@ -19,6 +23,22 @@ constexpr std::size_t kSetCacheSize = 32;
 void DiscoveryResponder::onDatagram(
     std::size_t hub, const sockaddr_in &from, const uint8_t *data, std::size_t size)
 {
+    // The discovery sockets also stand for the WS-Discovery group: an XML
+    // datagram is a Probe or nothing.
+    std::size_t first = 0;
+    while (first < size && std::isspace(data[first]))
+        ++first;
+    if (first < size && data[first] == '<') {
+        const auto probe = onvif::discovery::parseProbe(
+            std::string_view(reinterpret_cast<const char *>(data), size));
+        if (probe) {
+            onWsProbe(hub, from, *probe);
+        } else {
+            ++m_state.stats.refusedDatagrams;
+            m_state.log("WS-Discovery datagram refused: " + probe.error());
+        }
+        return;
+    }
     proto::Frame frame;
     std::string why;
     if (!proto::decodeDatagram(data, size, frame, why)) {
@@ -50,7 +70,7 @@ void DiscoveryResponder::onProbe(
     ++m_state.stats.probes;
     for (std::size_t i = 0; i < m_state.devices.size(); ++i) {
         EmulatedDevice &dev = *m_state.devices[i];
-        if (dev.rebooting)
+        if (dev.rebooting || dev.model.spec().protocol != Protocol::Own)
             continue;
         if (dev.lastSearchId != probe.searchId) {
             dev.lastSearchId = probe.searchId;
@@ -75,6 +95,51 @@ void DiscoveryResponder::onProbe(
     }
 }
 
+void DiscoveryResponder::onWsProbe(
+    std::size_t hub, const sockaddr_in &from, const onvif::discovery::Probe &probe)
+{
+    namespace wsd = onvif::discovery;
+    ++m_state.stats.probes;
+    const std::vector<wsd::QName> types { wsd::networkVideoTransmitter(), wsd::deviceType() };
+    for (std::size_t i = 0; i < m_state.devices.size(); ++i) {
+        EmulatedDevice &dev = *m_state.devices[i];
+        const DeviceSpec &spec = dev.model.spec();
+        if (spec.protocol != Protocol::Onvif || dev.rebooting || !dev.reachable)
+            continue;
+        const std::vector<std::string> scopes { wsd::makeScope("type", "video_encoder"),
+            wsd::makeScope("type", "Network_Video_Transmitter"), wsd::makeScope("hardware", spec.model),
+            wsd::makeScope("name", spec.model), wsd::makeScope("MAC", spec.mac),
+            wsd::makeScope("Profile", "Streaming") };
+        if (!wsd::matches(probe, types, scopes))
+            continue;
+        // Every probe of a search carries a new MessageID; the drop fault
+        // counts the probes of one prober instead.
+        const uint32_t searchId = uint32_t(std::hash<std::string>()(probe.messageId));
+        const Faults &f = spec.faults;
+        if (dev.lastSearchId != searchId) {
+            dev.lastSearchId = searchId;
+            dev.probesThisSearch = 0;
+        }
+        if (++dev.probesThisSearch <= f.dropAnswers)
+            continue;
+        wsd::ProbeMatches answer;
+        answer.relatesTo = probe.messageId;
+        wsd::ProbeMatch match;
+        match.address = OnvifService::endpointReference(spec.mac, spec.serial);
+        match.types = types;
+        match.scopes = scopes;
+        match.xaddrs.push_back(OnvifService::baseAddress(m_state, int(i)) + "/onvif/device_service");
+        answer.matches.push_back(std::move(match));
+        const std::string text = wsd::buildProbeMatches(answer);
+        std::vector<uint8_t> bytes(text.begin(), text.end());
+        const int delay = f.delayMs + int(i % 8);
+        if (f.duplicateAnswers)
+            m_loop.sendLater(hub, from, bytes, delay + 2);
+        m_loop.sendLater(hub, from, std::move(bytes), delay);
+        ++m_state.stats.answers;
+    }
+}
+
 std::string DiscoveryResponder::holderOfNewAddress(std::size_t device, const std::vector<uint8_t> &record) const
 {
     NetWithoutLoginRecord n;
@@ -94,7 +159,7 @@ void DiscoveryResponder::onSetWithoutLogin(
 {
     for (std::size_t i = 0; i < m_state.devices.size(); ++i) {
         EmulatedDevice &dev = *m_state.devices[i];
-        if (dev.rebooting || dev.model.spec().mac != req.mac)
+        if (dev.rebooting || dev.model.spec().protocol != Protocol::Own || dev.model.spec().mac != req.mac)
             continue;
         const Faults &f = dev.model.spec().faults;
         if (f.timeout)

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 
 #include "Protocol.h"
+#include "WsDiscovery.h"
 
 namespace scoutrix::devsim {
 
@@ -32,6 +33,9 @@ public:
 
 private:
     void onProbe(std::size_t hub, const sockaddr_in &from, const proto::SearchProbe &probe);
+    // A WS-Discovery Probe: every ONVIF device it matches answers, one
+    // ProbeMatches datagram each, unicast to the prober.
+    void onWsProbe(std::size_t hub, const sockaddr_in &from, const onvif::discovery::Probe &probe);
     // MAC of another device that holds the record's new address; empty when none.
     std::string holderOfNewAddress(std::size_t device, const std::vector<uint8_t> &record) const;
     void onSetWithoutLogin(

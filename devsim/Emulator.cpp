@@ -5,6 +5,7 @@
 
 #include "DiscoveryResponder.h"
 #include "EmulatorState.h"
+#include "OnvifHost.h"
 #include "Session.h"
 #include "SocketLoop.h"
 #include "StatePersistence.h"
@@ -18,6 +19,7 @@ struct Emulator::Impl
     StatePersistence persistence { state };
     Session session { state, loop, persistence };
     DiscoveryResponder discovery { state, loop, persistence };
+    std::unique_ptr<OnvifHost> onvif;
     std::atomic<bool> stopping { false };
     std::thread thread;
     bool running = false;
@@ -55,6 +57,8 @@ bool Emulator::start(std::string &error)
     if (!d->loop.openHubs(error))
         return false;
     for (std::size_t i = 0; i < st.devices.size(); ++i) {
+        if (st.devices[i]->model.spec().protocol == Protocol::Onvif)
+            continue; // served over HTTP by the ONVIF host
         std::string why;
         if (!d->loop.openListener(int(i), why)) {
             error = "device " + st.deviceName(int(i)) + ": " + why;
@@ -65,6 +69,13 @@ bool Emulator::start(std::string &error)
     }
     if (!d->loop.openWakePipe(error))
         return false;
+    d->onvif = std::make_unique<OnvifHost>(st, d->persistence, *this);
+    if (!d->onvif->start(error)) {
+        d->onvif.reset();
+        st.hubs.clear();
+        st.devices.clear();
+        return false;
+    }
     d->stopping = false;
     d->thread = std::thread([this] { d->loop.run(d->stopping); });
     d->running = true;
@@ -75,6 +86,9 @@ void Emulator::stop()
 {
     if (!d->running)
         return;
+    // First the ONVIF servers, whose requests wait for the loop's lock.
+    if (d->onvif)
+        d->onvif->stop();
     d->stopping = true;
     d->loop.wake();
     d->thread.join();
@@ -120,6 +134,7 @@ DeviceSnapshot Emulator::device(int index) const
     s.version = dev.model.spec().version;
     s.logo = dev.model.logo();
     s.upgrading = dev.upgrade != nullptr;
+    s.protocol = dev.model.spec().protocol;
     return s;
 }
 

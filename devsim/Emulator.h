@@ -38,6 +38,7 @@ struct DeviceSnapshot
     std::string version; // firmware version text
     std::string logo; // boot-logo marker, "" before any logo was written
     bool upgrading = false; // receiving or writing an upgrade
+    Protocol protocol = Protocol::Own; // ONVIF: |port| is the HTTP port of the device service
 };
 
 struct EmulatorStats

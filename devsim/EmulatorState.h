@@ -21,6 +21,7 @@
 #include "Emulator.h"
 #include "LiveStream.h"
 #include "Net.h"
+#include "OnvifState.h"
 #include "Pake.h"
 #include "Protocol.h"
 #include "SessionCrypto.h"
@@ -48,6 +49,8 @@ struct EmulatedDevice
     std::unique_ptr<UpgradeJob> upgrade;
     uint64_t upgradeConn = 0;
     bool flashing = false;
+    // ONVIF devices only.
+    std::unique_ptr<OnvifState> onvif;
 };
 
 enum class ConnState { AwaitHello, AwaitShare, AwaitConfirm, Session, Closing };

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -256,12 +257,20 @@ bool deviceFromJson(const JsonIn &v, DeviceSpec &d, std::string &error)
                 "channels", "audio_channels", "standard", "build", "users", "lockout_after",
                 "lockout_ms", "max_sessions", "blacklist", "uninitialised", "reboot_ms", "records",
                 "faults", "language", "lights", "onvif", "dhcp", "clock_offset_s", "flash_ms",
-                "hardware" },
+                "hardware", "protocol" },
             error))
         return false;
-    std::string type;
-    if (!readText(v, "type", type, error))
+    std::string type, protocol;
+    if (!readText(v, "type", type, error) || !readText(v, "protocol", protocol, error))
         return false;
+    if (protocol == "onvif") {
+        d.protocol = Protocol::Onvif;
+    } else if (protocol == "own") {
+        d.protocol = Protocol::Own;
+    } else if (!protocol.empty()) {
+        error = "unknown protocol \"" + protocol + "\" (own or onvif)";
+        return false;
+    }
     if (!type.empty()) {
         d.type = deviceTypeFromName(type);
         if (d.type < 0) {
@@ -532,15 +541,34 @@ const char *deviceTypeText(int32_t type)
     }
 }
 
-Fleet generatedFleet(int count)
+// A one-channel camera speaking ONVIF, k-th of its block.
+DeviceSpec makeOnvifCamera(int index, int k)
+{
+    const uint32_t ip = ipv4(127, 0, 30 + k / 200, 11 + k % 200);
+    DeviceSpec d = makeDevice(index, ip, ipv4(127, 0, 30 + k / 200, 1));
+    d.protocol = Protocol::Onvif;
+    d.type = 2;
+    d.channels = 1;
+    d.audioChannels = 1;
+    d.model = (k % 2 == 0) ? "SX-IPC-4M" : "SX-IPC-2M";
+    d.ntsc = false;
+    d.port = 80;
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "SXI%08d", 20000 + index);
+    d.serial = serial;
+    return d;
+}
+
+Fleet generatedFleet(int count, int onvifCount)
 {
     Fleet f;
     if (count < 1)
         count = 1;
     if (count > MaxFleetDevices)
         count = MaxFleetDevices;
+    onvifCount = std::clamp(onvifCount, 0, count);
     int inA = 0, inB = 0;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count - onvifCount; ++i) {
         uint32_t ip, gw;
         if (i % 3 == 2) {
             const int k = inB++;
@@ -553,12 +581,21 @@ Fleet generatedFleet(int count)
         }
         f.devices.push_back(makeDevice(i, ip, gw));
     }
+    for (int k = 0; k < onvifCount; ++k)
+        f.devices.push_back(makeOnvifCamera(count - onvifCount + k, k));
     return f;
+}
+
+const char *protocolText(Protocol p)
+{
+    return p == Protocol::Onvif ? "onvif" : "own";
 }
 
 Fleet defaultFleet()
 {
     Fleet f = generatedFleet(24);
+    for (int k = 0; k < 6; ++k)
+        f.devices.push_back(makeOnvifCamera(24 + k, k));
     // One device keeps a password of its own, so the program's login prompt
     // can be seen without setting anything up.
     f.devices[7].users[0].password = "sx-install";
@@ -795,6 +832,8 @@ JsonOut fleetToJson(const Fleet &fleet)
     JsonOut list = JsonOut::array();
     for (const DeviceSpec &d : fleet.devices) {
         JsonOut v = JsonOut::object();
+        if (d.protocol == Protocol::Onvif)
+            v["protocol"] = protocolText(d.protocol);
         v["mac"] = d.mac;
         v["serial"] = d.serial;
         v["model"] = d.model;

@@ -55,8 +55,13 @@ struct ExtraRecord
     std::vector<uint8_t> bytes;
 };
 
+// The protocol a device speaks: the project's own, or ONVIF (SOAP over HTTP,
+// WS-Discovery, RTSP).
+enum class Protocol { Own, Onvif };
+
 struct DeviceSpec
 {
+    Protocol protocol = Protocol::Own;
     std::string mac;
     std::string serial;
     std::string model;
@@ -66,7 +71,7 @@ struct DeviceSpec
     uint32_t ip = 0; // host order
     uint32_t mask = 0xffffff00u;
     uint32_t gateway = 0;
-    uint16_t port = 39510; // 0: chosen by the system when the device starts
+    uint16_t port = 39510; // 0: chosen by the system when the device starts; ONVIF: the HTTP port
     bool ntsc = false;
     std::string version;
     int build[6]
@@ -97,12 +102,16 @@ struct Fleet
 
 constexpr int MaxFleetDevices = 256;
 
-// About two dozen mixed devices in 127.0.10.x and 127.0.20.x.
+// About two dozen mixed devices in 127.0.10.x and 127.0.20.x, and six ONVIF
+// cameras in 127.0.30.x.
 Fleet defaultFleet();
-// |count| devices (1..256), two of every three in the 127.0.10.x block and
-// one in 127.0.20.x, host numbers of the two blocks disjoint so a segment move
-// never lands on a taken address.
-Fleet generatedFleet(int count);
+// |count| devices (1..256), two of every three own-protocol devices in the
+// 127.0.10.x block and one in 127.0.20.x, host numbers of the two blocks
+// disjoint so a segment move never lands on a taken address. The last
+// |onvifCount| of them are ONVIF cameras in 127.0.30.x and 127.0.31.x, on
+// HTTP port 80 as real cameras.
+Fleet generatedFleet(int count, int onvifCount = 0);
+const char *protocolText(Protocol p);
 
 // Fleet and state files are read into a sorted map (parsing stays n log n even
 // with many members) and written from an ordered one, so written files keep

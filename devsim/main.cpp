@@ -27,6 +27,8 @@ const char *const kUsage
     = "usage: scoutrix-devsim [options]\n"
       "  --devices N           a generated fleet of N devices (1..256) instead of the default two "
       "dozen\n"
+      "  --onvif N             N of the generated devices are ONVIF cameras (127.0.30.x, port 80;\n"
+      "                        with --devices; alone: N ONVIF cameras)\n"
       "  --fleet FILE          devices from a JSON fleet file\n"
       "  --discovery HOST:PORT where search probes are heard (repeatable; default "
       "127.0.0.1:39500;\n"
@@ -98,12 +100,13 @@ int usageError(const std::string &what)
 
 void printFleet(const devsim::Fleet &f)
 {
-    std::printf("%-4s %-18s %-13s %-5s %-3s %-12s %-16s %-6s %s\n", "#", "MAC", "serial", "type",
-        "ch", "model", "address", "port", "build");
+    std::printf("%-4s %-18s %-13s %-5s %-5s %-3s %-12s %-16s %-6s %s\n", "#", "MAC", "serial",
+        "type", "proto", "ch", "model", "address", "port", "build");
     for (std::size_t i = 0; i < f.devices.size(); ++i) {
         const devsim::DeviceSpec &d = f.devices[i];
-        std::printf("%-4zu %-18s %-13s %-5s %-3d %-12s %-16s %-6u %04d-%02d-%02d\n", i + 1,
-            d.mac.c_str(), d.serial.c_str(), devsim::deviceTypeText(d.type), d.channels,
+        std::printf("%-4zu %-18s %-13s %-5s %-5s %-3d %-12s %-16s %-6u %04d-%02d-%02d\n", i + 1,
+            d.mac.c_str(), d.serial.c_str(), devsim::deviceTypeText(d.type),
+            devsim::protocolText(d.protocol), d.channels,
             d.model.c_str(), net::ipv4Text(d.ip).c_str(), unsigned(d.port), d.build[0], d.build[1],
             d.build[2]);
     }
@@ -114,6 +117,7 @@ void printFleet(const devsim::Fleet &f)
 int main(int argc, char **argv)
 {
     int devices = 0;
+    int onvifDevices = -1;
     std::string fleetFile, readyFile, stateFile, writeFleet;
     std::string firmwareFile, firmwareVersion, firmwareSize = "1048576", firmwareBuild;
     std::vector<std::string> firmwareModels;
@@ -141,6 +145,14 @@ int main(int argc, char **argv)
             if (*end || n < 1 || n > devsim::MaxFleetDevices)
                 return usageError("--devices takes 1 to 256");
             devices = int(n);
+        } else if (a == "--onvif") {
+            if (!value(v))
+                return usageError("--onvif needs a number");
+            char *end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (*end || n < 0 || n > devsim::MaxFleetDevices)
+                return usageError("--onvif takes 0 to 256");
+            onvifDevices = int(n);
         } else if (a == "--fleet") {
             if (!value(fleetFile))
                 return usageError("--fleet needs a file");
@@ -207,6 +219,12 @@ int main(int argc, char **argv)
         return usageError("--model and --version go with --write-firmware");
     if (devices && !fleetFile.empty())
         return usageError("--devices and --fleet exclude each other");
+    if (onvifDevices >= 0 && !fleetFile.empty())
+        return usageError("--onvif and --fleet exclude each other (give \"protocol\" in the file)");
+    if (onvifDevices >= 0 && devices && onvifDevices > devices)
+        return usageError("--onvif takes at most as many devices as --devices");
+    if (onvifDevices == 0 && !devices)
+        return usageError("--onvif 0 needs --devices");
 
     devsim::Fleet fleet;
     std::string error;
@@ -216,7 +234,10 @@ int main(int argc, char **argv)
             return 1;
         }
     } else {
-        fleet = devices ? devsim::generatedFleet(devices) : devsim::defaultFleet();
+        if (onvifDevices >= 0)
+            fleet = devsim::generatedFleet(devices ? devices : onvifDevices, onvifDevices);
+        else
+            fleet = devices ? devsim::generatedFleet(devices) : devsim::defaultFleet();
     }
     for (const auto &f : faults) {
         std::vector<std::size_t> targets;
