@@ -178,6 +178,9 @@ async function setClock(cam) {
 	const answered = await attempt('SetSystemDateAndTime', call(cam, 'setSystemDateAndTime', {
 		dateTimeType: 'Manual', daylightSavings: false, timezone: 'UTC0', dateTime: new Date(),
 	}));
+	// The package keeps signing with the clock offset it read at connect; as
+	// its users must, forget it so the next read takes the device's new clock.
+	cam.timeShift = undefined;
 	const after = await attempt('GetSystemDateAndTime after the set', call(cam, 'getSystemDateAndTime'));
 	const left = (after.getTime() - Date.now()) / 1000;
 	check(Math.abs(left) <= 2, 'SetSystemDateAndTime',
