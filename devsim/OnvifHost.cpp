@@ -175,7 +175,21 @@ bool OnvifHost::startDevice(int device, std::string &error)
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    http->Post(R"(/onvif/(device|media|imaging)_service)",
+    http->Post(R"(/onvif/firmware/([0-9a-f]{1,64}))",
+        [this, device](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
+            std::string file;
+            if (!readBody(reader, UpgradeJob::MaxFileSize, file)) {
+                res.status = 413;
+                return;
+            }
+            std::string text;
+            upload(device, req.matches[1].str(), std::move(file), res.status, text);
+            res.set_content(text + "\n", "text/plain");
+        });
+
+    // Requests are told apart by their operation's namespace, not by the path:
+    // clients post to paths of their own making ("deviceIO") too.
+    http->Post(".*",
         [this, device](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
             std::string body;
             if (!readBody(reader, MaxSoapBody, body)) {
@@ -189,18 +203,6 @@ bool OnvifHost::startDevice(int device, std::string &error)
                 res.set_header("WWW-Authenticate", a.wwwAuthenticate);
             res.set_content(a.body, kSoapType);
         });
-    http->Post(R"(/onvif/firmware/([0-9a-f]{1,64}))",
-        [this, device](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader) {
-            std::string file;
-            if (!readBody(reader, UpgradeJob::MaxFileSize, file)) {
-                res.status = 413;
-                return;
-            }
-            std::string text;
-            upload(device, req.matches[1].str(), std::move(file), res.status, text);
-            res.set_content(text + "\n", "text/plain");
-        });
-
     const std::string host = net::ipv4Text(ip);
     int bound = port;
     if (port == 0)

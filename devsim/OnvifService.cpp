@@ -139,7 +139,13 @@ std::vector<ResolutionChoice> resolutionsOf(const DeviceModel &m, bool sub)
     auto caps = std::make_unique<EncodeCaps>();
     if (!readRecord(m, CmdResolutionList, -1, list) || !readRecord(m, CmdEncodeCaps, -1, *caps))
         return out;
-    const uint32_t mask = sub ? caps->subResolutionMask(0) : caps->mainResolutionMask(0);
+    uint32_t mask = sub ? caps->subResolutionMask(0) : caps->mainResolutionMask(0);
+    // What the sub stream may take depends on the main stream's resolution.
+    auto table = std::make_unique<EncodeTable>();
+    if (sub && readRecord(m, CmdEncodeTable, -1, *table)) {
+        if (const uint32_t byMain = caps->subMaskByMainRes(0, table->channel[0].main.resolution()))
+            mask &= byMain;
+    }
     for (int i = 0; i < ResolutionList::Entries; ++i) {
         const int w = list.entry[i].widthValue(), h = list.entry[i].heightValue();
         if ((mask >> i & 1) && w > 0 && h > 0)
