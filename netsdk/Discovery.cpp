@@ -15,11 +15,14 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "Backend.h"
 #include "Internal.h"
 #include "Net.h"
 #include "NetSdkControl.h"
 #include "Protocol.h"
+#include "RecordMap.h"
 #include "Settings.h"
+#include "WsSearch.h"
 
 namespace scoutrix::netsdk {
 
@@ -40,32 +43,68 @@ constexpr int kAnswerWindowMs = 600;
 constexpr int kDefaultQuietMs = 250;
 constexpr int kSetResendMs = 1000;
 constexpr int kNetInfoSize = 144;
+constexpr int32_t kNetworkCommand = 20;
 constexpr int kMacOffset = 109;
 constexpr int kMacField = 35;
+// WS-Discovery's multicast group; cameras listen there, not on the own
+// protocol's broadcast port.
+constexpr uint32_t kWsDiscoveryGroup = 0xeffffffau; // 239.255.255.250
+constexpr uint16_t kWsDiscoveryPort = 3702;
+// While ONVIF devices are being completed the loop looks at them this often.
+constexpr int kCompletionPollMs = 10;
+// A ProbeMatches with many scopes is larger than any own-protocol datagram.
+constexpr std::size_t kMaxDatagram = 65536;
 
 std::mutex g_mutex;
 std::vector<Endpoint> g_explicitTargets;
 SearchStats g_lastStats;
 
+// Calls |take| for every IPv4 interface that is up and not loopback.
+template <typename Take>
+void forEachInterface(Take take)
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP)
+            && !(i->ifa_flags & IFF_LOOPBACK))
+            take(*i);
+    }
+    freeifaddrs(list);
+}
+
 std::vector<Endpoint> broadcastTargets()
 {
     std::vector<Endpoint> out;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return out;
-    for (ifaddrs *i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)
-            || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_BROADCAST)
-            || !i->ifa_broadaddr)
-            continue;
+    forEachInterface([&](const ifaddrs &i) {
+        if (!(i.ifa_flags & IFF_BROADCAST) || !i.ifa_broadaddr)
+            return;
         Endpoint e;
-        e.address = ntohl(reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr)->sin_addr.s_addr);
+        e.address = ntohl(reinterpret_cast<const sockaddr_in *>(i.ifa_broadaddr)->sin_addr.s_addr);
         e.port = proto::DiscoveryPort;
         if (std::find(out.begin(), out.end(), e) == out.end())
             out.push_back(e);
-    }
-    freeifaddrs(list);
+    });
     return out;
+}
+
+// IPv4 addresses of the interfaces a multicast probe leaves through.
+std::vector<in_addr> multicastInterfaces()
+{
+    std::vector<in_addr> out;
+    forEachInterface([&](const ifaddrs &i) {
+        if (i.ifa_flags & IFF_MULTICAST)
+            out.push_back(reinterpret_cast<const sockaddr_in *>(i.ifa_addr)->sin_addr);
+    });
+    return out;
+}
+
+std::string macTextOfRecord(const uint8_t *record)
+{
+    const char *field = reinterpret_cast<const char *>(record + kMacOffset);
+    const void *nul = std::memchr(field, 0, kMacField);
+    return std::string(field, nul ? std::size_t(static_cast<const char *>(nul) - field) : kMacField);
 }
 
 struct Socket
@@ -96,17 +135,38 @@ struct Socket
     // Number of targets the datagram left for.
     int sendToAll(const std::vector<Endpoint> &targets, const std::vector<uint8_t> &datagram)
     {
+        return sendToAll(targets, datagram.data(), datagram.size());
+    }
+    int sendToAll(const std::vector<Endpoint> &targets, const void *data, std::size_t size)
+    {
         int sent = 0;
         for (const Endpoint &t : targets) {
-            sockaddr_in to {};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(t.port);
-            to.sin_addr.s_addr = htonl(t.address);
             // The targets were checked against the loopback guard already.
-            countDatagram();
-            if (::sendto(fd.get(), datagram.data(), datagram.size(), 0,
-                    reinterpret_cast<sockaddr *>(&to), sizeof to)
-                == ssize_t(datagram.size()))
+            if (sendTo(t, data, size))
+                ++sent;
+        }
+        return sent;
+    }
+    bool sendTo(const Endpoint &t, const void *data, std::size_t size)
+    {
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(t.port);
+        to.sin_addr.s_addr = htonl(t.address);
+        countDatagram();
+        return ::sendto(fd.get(), data, size, 0, reinterpret_cast<sockaddr *>(&to), sizeof to)
+            == ssize_t(size);
+    }
+    // The WS-Discovery probe to the multicast group, once through every
+    // interface: without IP_MULTICAST_IF it would leave by the default
+    // route's interface only. Never used in a guarded process.
+    int multicastProbe(const std::string &probe)
+    {
+        int sent = 0;
+        for (const in_addr &ifAddr : multicastInterfaces()) {
+            if (setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &ifAddr, sizeof ifAddr) != 0)
+                continue;
+            if (sendTo(Endpoint {kWsDiscoveryGroup, kWsDiscoveryPort}, probe.data(), probe.size()))
                 ++sent;
         }
         return sent;
@@ -119,7 +179,7 @@ struct Socket
     // One datagram, or false when none is waiting.
     bool receive(std::vector<uint8_t> &buf, std::size_t &size)
     {
-        buf.resize(proto::HeaderSize + proto::MaxUdpPayload + 1);
+        buf.resize(kMaxDatagram);
         for (;;) {
             const ssize_t n = ::recv(fd.get(), buf.data(), buf.size(), 0);
             if (n >= 0) {
@@ -234,9 +294,9 @@ int answerWindowMs(int timeoutMs)
     return std::max(kAnswerWindowMs, quietPeriodMs(timeoutMs));
 }
 
-DeviceProtocol protocolOf(const std::string &)
+DeviceProtocol protocolOf(const std::string &macText)
 {
-    return DeviceProtocol::Own;
+    return onvifbackend::deviceByMac(macText) ? DeviceProtocol::Onvif : DeviceProtocol::Own;
 }
 
 const char *protocolName(DeviceProtocol protocol)
@@ -273,6 +333,9 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
     const uint32_t searchId = proto::randomU32();
 
     SearchStats stats;
+    onvifbackend::WsSearch ws(deadline);
+    std::vector<onvifbackend::KnownDevice> onvifFound;
+    std::unordered_set<std::string> macs; // of every record placed, for the ONVIF answers
     std::unordered_set<std::string> seen;
     std::size_t count = 0;
     int attempt = 0;
@@ -282,6 +345,27 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
     auto listenUntil = start;
     std::vector<uint8_t> datagram;
     bool anySent = false;
+    // An ONVIF device joins the records unless a device with its MAC text is
+    // in them already (e.g. one that speaks both protocols).
+    auto mergeOnvif = [&](onvifbackend::WsSearch::Completed &done) {
+        if (count >= capacity)
+            return;
+        uint8_t record[proto::SearchRecordSize];
+        onvifmap::fillSearchRecord(done.found, record);
+        // The device is known by the MAC text its record carries, as the
+        // program will name it back.
+        std::string mac = macTextOfRecord(record);
+        if (mac.empty())
+            mac = onvifmap::macTextOf(done.found).substr(0, kMacField - 1);
+        if (mac.empty() || !macs.insert(mac).second) {
+            ++stats.repeats;
+            return;
+        }
+        std::memcpy(buffer + count * proto::SearchRecordSize, record, proto::SearchRecordSize);
+        ++count;
+        onvifFound.push_back(onvifbackend::KnownDevice {
+            mac, done.found.host, done.found.port, done.path, done.found.endpoint});
+    };
 
     while (count < capacity) {
         auto now = Clock::now();
@@ -291,19 +375,30 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             probe.attempt = uint16_t(attempt);
             const int sent = sock.sendToAll(choice.targets,
                 proto::encodeFrame(proto::Type::SearchProbe, 0, proto::encode(probe)));
-            anySent = anySent || sent > 0;
-            stats.probesSent += sent;
+            // ONVIF devices hear the WS-Discovery probe: at an explicit target
+            // (a camera's address and port 3702 on a real site) or through
+            // the multicast group.
+            const int wsSent = choice.broadcast
+                ? sock.multicastProbe(ws.probe())
+                : sock.sendToAll(choice.targets, ws.probe().data(), ws.probe().size());
+            anySent = anySent || sent > 0 || wsSent > 0;
+            stats.probesSent += sent + wsSent;
             ++attempt;
             nextProbe = start + milliseconds(kSecondProbeMs);
             listenUntil = std::max(listenUntil, now + milliseconds(window));
         }
         if (!anySent && attempt >= 2)
             break;
-        if (now >= deadline || (attempt >= 2 && now >= listenUntil))
+        for (auto &done : ws.takeCompleted())
+            mergeOnvif(done);
+        const bool completing = ws.busy();
+        if (now >= deadline || (attempt >= 2 && now >= listenUntil && !completing))
             break;
         auto wakeAt = std::min(deadline, listenUntil);
         if (attempt < 2)
             wakeAt = std::min(wakeAt, nextProbe);
+        if (completing)
+            wakeAt = std::min(wakeAt, now + milliseconds(kCompletionPollMs));
         const int waitMs = std::max(1, net::remainingMs(wakeAt));
         if (!sock.wait(waitMs))
             continue;
@@ -318,7 +413,19 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             proto::Frame frame;
             std::string why;
             if (!proto::decodeDatagram(datagram.data(), size, frame, why)) {
-                ++stats.malformed;
+                switch (ws.offer(datagram.data(), size)) {
+                case onvifbackend::WsSearch::Offer::Queued:
+                    listenUntil = std::max(listenUntil, Clock::now() + milliseconds(quiet));
+                    break;
+                case onvifbackend::WsSearch::Offer::Repeat:
+                    ++stats.repeats;
+                    break;
+                case onvifbackend::WsSearch::Offer::Foreign:
+                    ++stats.foreign;
+                    break;
+                default:
+                    ++stats.malformed;
+                }
                 continue;
             }
             proto::SearchAnswer answer;
@@ -341,10 +448,17 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
             }
             std::memcpy(
                 buffer + count * proto::SearchRecordSize, answer.record, proto::SearchRecordSize);
+            macs.insert(macTextOfRecord(answer.record));
             ++count;
             listenUntil = std::max(listenUntil, Clock::now() + milliseconds(quiet));
         }
     }
+    if (count < capacity) {
+        for (auto &done : ws.takeCompleted())
+            mergeOnvif(done);
+    }
+    if (anySent)
+        onvifbackend::rememberSearch(onvifFound);
     stats.answers = int(count);
     stats.elapsedMs = msSince(start);
     {
@@ -371,6 +485,12 @@ int32_t setWithoutLogin(
         macField, nul ? std::size_t(static_cast<const char *>(nul) - macField) : kMacField);
     if (mac.empty())
         return proto::InvalidArgument;
+    if (onvifbackend::deviceByMac(mac)) {
+        if (command != kNetworkCommand)
+            return NETSDK_ERR_NOT_SUPPORTED;
+        return onvifbackend::setNetwork(
+            mac, record, size, timeoutMs > 0 ? timeoutMs : kDefaultSetTimeoutMs);
+    }
 
     const TargetChoice choice = resolveDiscoveryTargets();
     if (choice.targets.empty())

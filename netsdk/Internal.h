@@ -28,6 +28,22 @@ int32_t setConfig(int32_t handle, int32_t command, int32_t channel, const void *
 uint8_t reboot(int32_t handle, int32_t timeoutMs);
 int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
     int32_t upgradeType);
+void setLastUpgradeRefusal(int32_t refusal);
+
+// The caller's progress callback of one upgrade, as both protocols report it.
+struct UpgradeReporter
+{
+    NetSdkProgressCallback callback = nullptr;
+    void *user = nullptr;
+    void operator()(int32_t status, int32_t total, int32_t progress) const
+    {
+        if (callback)
+            callback(0, status, total, progress, user);
+    }
+};
+// Own-protocol login and stream handles stay below this; the ONVIF
+// backend's start there (onvif/Backend.h).
+constexpr int32_t kOwnHandleLimit = 0x40000000;
 
 class StreamSink;
 int32_t startRealStream(int32_t loginHandle, const void *request);

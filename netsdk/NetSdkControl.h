@@ -72,7 +72,15 @@ enum class DeviceProtocol { Own, Onvif };
 DeviceProtocol protocolOf(const std::string &macText);
 const char *protocolName(DeviceProtocol protocol); // "own", "onvif"
 
-// Number of open sessions (handles not yet logged out).
+// Credentials for ONVIF devices that are changed without a login (command
+// 20 through NetSdk_SetConfigWithoutLogin): ONVIF has no unauthenticated
+// set, so the SDK signs it with the last successful login to that device
+// (by MAC text), else with these. The program passes the default login it
+// shows in its search settings. Kept in memory only; an empty user clears.
+void setDefaultCredentials(const std::string &user, const std::string &password);
+void clearDefaultCredentials();
+
+// Number of open sessions of both protocols (handles not yet logged out).
 int openSessionCount();
 
 // Why the last NetSdk_Upgrade on the calling thread answered 0: the

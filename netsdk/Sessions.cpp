@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Backend.h"
 #include "Internal.h"
 #include "Net.h"
 #include "NetSdkControl.h"
@@ -472,7 +473,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         // Handles are never 0 or negative and are not reused while open.
         do {
-            m_nextHandle = m_nextHandle == INT32_MAX ? 1 : m_nextHandle + 1;
+            m_nextHandle = m_nextHandle == kOwnHandleLimit - 1 ? 1 : m_nextHandle + 1;
         } while (m_sessions.count(m_nextHandle));
         auto s = std::make_shared<Session>(m_nextHandle, std::move(fd), std::move(assembler),
             std::move(sealer), std::move(opener));
@@ -731,7 +732,7 @@ int loginTimeoutMs()
 
 int openSessionCount()
 {
-    return table().count();
+    return table().count() + onvifbackend::openSessionCount();
 }
 
 int32_t login(const char *address, uint16_t port, const char *user, const char *password,
@@ -902,14 +903,7 @@ struct UpgradeJob
     FileHandle file;
     uint32_t size = 0;
     uint32_t chunk = 0;
-    NetSdkProgressCallback callback = nullptr;
-    void *user = nullptr;
-
-    void report(int32_t status, int32_t total, int32_t progress)
-    {
-        if (callback)
-            callback(0, status, total, progress, user);
-    }
+    UpgradeReporter report;
 
     // Everything the job holds is let go before the final callback, so the
     // caller may start the next upgrade on this handle from inside it.
@@ -986,9 +980,14 @@ int32_t lastUpgradeRefusal()
     return t_lastUpgradeRefusal;
 }
 
+void setLastUpgradeRefusal(int32_t refusal)
+{
+    t_lastUpgradeRefusal = refusal;
+}
+
 int runningUpgrades()
 {
-    return g_runningUpgrades;
+    return g_runningUpgrades + onvifbackend::runningUpgrades();
 }
 
 int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callback, void *user,
@@ -1051,8 +1050,7 @@ int32_t upgrade(int32_t handle, const char *path, NetSdkProgressCallback callbac
     job->session = s;
     job->size = begin.fileSize;
     job->chunk = std::min(ready.chunkSize, proto::MaxUpgradeChunk);
-    job->callback = callback;
-    job->user = user;
+    job->report = UpgradeReporter {callback, user};
     t_lastUpgradeRefusal = 0;
     ++g_runningUpgrades;
     // Detached: the job owns what it uses (the session by shared pointer),

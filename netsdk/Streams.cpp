@@ -160,7 +160,7 @@ int32_t startRealStream(int32_t loginHandle, const void *request)
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         do {
-            g_nextHandle = g_nextHandle == INT32_MAX ? 1 : g_nextHandle + 1;
+            g_nextHandle = g_nextHandle == kOwnHandleLimit - 1 ? 1 : g_nextHandle + 1;
         } while (g_streams.count(g_nextHandle));
         handle = g_nextHandle;
         g_streams[handle] = StreamEntry {}; // reserved while the device answers

@@ -20,7 +20,8 @@ packages=(
   # plugins-base, the H.264 RTP payloader and rtpbin in plugins-good); the
   # client reads it with libavformat
   libgstrtspserver-1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good libavformat-dev
-  # ONVIF devices of the emulator: their HTTP services on cpp-httplib
+  # ONVIF over HTTP with cpp-httplib: the SDK's client (SOAP, firmware
+  # uploads) and the emulator's ONVIF devices
   libcpp-httplib-dev
   # ONVIF clients nobody here wrote, which the emulated cameras must satisfy:
   # Debian's libonvif (tests/onvif-clients)
