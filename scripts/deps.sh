@@ -23,7 +23,14 @@ packages=(
   # ONVIF over HTTP with cpp-httplib: the SDK's client (SOAP, firmware
   # uploads) and the emulator's ONVIF devices
   libcpp-httplib-dev
+  # ONVIF clients nobody here wrote, which the emulated cameras must satisfy:
+  # Debian's libonvif (tests/onvif-clients)
+  libonvif-dev
 )
+# ...and npm's onvif package, run by Node: a machine that has node and npm
+# from elsewhere keeps them.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi
@@ -32,14 +39,23 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-  SUDO=sudo
-else
-  SUDO=
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+  else
+    SUDO=
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The npm onvif client at the version package-lock.json pins; installed again
+# only when the lock file is newer than what npm last installed.
+clients=$(cd "$(dirname "$0")/.." && pwd)/tests/onvif-clients
+if [ ! -f "$clients/node_modules/.package-lock.json" ] \
+  || [ "$clients/package-lock.json" -nt "$clients/node_modules/.package-lock.json" ]; then
+  (cd "$clients" && npm ci --no-audit --no-fund --loglevel=error)
+fi
