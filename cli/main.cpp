@@ -42,7 +42,9 @@ namespace scoutrix::cli {
 
 const char *const kUsage
     = "usage: scoutrix-cli [--discovery HOST:PORT[,...]] [--timeout MS] COMMAND ...\n"
-      "  search [--json | --csv]             list the devices that answer\n"
+      "  search [--json | --csv]             list the devices that answer; --json gives each\n"
+      "                                      one's \"protocol\" (\"own\" or \"onvif\"); \"port\" is\n"
+      "                                      an ONVIF device's HTTP port\n"
       "  set-ip MAC IP [--mask M] [--gateway G]\n"
       "                                      give the device with that MAC text a new address\n"
       "  login IP [--port P]                 check a login, print the login block\n"
@@ -309,6 +311,12 @@ QString EnglishTexts::text(const QString &key) const
     return t.isEmpty() ? key : t;
 }
 
+// For an ONVIF device the record's port is its device service's HTTP port.
+const char *protocolText(const SearchRecord &r)
+{
+    return netsdk::protocolName(netsdk::protocolOf(r.net.macText()));
+}
+
 int cmdSearch(const Args &a)
 {
     const int timeout = timeoutOf(a, 5000);
@@ -330,7 +338,8 @@ int cmdSearch(const Args &a)
                       << ", \"model\": " << jsonText(deviceText(r.dev.modelText()))
                       << ", \"serial\": " << jsonText(deviceText(r.dev.serialText()))
                       << ", \"type\": " << jsonText(QString::fromLatin1(deviceTypeName(r.dev.deviceType())))
-                      << ", \"type_code\": " << r.dev.deviceType() << "}"
+                      << ", \"type_code\": " << r.dev.deviceType()
+                      << ", \"protocol\": " << jsonText(std::string(protocolText(r))) << "}"
                       << (i + 1 < records.size() ? "," : "") << "\n";
         }
         std::cout << "]\n";
@@ -356,14 +365,16 @@ int cmdSearch(const Args &a)
             return QString::fromStdString(text).leftJustified(width).toStdString();
         };
         std::cout << cell("IP", 16) << ' ' << cell("PORT", 6) << ' ' << cell("MAC", 18) << ' '
-                  << cell("TYPE", 5) << ' ' << cell("MODEL", 14) << " SERIAL\n";
+                  << cell("TYPE", 5) << ' ' << cell("MODEL", 14) << ' ' << cell("SERIAL", 20)
+                  << " PROTOCOL\n";
         for (const SearchRecord &r : records)
             std::cout << cell(r.net.ipText(), 16) << ' '
                       << cell(std::to_string(r.net.portValue()), 6) << ' '
                       << cell(terminalText(r.net.macText()), 18) << ' '
                       << cell(deviceTypeName(r.dev.deviceType()), 5) << ' '
                       << cell(terminalText(r.dev.modelText()), 14) << ' '
-                      << terminalText(r.dev.serialText()) << "\n";
+                      << cell(terminalText(r.dev.serialText()), 20) << ' ' << protocolText(r)
+                      << "\n";
         std::cout << records.size() << " device(s)\n";
     }
     if (records.empty())

@@ -29,17 +29,8 @@ void DiscoveryResponder::onDatagram(
     while (first < size && std::isspace(data[first]))
         ++first;
     if (first < size && data[first] == '<') {
-        std::string text(reinterpret_cast<const char *>(data), size);
-        // Clients write the discovery elements in the 2005/04 namespace,
-        // whose action URIs the SOAP layer already speaks; it reads them in
-        // the 2004/08 one.
-        static const std::string k200504 = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
-        for (std::size_t at = text.find(k200504); at != std::string::npos; at = text.find(k200504, at + 1)) {
-            const std::size_t end = at + k200504.size();
-            if (end < text.size() && text[end] != '/') // not an action URI
-                text.replace(at, k200504.size(), onvif::soap::ns::wsd);
-        }
-        const auto probe = onvif::discovery::parseProbe(text);
+        const auto probe = onvif::discovery::parseProbe(
+            std::string_view(reinterpret_cast<const char *>(data), size));
         if (probe) {
             onWsProbe(hub, from, *probe);
         } else {

@@ -30,6 +30,8 @@ namespace {
 
 using pugi::xml_node;
 
+const char *const kDeviceIoNamespace = "http://www.onvif.org/ver10/deviceIO/wsdl";
+
 // The fixed shutters of exposure modes 1..8, in microseconds.
 constexpr double kShutterUs[8] = { 40000, 20000, 10000, 4000, 2000, 1000, 500, 100 };
 
@@ -513,9 +515,12 @@ OnvifAnswer OnvifService::device(Call &call)
             int major, minor;
             void (*caps)(xml_node);
         };
+        // DeviceIO is listed because clients send the device's own
+        // operations (SystemReboot) to it; the device service answers there.
         const Svc svcs[] = { { soap::ns::tds, "/onvif/device_service", 2, 60, addDeviceServiceCaps },
             { soap::ns::trt, "/onvif/media_service", 2, 60, addMediaServiceCaps },
-            { soap::ns::timg, "/onvif/imaging_service", 2, 60, addImagingServiceCaps } };
+            { soap::ns::timg, "/onvif/imaging_service", 2, 60, addImagingServiceCaps },
+            { kDeviceIoNamespace, "/onvif/deviceio_service", 2, 60, [](xml_node) {} } };
         for (const Svc &s : svcs) {
             xml_node e = add(r, "tds:Service");
             add(e, "tds:Namespace", s.ns);

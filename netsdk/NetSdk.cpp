@@ -7,6 +7,7 @@
 
 #include "Backend.h"
 #include "Internal.h"
+#include "NetSdkControl.h"
 #include "Protocol.h"
 
 using namespace scoutrix;
@@ -23,6 +24,13 @@ uint8_t NetSdk_SearchDevice(
     char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t timeoutMs, int32_t)
 {
     return netsdk::search(buffer, bufferSize, bytesReturned, timeoutMs);
+}
+
+int32_t NetSdk_DeviceProtocol(const char *macText)
+{
+    if (!macText)
+        return 0;
+    return netsdk::protocolOf(macText) == netsdk::DeviceProtocol::Onvif ? 1 : 0;
 }
 
 int32_t NetSdk_SetConfigWithoutLogin(

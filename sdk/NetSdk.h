@@ -82,6 +82,10 @@ int32_t NetSdk_Init(int32_t reserved1, int32_t reserved2);
 uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytesReturned,
                             int32_t timeoutMs, int32_t reserved);
 
+// Which protocol the device that a search found with this MAC text speaks:
+// 0 the project's own, 1 ONVIF. A MAC text no search has seen answers 0.
+int32_t NetSdk_DeviceProtocol(const char *macText);
+
 // Sends a record to a device found by search, addressed by the MAC text inside
 // the record (command 20 takes a 144-byte network record). 0 = success.
 int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *record,

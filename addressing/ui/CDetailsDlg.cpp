@@ -7,6 +7,7 @@
 
 #include "AppPaths.h"
 #include "CMultiLanguage.h"
+#include "NetSdk.h"
 
 namespace {
 
@@ -63,6 +64,9 @@ CDetailsDlg::CDetailsDlg(QWidget *parent, const scoutrix::DeviceRecord &record)
         {7, "labGateway", CMultiLanguage::text(QStringLiteral("Gateway")), "labGateway2",
          QString::fromStdString(scoutrix::octetsText(net.gateway))},
         {8, "labSiera", CMultiLanguage::text(QStringLiteral("Serial Number")), "labSiera2", stored(dev.serialText())},
+        {9, "labProtocol", CMultiLanguage::text(QStringLiteral("Protocol")), "labProtocol2",
+         CMultiLanguage::text(NetSdk_DeviceProtocol(net.macText().c_str()) == 1 ? QStringLiteral("Protocol.Onvif")
+                                                                  : QStringLiteral("Protocol.Own"))},
     };
     for (const Row &row : rows) {
         grid->addWidget(namedLabel(QString::fromLatin1(row.label), row.caption, body), row.gridRow, 0);
@@ -70,9 +74,9 @@ CDetailsDlg::CDetailsDlg(QWidget *parent, const scoutrix::DeviceRecord &record)
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(value, row.gridRow, 2);
     }
-    grid->addWidget(namedLabel(QStringLiteral("label_15"), QString(), body), 9, 0);
+    grid->addWidget(namedLabel(QStringLiteral("label_15"), QString(), body), 10, 0);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(9, 1);
+    grid->setRowStretch(10, 1);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

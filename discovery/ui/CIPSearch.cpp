@@ -21,6 +21,7 @@
 #include "CMultiLanguage.h"
 #include "CPortTable.h"
 #include "CToolTips.h"
+#include "NetSdk.h"
 #include "Prompt.h"
 #include "ResultMark.h"
 #include "ResultTexts.h"
@@ -294,6 +295,8 @@ void CIPSearch::rebuildRows(const QSet<QString> &checked)
     const QVector<int> listed = TableRules::listedDevices(m_net.data(), m_dev.data(), m_count, m_filter,
                                                           m_lineEdit->text().trimmed());
     m_table->setRowCount(listed.size());
+    const QString onvifTip = CMultiLanguage::text(QStringLiteral("Protocol.Tip.Onvif"));
+    const QString ownTip = CMultiLanguage::text(QStringLiteral("Protocol.Tip.Own"));
     QVector<int> marked;
     for (int row = 0; row < listed.size(); ++row) {
         const int i = listed.at(row);
@@ -311,6 +314,14 @@ void CIPSearch::rebuildRows(const QSet<QString> &checked)
         m_table->setItem(row, ColIP, new CIPTableWidgetItem(QString::fromStdString(net.ipText())));
         m_table->setItem(row, ColMac, new QTableWidgetItem(mac));
         m_table->setItem(row, ColSerial, new QTableWidgetItem(QString::fromStdString(dev.serialText())));
+        // The columns stay those of the own protocol; the protocol a device
+        // speaks is told on hover and in its details card.
+        const QString protocolTip = NetSdk_DeviceProtocol(net.macText().c_str()) == 1
+            ? onvifTip
+            : ownTip;
+        for (int column = ColNumber; column <= ColSerial; ++column)
+            if (QTableWidgetItem *item = m_table->item(row, column))
+                item->setToolTip(protocolTip);
         if (m_outcomes.contains(mac))
             marked.append(row);
     }

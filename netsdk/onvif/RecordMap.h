@@ -5,6 +5,7 @@
 // are tested without a network.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ struct DeviceContext {
     std::string macText; // the identity its search record carries
     std::string host; // IPv4 text of the device service
     uint16_t port = 80; // HTTP port of the device service
+    int32_t deviceType = 2; // DeviceType, as deviceTypeOf() told at search
+    // Encoder options by configuration token: they do not change while the
+    // session lasts, and every encode read needs them.
+    std::map<std::string, onvif::VideoEncoderOptions> encoderOptions;
 };
 
 // A device as WS-Discovery and the unauthenticated calls showed it.
@@ -39,6 +44,8 @@ void fillSearchRecord(const FoundDevice &found, void *record);
 // The identity a search record carries for |found|: the MAC scope's MAC
 // text, else "u" + the endpoint UUID's 32 hex digits.
 std::string macTextOf(const FoundDevice &found);
+// The DeviceType its type scopes and types name: IPC unless it records.
+int32_t deviceTypeOf(const FoundDevice &found);
 // The 408-byte login block (LoginInfo).
 void fillLoginInfo(const DeviceContext &context, void *loginInfo);
 
@@ -57,5 +64,10 @@ int32_t setConfig(onvif::DeviceApi &device, DeviceContext &context, int32_t comm
 // address, mask and gateway, changed through SetNetworkInterfaces and
 // SetNetworkDefaultGateway, only where they differ.
 int32_t setNetwork(onvif::DeviceApi &device, const void *netInfo, int32_t size);
+
+// A zone of |minutesWest| minutes west of UTC as a POSIX TZ text, and the
+// standard offset a POSIX TZ text names (nullopt when it names none).
+std::string posixTimeZone(int32_t minutesWest);
+std::optional<int32_t> minutesWestOf(const std::string &posixTz);
 
 } // namespace scoutrix::netsdk::onvifmap

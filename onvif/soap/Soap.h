@@ -21,7 +21,9 @@ inline constexpr const char timg[] = "http://www.onvif.org/ver20/imaging/wsdl";
 inline constexpr const char tt[] = "http://www.onvif.org/ver10/schema";
 inline constexpr const char ter[] = "http://www.onvif.org/ver10/error";
 inline constexpr const char wsa[] = "http://schemas.xmlsoap.org/ws/2004/08/addressing";
-inline constexpr const char wsd[] = "http://schemas.xmlsoap.org/ws/2004/08/discovery";
+inline constexpr const char wsd[] = "http://schemas.xmlsoap.org/ws/2005/04/discovery";
+// Read as well: a namespace some older code wrote the discovery elements in.
+inline constexpr const char wsd200408[] = "http://schemas.xmlsoap.org/ws/2004/08/discovery";
 inline constexpr const char dn[] = "http://www.onvif.org/ver10/network/wsdl";
 inline constexpr const char wsse[]
     = "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-wssecurity-secext-1.0.xsd";

@@ -81,7 +81,8 @@ Result<soap::Envelope> discoveryEnvelope(std::string_view text, const xml::Limit
         return env;
     if (env->isFault())
         return Error {"device answered with a fault: " + env->fault->reason};
-    if (env->payloadName != expected || env->payloadNamespace != soap::ns::wsd)
+    if (env->payloadName != expected
+        || (env->payloadNamespace != soap::ns::wsd && env->payloadNamespace != soap::ns::wsd200408))
         return Error {"expected a " + std::string(expected) + ", got " + env->payloadName + " in \""
             + env->payloadNamespace + "\""};
     return env;

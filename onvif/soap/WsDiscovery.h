@@ -1,7 +1,7 @@
 #pragma once
 
-// WS-Discovery in the 2004/08 namespace with the 2005/04 action URIs, the
-// dialect cameras speak: a Probe for NetworkVideoTransmitters goes out,
+// WS-Discovery of April 2005 (its namespace and action URIs, addressing of
+// 2004/08), the dialect cameras speak: a Probe for NetworkVideoTransmitters goes out,
 // ProbeMatches come back. Both sides live here so the client and the
 // emulator cannot drift apart.
 

@@ -292,10 +292,16 @@ void Verifier::forgetOlderThan(Clock::time_point limit)
 AuthResult Verifier::verify(const soap::Envelope &envelope, const PasswordLookup &passwordOf,
     Clock::time_point deviceNow)
 {
-    return verify(envelope.header, passwordOf, deviceNow);
+    return verifyMessage(envelope.header, passwordOf, deviceNow, xml::serialize(envelope.body));
 }
 
 AuthResult Verifier::verify(pugi::xml_node header, const PasswordLookup &passwordOf, Clock::time_point deviceNow)
+{
+    return verifyMessage(header, passwordOf, deviceNow, {});
+}
+
+AuthResult Verifier::verifyMessage(pugi::xml_node header, const PasswordLookup &passwordOf,
+    Clock::time_point deviceNow, std::string_view body)
 {
     const pugi::xml_node security = xml::child(header, "Security");
     const pugi::xml_node token = xml::child(security, "UsernameToken");
@@ -340,7 +346,15 @@ AuthResult Verifier::verify(pugi::xml_node header, const PasswordLookup &passwor
     // cannot flush the cache to make room for a replay.
     std::lock_guard<std::mutex> lock(mutex_);
     forgetOlderThan(deviceNow - 2 * options_.window);
-    const std::string key(nonce->begin(), nonce->end());
+    // Some clients seed their nonce from the clock and send the same one,
+    // with the same Created, for every request of a millisecond; what a
+    // replay repeats is the whole message, so the body is part of the key.
+    unsigned char bodyDigest[EVP_MAX_MD_SIZE];
+    unsigned int bodyDigestSize = 0;
+    EVP_Digest(body.data(), body.size(), bodyDigest, &bodyDigestSize, EVP_sha256(), nullptr);
+    std::string key(nonce->begin(), nonce->end());
+    key += '\0' + created + '\0';
+    key.append(reinterpret_cast<const char *>(bodyDigest), bodyDigestSize);
     if (nonces_.count(key))
         return fail(AuthStatus::Replayed, "nonce was used before", username);
     while (options_.nonceCacheSize > 0 && order_.size() >= options_.nonceCacheSize) {

@@ -101,7 +101,9 @@ public:
     Verifier();
     explicit Verifier(Options options);
 
-    // header is the envelope's Header element (may be empty).
+    // header is the envelope's Header element (may be empty). A token is
+    // refused when the same nonce and Created came before with the same
+    // body (the envelope overload) or at all (the header one).
     AuthResult verify(pugi::xml_node header, const PasswordLookup &passwordOf, Clock::time_point deviceNow);
     AuthResult verify(const soap::Envelope &envelope, const PasswordLookup &passwordOf,
         Clock::time_point deviceNow);
@@ -114,6 +116,8 @@ private:
         std::string nonce;
     };
     void forgetOlderThan(Clock::time_point limit);
+    AuthResult verifyMessage(pugi::xml_node header, const PasswordLookup &passwordOf, Clock::time_point deviceNow,
+        std::string_view body);
 
     Options options_;
     mutable std::mutex mutex_;

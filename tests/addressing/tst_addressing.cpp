@@ -593,6 +593,40 @@ private slots:
         page.table()->cellWidget(0, CIPSearch::ColOperate)->findChild<QPushButton *>("btnDetailed")->click();
         QCOMPARE(type, QStringLiteral("NVR"));
     }
+
+    // One table holds both kinds of device under the same columns; the
+    // protocol is on each cell's tooltip and in the card, looked up by the
+    // row's own MAC text.
+    void protocolShownOnHoverAndInTheCard()
+    {
+        fakesdk::reset();
+        {
+            QMutexLocker lock(&fakesdk::state().mutex);
+            fakesdk::state().onvifMacs.insert(QStringLiteral("u0123456789abcdef0123456789abcdef"));
+        }
+        CIPSearch page;
+        NetInfo net[2] = {record("aa:01", {192, 168, 1, 64}),
+                          record("u0123456789abcdef0123456789abcdef", {192, 168, 1, 65})};
+        scoutrix::DevInfo dev[2] = {};
+        page.setDevices(net, dev, 2);
+        const QString own = CMultiLanguage::text(QStringLiteral("Protocol.Tip.Own"));
+        const QString onvif = CMultiLanguage::text(QStringLiteral("Protocol.Tip.Onvif"));
+        QVERIFY(own != onvif);
+        for (int column : {CIPSearch::ColModel, CIPSearch::ColIP, CIPSearch::ColMac}) {
+            QCOMPARE(page.table()->item(0, column)->toolTip(), own);
+            QCOMPARE(page.table()->item(1, column)->toolTip(), onvif);
+        }
+        QStringList shown;
+        testsupport::ModalHandler<CDetailsDlg> handler([&](CDetailsDlg *d) {
+            shown << d->value("labProtocol2");
+            d->OnClose();
+        });
+        for (int row : {0, 1})
+            page.table()->cellWidget(row, CIPSearch::ColOperate)->findChild<QPushButton *>("btnDetailed")->click();
+        QCOMPARE(shown, QStringList({CMultiLanguage::text(QStringLiteral("Protocol.Own")),
+                                     CMultiLanguage::text(QStringLiteral("Protocol.Onvif"))}));
+        fakesdk::reset();
+    }
 };
 
 QTEST_MAIN(TestAddressing)

@@ -246,8 +246,9 @@ private slots:
         QCOMPARE(list.size(), 6);
         for (const QJsonValue &v : list) {
             const QJsonObject o = v.toObject();
-            for (const char *key : { "ip", "mac", "model", "serial", "type", "port" })
+            for (const char *key : { "ip", "mac", "model", "serial", "type", "port", "protocol" })
                 QVERIFY2(o.contains(QLatin1String(key)), key);
+            QCOMPARE(o.value(QStringLiteral("protocol")).toString(), QStringLiteral("own"));
             const int i
                 = m_emu->indexOfMac(o.value(QStringLiteral("mac")).toString().toStdString());
             QVERIFY(i >= 0);

@@ -48,6 +48,7 @@ void reset()
     s.reboots.clear();
     s.loginErrorByAddress.clear();
     s.streamStartResult = 0;
+    s.onvifMacs.clear();
     s.calls.clear();
 }
 
@@ -108,6 +109,13 @@ uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytes, in
     std::memcpy(buffer, s.searchAnswer.data(), size_t(n) * sizeof(scoutrix::SearchRecord));
     *bytes = n * int(sizeof(scoutrix::SearchRecord));
     return 1;
+}
+
+int32_t NetSdk_DeviceProtocol(const char *macText)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return macText && s.onvifMacs.contains(QString::fromLatin1(macText)) ? 1 : 0;
 }
 
 int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *record,

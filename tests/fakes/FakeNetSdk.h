@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QVector>
 
 #include <atomic>
@@ -78,6 +79,8 @@ struct State
     bool searchSucceeds = true;
     int searchDelayMs = 0;
     std::atomic<int> searchCalls{0};
+    // MAC texts the fake's search calls ONVIF devices.
+    QSet<QString> onvifMacs;
     // Set without login: result per call (default 0).
     QVector<int32_t> setResults;
     QVector<SetCall> setCalls;
