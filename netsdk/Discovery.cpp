@@ -394,11 +394,12 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
         const bool completing = ws.busy();
         if (now >= deadline || (attempt >= 2 && now >= listenUntil && !completing))
             break;
-        auto wakeAt = std::min(deadline, listenUntil);
+        // While completions run the answer window may be over already: wake
+        // for them, not in a tight loop on the past window.
+        const auto poll = now + milliseconds(kCompletionPollMs);
+        auto wakeAt = std::min(deadline, completing ? poll : listenUntil);
         if (attempt < 2)
             wakeAt = std::min(wakeAt, nextProbe);
-        if (completing)
-            wakeAt = std::min(wakeAt, now + milliseconds(kCompletionPollMs));
         const int waitMs = std::max(1, net::remainingMs(wakeAt));
         if (!sock.wait(waitMs))
             continue;

@@ -244,6 +244,26 @@ private slots:
         QVERIFY(oldIp != newIp);
     }
 
+    void largeMixedFleetFitsTheSearchTime()
+    {
+        // ONVIF answers are completed over HTTP, 8 at a time, inside the
+        // search's own listening time rather than after it.
+        std::unique_ptr<devsim::Emulator> own = fixture::start(devsim::generatedFleet(64));
+        QVERIFY(own);
+        fixture::search(3000);
+        const int ownMs = netsdk::lastSearchStats().elapsedMs;
+        own.reset();
+        std::unique_ptr<devsim::Emulator> mixed = fixture::start(devsim::generatedFleet(128, 64));
+        QVERIFY(mixed);
+        const auto records = fixture::search(5000);
+        const int mixedMs = netsdk::lastSearchStats().elapsedMs;
+        qInfo("64 own devices: %d ms; 64 own + 64 ONVIF: %d ms", ownMs, mixedMs);
+        QCOMPARE(int(records.size()), 128);
+        QVERIFY2(mixedMs < ownMs + 2000, qPrintable(QString::number(mixedMs)));
+        mixed.reset();
+        netsdk::setDiscoveryTargets(m_emu->discoveryEndpoints());
+    }
+
     void cleanupTestCase()
     {
         m_emu.reset();
