@@ -109,6 +109,9 @@ OrvaneTool::OrvaneTool(QWidget *parent, Environment env)
     setWindowFlags(Qt::FramelessWindowHint);
     m_user = QString::fromLatin1(kDefaultUser);
     m_password = QString::fromLatin1(kDefaultPassword);
+    // An ONVIF camera wants a login even to change its address; the SDK
+    // uses the default login for a camera it has no session with yet.
+    NetSdk_SetDefaultCredentials(kDefaultUser, kDefaultPassword);
     makeTitlePictures();
     setStyleSheet(AppPaths::readStyleSheet(
         m_chinese ? QStringLiteral("Mainsheet.qss") : QStringLiteral("MainsheetEn.qss")));
@@ -619,6 +622,7 @@ void OrvaneTool::slot_SetPasswordChange(QString user, QString password)
 {
     m_user = user;
     m_password = password;
+    NetSdk_SetDefaultCredentials(user.toLatin1().constData(), password.toLatin1().constData());
     if (m_thread.isRunning())
         return; // applied when the running search is presented
     m_list.setCredentials(user.toLatin1().toStdString(), password.toLatin1().toStdString());

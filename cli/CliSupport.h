@@ -38,6 +38,10 @@ int timeoutOf(const Args &a, int fallback);
 bool passwordFor(const Args &a, const std::string &user, const std::string &where, std::string &password);
 // One search; the records in arrival order.
 int runSearch(int timeoutMs, std::vector<SearchRecord> &out);
+// NetSdk_Login, and for a device found only by address that turns out to
+// speak ONVIF there, the same login once a search has told the SDK so.
+int32_t loginAt(const std::string &ip, uint16_t port, const std::string &user,
+    const std::string &password, LoginInfo &info, int32_t &error);
 
 // The devices a batch command acts on: every device the search finds (all),
 // or each one named by IP or MAC (any case). A name no device answers for is

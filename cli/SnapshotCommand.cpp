@@ -92,7 +92,7 @@ int cmdSnapshot(const Args &a)
     LoginInfo info {};
     int32_t error = 0;
     const int32_t handle
-        = NetSdk_Login(ip.c_str(), uint16_t(port), user.c_str(), password.c_str(), &info, 1, &error, 0, 0);
+        = loginAt(ip, uint16_t(port), user, password, info, error);
     if (handle <= 0)
         return fail(ExitLogin, "login to " + ip + " refused (" + std::to_string(error) + ")");
 

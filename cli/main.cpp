@@ -47,6 +47,7 @@ const char *const kUsage
       "                                      an ONVIF device's HTTP port\n"
       "  set-ip MAC IP [--mask M] [--gateway G]\n"
       "                                      give the device with that MAC text a new address\n"
+      "                                      (an ONVIF device: with the login options' user)\n"
       "  login IP [--port P]                 check a login, print the login block\n"
       "  get IP COMMAND [--channel C] [--size N] [--out FILE]\n"
       "                                      read a configuration record (hex dump, or raw to "
@@ -258,6 +259,33 @@ int runSearch(int timeoutMs, std::vector<SearchRecord> &out)
     return ExitOk;
 }
 
+int32_t loginAt(const std::string &ip, uint16_t port, const std::string &user,
+    const std::string &password, LoginInfo &info, int32_t &error)
+{
+    int32_t handle
+        = NetSdk_Login(ip.c_str(), port, user.c_str(), password.c_str(), &info, 1, &error, 0, 0);
+    // An ONVIF device reached by address alone: the SDK learns what speaks at
+    // an address from a search, so a login the own protocol could not make
+    // sense of is tried again once a search has seen the device there.
+    if (handle <= 0 && (error == proto::Timeout || error == proto::ProtocolError)) {
+        std::vector<char> buffer(NETSDK_SEARCH_BUFFER_SIZE);
+        int32_t bytes = 0;
+        NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, 3000, 0);
+        const auto *records = reinterpret_cast<const SearchRecord *>(buffer.data());
+        for (int32_t i = 0; i < bytes / int32_t(sizeof(SearchRecord)); ++i) {
+            const SearchRecord &r = records[i];
+            if (r.net.ipText() == ip && r.net.loginPort() == port
+                && NetSdk_DeviceProtocol(r.net.macText().c_str()) == 1) {
+                error = 0;
+                handle = NetSdk_Login(
+                    ip.c_str(), port, user.c_str(), password.c_str(), &info, 1, &error, 0, 0);
+                break;
+            }
+        }
+    }
+    return handle;
+}
+
 int chooseDevices(int timeoutMs, bool all, const std::vector<std::string> &named,
                   std::vector<SearchRecord> &found, std::vector<const SearchRecord *> &chosen)
 {
@@ -392,6 +420,8 @@ bool octetsOf(const std::string &text, uint8_t out[4])
     return true;
 }
 
+bool passwordFor(const Args &a, const std::string &user, const std::string &where, std::string &password);
+
 int cmdSetIp(const Args &a)
 {
     if (a.positional.size() != 3)
@@ -426,6 +456,15 @@ int cmdSetIp(const Args &a)
         std::memcpy(net.mask, mask, 4);
     if (a.has("gateway"))
         std::memcpy(net.gateway, gw, 4);
+    // An ONVIF device takes a new address only with a login, the same one
+    // the other commands use.
+    if (NetSdk_DeviceProtocol(mac.c_str()) == 1) {
+        const std::string user = a.get("user", "admin");
+        std::string password;
+        if (!passwordFor(a, user, mac, password))
+            return fail(ExitUsage, "no password read");
+        NetSdk_SetDefaultCredentials(user.c_str(), password.c_str());
+    }
     const int32_t r = NetSdk_SetConfigWithoutLogin(20, -1, &net, int32_t(sizeof net), timeout);
     logChange(mac, found->dev.serialText(), found->dev.modelText(), octetsText(found->net.ip),
               ResultTexts::OpModifyIP, netText(found->net), netText(net), r);
@@ -493,8 +532,7 @@ int doLogin(const Args &a, Login &login)
         return fail(ExitUsage, "no password read");
     int32_t error = 0;
     std::memset(&login.info, 0, sizeof login.info);
-    login.handle = NetSdk_Login(a.positional[1].c_str(), uint16_t(port), user.c_str(),
-        password.c_str(), &login.info, 1, &error, 0, 0);
+    login.handle = loginAt(a.positional[1], uint16_t(port), user, password, login.info, error);
     if (login.handle <= 0)
         return fail(error == proto::Timeout ? ExitTimeout : ExitLogin,
             "login to " + a.positional[1] + " refused: " + loginCodeText(error));

@@ -363,8 +363,8 @@ uint8_t search(char *buffer, int32_t bufferSize, int32_t *bytesReturned, int32_t
         }
         std::memcpy(buffer + count * proto::SearchRecordSize, record, proto::SearchRecordSize);
         ++count;
-        onvifFound.push_back(onvifbackend::KnownDevice {
-            mac, done.found.host, done.found.port, done.path, done.found.endpoint});
+        onvifFound.push_back(onvifbackend::KnownDevice {mac, done.found.host, done.found.port,
+            done.path, done.found.endpoint, onvifmap::deviceTypeOf(done.found)});
     };
 
     while (count < capacity) {

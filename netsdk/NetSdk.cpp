@@ -33,6 +33,15 @@ int32_t NetSdk_DeviceProtocol(const char *macText)
     return netsdk::protocolOf(macText) == netsdk::DeviceProtocol::Onvif ? 1 : 0;
 }
 
+int32_t NetSdk_SetDefaultCredentials(const char *user, const char *password)
+{
+    if (!user || !*user || !password)
+        netsdk::clearDefaultCredentials();
+    else
+        netsdk::setDefaultCredentials(user, password);
+    return NETSDK_OK;
+}
+
 int32_t NetSdk_SetConfigWithoutLogin(
     int32_t command, int32_t channel, void *record, int32_t recordSize, int32_t timeoutMs)
 {

@@ -86,6 +86,11 @@ uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytesRetu
 // 0 the project's own, 1 ONVIF. A MAC text no search has seen answers 0.
 int32_t NetSdk_DeviceProtocol(const char *macText);
 
+// The credentials a set without login uses on a device that needs them
+// (ONVIF) and that this process has not logged in to: the program's default
+// login. Kept in memory only; null or empty texts forget them.
+int32_t NetSdk_SetDefaultCredentials(const char *user, const char *password);
+
 // Sends a record to a device found by search, addressed by the MAC text inside
 // the record (command 20 takes a 144-byte network record). 0 = success.
 int32_t NetSdk_SetConfigWithoutLogin(int32_t command, int32_t channel, void *record,

@@ -156,15 +156,16 @@ std::string devicePathFor(const std::string &host, uint16_t port)
     return onvif::HttpDeviceApi::kDefaultPath;
 }
 
-std::string macAt(const std::string &host, uint16_t port)
+// The device the last search found at this address, if any.
+std::optional<KnownDevice> knownAt(const std::string &host, uint16_t port)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     for (const auto &[mac, d] : s.byMac) {
         if (d.host == host && d.port == port)
-            return mac;
+            return d;
     }
-    return std::string();
+    return std::nullopt;
 }
 
 // A service address outside loopback is dropped in a guarded process, so
@@ -405,7 +406,12 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
         context.profiles = std::move(profiles.value());
     else if (profiles.failure().kind != CallError::NotSupported)
         return fail(profiles.failure());
-    context.macText = macAt(host, port);
+    // A recorder's type scopes said so at search; without a search the
+    // device counts as a camera.
+    if (const auto known = knownAt(host, port)) {
+        context.macText = known->macText;
+        context.deviceType = known->deviceType;
+    }
     if (context.macText.empty()) {
         budget();
         if (auto nics = api.getNetworkInterfaces(); nics && !nics->empty())

@@ -28,6 +28,7 @@ struct KnownDevice {
     uint16_t port = 80;
     std::string path; // of the device service
     std::string endpoint; // WS-Discovery endpoint reference
+    int32_t deviceType = 2; // DeviceType from its type scopes; a login reports it
 };
 
 // The search's ONVIF devices replace those of the previous search.

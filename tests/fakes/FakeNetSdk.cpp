@@ -49,6 +49,7 @@ void reset()
     s.loginErrorByAddress.clear();
     s.streamStartResult = 0;
     s.onvifMacs.clear();
+    s.defaultCredentials = {};
     s.calls.clear();
 }
 
@@ -109,6 +110,14 @@ uint8_t NetSdk_SearchDevice(char *buffer, int32_t bufferSize, int32_t *bytes, in
     std::memcpy(buffer, s.searchAnswer.data(), size_t(n) * sizeof(scoutrix::SearchRecord));
     *bytes = n * int(sizeof(scoutrix::SearchRecord));
     return 1;
+}
+
+int32_t NetSdk_SetDefaultCredentials(const char *user, const char *password)
+{
+    fakesdk::State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.defaultCredentials = {user ? user : "", password ? password : ""};
+    return 0;
 }
 
 int32_t NetSdk_DeviceProtocol(const char *macText)

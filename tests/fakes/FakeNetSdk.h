@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DeviceRecords.h"
@@ -81,6 +82,8 @@ struct State
     std::atomic<int> searchCalls{0};
     // MAC texts the fake's search calls ONVIF devices.
     QSet<QString> onvifMacs;
+    // What the program last handed over as its default login (user, password).
+    std::pair<std::string, std::string> defaultCredentials;
     // Set without login: result per call (default 0).
     QVector<int32_t> setResults;
     QVector<SetCall> setCalls;
