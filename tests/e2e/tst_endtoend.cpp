@@ -835,6 +835,63 @@ private slots:
         w.OnClose();
         QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
     }
+
+    // An ONVIF camera (its clock ten minutes ahead) beside the own devices:
+    // one search lists it, the encode page reads and saves it unchanged, and
+    // the camera page shows its RTSP picture.
+    void onvifCameraThroughTheWindow()
+    {
+        Fleet f = fleet();
+        DeviceSpec cam;
+        cam.protocol = scoutrix::devsim::Protocol::Onvif;
+        cam.mac = "02:E2:E0:00:00:40";
+        cam.serial = "E2E1040";
+        cam.model = "E2E-ONVIF-2M";
+        cam.ip = ipv4(127, 0, 33, 11);
+        cam.gateway = ipv4(127, 0, 33, 1);
+        cam.port = 0;
+        cam.clockOffsetS = 600;
+        cam.users = {{"admin", "739204"}};
+        f.devices.push_back(cam);
+        m_sim.reset();
+        QVERIFY(startFleet(f));
+        const int sim = m_sim->indexOfMac(cam.mac);
+        QVERIFY(sim >= 0);
+
+        BoxAnswerer no(QMessageBox::No);
+        OrvaneTool w(nullptr, environment(false));
+        w.resize(1280, 800);
+        w.show();
+        QVERIFY(search(w));
+        QCOMPARE(NetSdk_DeviceProtocol(cam.mac.c_str()), 1);
+        QTreeWidgetItem *item = configItem(w, QStringLiteral("127.0.33.11"));
+        QVERIFY(item);
+        std::vector<uint8_t> before;
+        QVERIFY(m_sim->record(sim, scoutrix::CmdEncodeTable, -1, before));
+
+        CConfigSetWidget *config = w.configPage();
+        config->slot_itemDoubleClicked(item, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(config->currentPage(), 1, 10000);
+        CEncodeCfgWidget *encode = config->encodeWidget();
+        QCOMPARE(encode->readError(), 0);
+        for (const char *list : {"m_cmbFramesize", "m_cmbFramesize_2", "m_cmbBitRate"}) {
+            const QComboBox *c = encode->findChild<QComboBox *>(list);
+            QVERIFY2(c->count() > 0 && c->currentIndex() >= 0, list);
+        }
+        encode->findChild<QPushButton *>("m_btnSave")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(item->data(1, Qt::UserRole + 1).toInt(), 0, 5000);
+        std::vector<uint8_t> after;
+        QVERIFY(m_sim->record(sim, scoutrix::CmdEncodeTable, -1, after));
+        QVERIFY(after == before);
+
+        config->findChild<QPushButton *>("btnVideo")->click();
+        CCameraParam *camera = config->cameraWidget();
+        QTRY_VERIFY_WITH_TIMEOUT(camera->isVisible(), 5000);
+        QVERIFY(camera->streamHandle() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!drawnPicture().isNull(), 10000);
+        w.OnClose();
+        QTRY_COMPARE_WITH_TIMEOUT(scoutrix::netsdk::openSessionCount(), 0, 5000);
+    }
 };
 
 QTEST_MAIN(TestEndToEnd)
