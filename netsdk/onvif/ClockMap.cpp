@@ -167,8 +167,11 @@ int32_t setNtp(onvif::DeviceApi &device, const NtpRecord &record)
     const auto ntp = device.getNtp();
     if (!ntp)
         return resultFor(ntp.failure());
-    if (record.word(NtpRecord::Port) != kNtpPort
-        || record.word(NtpRecord::Period) != kNtpPeriodMinutes)
+    // A server on another port cannot be named to an ONVIF device, so that
+    // set is refused. The poll period is only a hint for how often to ask:
+    // the device keeps its own schedule, and the system page's default of
+    // one minute must not make the whole NTP item unusable.
+    if (record.word(NtpRecord::Port) != kNtpPort)
         return NETSDK_ERR_NOT_SUPPORTED;
 
     const std::string server = record.server();

@@ -867,13 +867,21 @@ void TestOnvifRecords::ntpRecord()
     QCOMPARE(int(d.clockSets.size()), 2);
     QCOMPARE(q(d.clockSets[1].timeZone.value_or("")), QStringLiteral("UTC0"));
 
-    // No word for a port or a poll period; no NTP without a server.
-    const int before = d.sets();
+    // A poll period is the device's own business: the system page's default
+    // of one minute neither refuses the set nor adds a call to it.
+    int before = d.sets();
+    QCOMPARE(set(d, c, CmdNtp, n), 0);
+    const int calls = d.sets() - before;
+    before = d.sets();
     NtpRecord other = n;
-    other.setWord(NtpRecord::Port, 124);
-    QCOMPARE(set(d, c, CmdNtp, other), int32_t(NETSDK_ERR_NOT_SUPPORTED));
+    other.setWord(NtpRecord::Period, 1);
+    QCOMPARE(set(d, c, CmdNtp, other), 0);
+    QCOMPARE(d.sets() - before, calls);
+    before = d.sets();
+
+    // No word for a port; no NTP without a server.
     other = n;
-    other.setWord(NtpRecord::Period, 30);
+    other.setWord(NtpRecord::Port, 124);
     QCOMPARE(set(d, c, CmdNtp, other), int32_t(NETSDK_ERR_NOT_SUPPORTED));
     other = n;
     other.setServer("");
