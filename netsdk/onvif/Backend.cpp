@@ -71,7 +71,13 @@ std::string keyOf(const std::string &host, uint16_t port)
 struct Backoff {
     int refusals = 0;
     SteadyClock::time_point until;
+    std::string refused; // user and password that were refused last
 };
+
+std::string credentialKey(const std::string &user, const std::string &password)
+{
+    return user + '\n' + password;
+}
 
 struct Credentials {
     std::string user;
@@ -115,23 +121,27 @@ int callTimeout(int32_t timeoutMs)
     return timeoutMs > 0 ? timeoutMs : kDefaultCallTimeoutMs;
 }
 
-// How long the device is still left alone; 0 when a login may go out.
-int backoffRemainingMs(const std::string &key)
+// How long the device is still left alone for these credentials; 0 when a
+// login may go out. Only the credentials that were refused wait: what locks
+// a camera is the same wrong digest sent again and again by a batch, while
+// an installer who types another password must have it tried at once.
+int backoffRemainingMs(const std::string &key, const std::string &user, const std::string &password)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     const auto it = s.backoff.find(key);
-    if (it == s.backoff.end())
+    if (it == s.backoff.end() || it->second.refused != credentialKey(user, password))
         return 0;
     const auto left = std::chrono::duration_cast<milliseconds>(it->second.until - SteadyClock::now());
     return left.count() > 0 ? int(left.count()) : 0;
 }
 
-void noteRefusal(const std::string &key)
+void noteRefusal(const std::string &key, const std::string &user, const std::string &password)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     Backoff &b = s.backoff[key];
+    b.refused = credentialKey(user, password);
     const int shift = std::min(b.refusals, 6);
     const int seconds = std::min(kMaxBackoffSeconds, kFirstBackoffSeconds << shift);
     ++b.refusals;
@@ -355,7 +365,7 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
     }
     const std::string host = address;
     const std::string key = keyOf(host, port);
-    if (backoffRemainingMs(key) > 0) {
+    if (backoffRemainingMs(key, user, password) > 0) {
         err = NETSDK_ERR_PASSWORD;
         return 0;
     }
@@ -371,7 +381,7 @@ int32_t login(const char *address, uint16_t port, const char *user, const char *
     };
     auto fail = [&](const onvif::Failure &f) {
         if (f.kind == CallError::NotAuthorized)
-            noteRefusal(key);
+            noteRefusal(key, user, password);
         err = f.kind == CallError::Unreachable ? int32_t(NETSDK_LOGIN_NET_ERROR) : codeFor(f);
         return 0;
     };
@@ -509,7 +519,7 @@ int32_t setNetwork(const std::string &macText, const void *record, int32_t size,
             credentials = Credentials {g_defaultCredentials->first, g_defaultCredentials->second};
     }
     // No credentials, or a device still left alone after a refusal: nothing is sent.
-    if (!credentials || backoffRemainingMs(key) > 0)
+    if (!credentials || backoffRemainingMs(key, credentials->user, credentials->password) > 0)
         return NETSDK_ERR_PASSWORD;
     onvif::HttpDeviceApi api(device->host, device->port, device->path);
     api.setCredentials(credentials->user, credentials->password);
@@ -523,7 +533,7 @@ int32_t setNetwork(const std::string &macText, const void *record, int32_t size,
     }
     const int32_t r = onvifmap::setNetwork(api, record, size);
     if (r == NETSDK_ERR_PASSWORD) {
-        noteRefusal(key);
+        noteRefusal(key, credentials->user, credentials->password);
         return r;
     }
     if (r != proto::Ok)
