@@ -31,9 +31,17 @@ class TestMainWindowFleet : public QObject
 private slots:
     void startupSearchShowsTheFleetAndMovesTheOtherSegment()
     {
-        // The program's search here is the own protocol's: the default
-        // fleet's ONVIF cameras are left out.
-        const devsim::Fleet fleet = devsim::ownProtocolDevices(devsim::defaultFleet());
+        // The default fleet, its ONVIF cameras included: they move with the
+        // program's default login, which the SDK holds for them. Their host
+        // numbers are made free in the PC's segment, so that every one of
+        // them must really move.
+        devsim::Fleet fleet = devsim::defaultFleet();
+        int onvif = 0;
+        for (devsim::DeviceSpec &d : fleet.devices) {
+            if (d.protocol == devsim::Protocol::Onvif)
+                d.ip = (d.ip & 0xffffff00u) | uint32_t(200 + onvif++);
+        }
+        QVERIFY(onvif > 0);
         std::string error;
         const auto emu = fixture::start(fleet, std::string(), &error);
         QVERIFY2(emu, error.c_str());
