@@ -266,8 +266,11 @@ int32_t loginAt(const std::string &ip, uint16_t port, const std::string &user,
         = NetSdk_Login(ip.c_str(), port, user.c_str(), password.c_str(), &info, 1, &error, 0, 0);
     // An ONVIF device reached by address alone: the SDK learns what speaks at
     // an address from a search, so a login the own protocol could not make
-    // sense of is tried again once a search has seen the device there.
-    if (handle <= 0 && (error == proto::Timeout || error == proto::ProtocolError)) {
+    // sense of (no answer, a broken one, or the web server closing on it) is
+    // tried again once a search has seen the device there.
+    if (handle <= 0
+        && (error == proto::Timeout || error == proto::ProtocolError
+            || error == NETSDK_LOGIN_NET_ERROR)) {
         std::vector<char> buffer(NETSDK_SEARCH_BUFFER_SIZE);
         int32_t bytes = 0;
         NetSdk_SearchDevice(buffer.data(), int32_t(buffer.size()), &bytes, 3000, 0);

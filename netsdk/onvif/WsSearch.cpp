@@ -115,9 +115,13 @@ void WsSearch::work()
                     c.found.info = info.value();
             }
         }
+        // A device that answered the probe is listed even when its service
+        // does not answer yet (a camera still starting its web server after
+        // a move, or one in a segment the PC has no route to): its record is
+        // filled from the probe alone, and hiding it would hide exactly the
+        // device the installer came to find.
         lock.lock();
-        if (reachable)
-            m_done.push_back(std::move(c));
+        m_done.push_back(std::move(c));
         --m_active;
     }
     --m_runningWorkers; // under the lock that saw the queue empty: offer() starts another
